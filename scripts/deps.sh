@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a Debian 12 machine, only
+# when it is missing. Idempotent; safe to run on every build.
+set -euo pipefail
+
+need=()
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+for p in cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev googletest \
+         libbenchmark-dev g++-mingw-w64-i686; do
+  have "$p" || need+=("$p")
+done
+if [ "${1:-}" != "--no-wine" ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    need+=(wine wine32)
+  fi
+  have wine || need+=(wine)
+  have wine32:i386 || need+=(wine32)
+fi
+if [ ${#need[@]} -gt 0 ]; then
+  echo "installing: ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
