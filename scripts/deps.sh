@@ -6,7 +6,7 @@ set -euo pipefail
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 for p in cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev googletest \
-         libbenchmark-dev g++-mingw-w64-i686; do
+         libbenchmark-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64; do
   have "$p" || need+=("$p")
 done
 if [ "${1:-}" != "--no-wine" ]; then
@@ -15,6 +15,7 @@ if [ "${1:-}" != "--no-wine" ]; then
     need+=(wine wine32)
   fi
   have wine || need+=(wine)
+  have wine64 || need+=(wine64)
   have wine32:i386 || need+=(wine32)
 fi
 if [ ${#need[@]} -gt 0 ]; then
