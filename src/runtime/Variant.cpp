@@ -1,0 +1,227 @@
+#include "runtime/Variant.h"
+
+#include <cmath>
+#include <utility>
+
+#include "runtime/Codepage.h"
+#include "runtime/Exception.h"
+#include "runtime/VariantInternal.h"
+
+namespace kv {
+namespace {
+
+constexpr std::string_view kNotAnArray = "Variant is not an array";
+constexpr std::string_view kIndexOutOfBounds = "Variant or safe array index out of bounds";
+constexpr std::string_view kArrayCreateError = "Error creating variant or safe array";
+constexpr std::string_view kInvalidKind = "Invalid variant type";
+
+bool IsValidElementKind(std::uint16_t kind) {
+  return kind != varEmpty && kind != varString && IsKnownScalarKind(kind);
+}
+
+const char* ScalarName(std::uint16_t kind) {
+  switch (kind) {
+    case varEmpty: return "Empty";
+    case varSmallint: return "Smallint";
+    case varInteger: return "Integer";
+    case varSingle: return "Single";
+    case varDouble: return "Double";
+    case varDate: return "Date";
+    case varOleStr: return "OleStr";
+    case varBoolean: return "Boolean";
+    case varShortInt: return "ShortInt";
+    case varByte: return "Byte";
+    case varWord: return "Word";
+    case varLongWord: return "LongWord";
+    case varString: return "String";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+std::string VarTypeName(std::uint16_t kind) {
+  std::uint16_t element = kind & varTypeMask;
+  const char* name = ScalarName(element);
+  std::string text = name ? name : std::to_string(element);
+  return (kind & varArray) ? "Array " + text : text;
+}
+
+bool IsKnownScalarKind(std::uint16_t kind) noexcept { return ScalarName(kind) != nullptr; }
+
+Variant VariantAccess::MakeInt(std::uint16_t kind, std::int64_t value) noexcept {
+  Variant v;
+  v.kind_ = kind;
+  v.int_ = value;
+  return v;
+}
+
+Variant VariantAccess::MakeReal(std::uint16_t kind, double value) noexcept {
+  Variant v;
+  v.kind_ = kind;
+  v.real_ = value;
+  return v;
+}
+
+Variant VariantAccess::MakeArray(std::uint16_t elementKind, std::int32_t low,
+                                 std::vector<Variant> elements) noexcept {
+  Variant v;
+  v.kind_ = static_cast<std::uint16_t>(elementKind | varArray);
+  v.low_ = low;
+  v.elements_ = std::move(elements);
+  return v;
+}
+
+Variant::Variant(std::int32_t value) noexcept : kind_(varInteger), int_(value) {}
+Variant::Variant(double value) noexcept : kind_(varDouble), real_(value) {}
+
+Variant Variant::FromInt8(std::int8_t value) noexcept { return VariantAccess::MakeInt(varShortInt, value); }
+Variant Variant::FromUInt8(std::uint8_t value) noexcept { return VariantAccess::MakeInt(varByte, value); }
+Variant Variant::FromInt16(std::int16_t value) noexcept { return VariantAccess::MakeInt(varSmallint, value); }
+Variant Variant::FromUInt16(std::uint16_t value) noexcept { return VariantAccess::MakeInt(varWord, value); }
+Variant Variant::FromInt32(std::int32_t value) noexcept { return VariantAccess::MakeInt(varInteger, value); }
+Variant Variant::FromUInt32(std::uint32_t value) noexcept { return VariantAccess::MakeInt(varLongWord, value); }
+Variant Variant::FromSingle(float value) noexcept { return VariantAccess::MakeReal(varSingle, value); }
+Variant Variant::FromDouble(double value) noexcept { return VariantAccess::MakeReal(varDouble, value); }
+Variant Variant::FromDate(double value) noexcept { return VariantAccess::MakeReal(varDate, value); }
+Variant Variant::FromBoolean(bool value) noexcept { return VariantAccess::MakeInt(varBoolean, value ? 0xFFFF : 0); }
+Variant Variant::FromBooleanWord(std::uint16_t word) noexcept { return VariantAccess::MakeInt(varBoolean, word); }
+
+Variant Variant::FromAnsi(std::string text) {
+  Variant v;
+  v.kind_ = varString;
+  v.ansi_ = std::move(text);
+  return v;
+}
+
+Variant Variant::FromWide(std::u16string text) {
+  Variant v;
+  v.kind_ = varOleStr;
+  v.wide_ = std::move(text);
+  return v;
+}
+
+Variant Variant::ZeroOf(std::uint16_t kind) {
+  if (!IsKnownScalarKind(kind)) throw Exception(kInvalidKind);
+  Variant v;
+  v.kind_ = kind;
+  return v;
+}
+
+Variant Variant::CreateArray(std::uint16_t elementKind, std::int32_t low, std::int32_t high) {
+  std::int64_t count = std::int64_t{high} - low + 1;
+  if (!IsValidElementKind(elementKind) || count < 0) throw Exception(kArrayCreateError);
+  std::vector<Variant> elements(static_cast<std::size_t>(count), ZeroOf(elementKind));
+  return VariantAccess::MakeArray(elementKind, low, std::move(elements));
+}
+
+std::int32_t Variant::ArrayLow() const {
+  if (!IsArray()) throw Exception(kNotAnArray);
+  return low_;
+}
+
+std::int32_t Variant::ArrayHigh() const {
+  return static_cast<std::int32_t>(ArrayLow() + std::int64_t{ArrayCount()} - 1);
+}
+
+std::int32_t Variant::ArrayCount() const {
+  if (!IsArray()) throw Exception(kNotAnArray);
+  return static_cast<std::int32_t>(elements_.size());
+}
+
+Variant Variant::GetElement(std::int32_t index) const {
+  std::int64_t offset = std::int64_t{index} - ArrayLow();
+  if (offset < 0 || offset >= ArrayCount()) throw Exception(kIndexOutOfBounds);
+  return elements_[static_cast<std::size_t>(offset)];
+}
+
+void Variant::SetElement(std::int32_t index, const Variant& value) {
+  std::int64_t offset = std::int64_t{index} - ArrayLow();
+  if (offset < 0 || offset >= ArrayCount()) throw Exception(kIndexOutOfBounds);
+  elements_[static_cast<std::size_t>(offset)] = value.ChangeType(ElementKind());
+}
+
+void Variant::ChangeTypeInPlace(std::uint16_t kind) { *this = ChangeType(kind); }
+
+std::int8_t Variant::ToInt8() const { return static_cast<std::int8_t>(ChangeType(varShortInt).int_); }
+std::uint8_t Variant::ToUInt8() const { return static_cast<std::uint8_t>(ChangeType(varByte).int_); }
+std::int16_t Variant::ToInt16() const { return static_cast<std::int16_t>(ChangeType(varSmallint).int_); }
+std::uint16_t Variant::ToUInt16() const { return static_cast<std::uint16_t>(ChangeType(varWord).int_); }
+std::int32_t Variant::ToInt32() const { return static_cast<std::int32_t>(ChangeType(varInteger).int_); }
+std::uint32_t Variant::ToUInt32() const { return static_cast<std::uint32_t>(ChangeType(varLongWord).int_); }
+float Variant::ToSingle() const { return static_cast<float>(ChangeType(varSingle).real_); }
+double Variant::ToDouble() const { return ChangeType(varDouble).real_; }
+double Variant::ToDate() const { return ChangeType(varDate).real_; }
+bool Variant::ToBoolean() const { return ChangeType(varBoolean).int_ != 0; }
+std::uint16_t Variant::ToBooleanWord() const {
+  return static_cast<std::uint16_t>(ChangeType(varBoolean).int_);
+}
+
+std::string Variant::ToAnsi() const {
+  if (kind_ == varString) return ansi_;
+  return std::move(ChangeType(varString).ansi_);
+}
+
+std::u16string Variant::ToWide() const {
+  if (kind_ == varOleStr) return wide_;
+  return std::move(ChangeType(varOleStr).wide_);
+}
+
+namespace {
+
+enum class Family { Empty, Number, Boolean, Text, Array };
+
+Family FamilyOf(std::uint16_t kind) {
+  if (kind & varArray) return Family::Array;
+  switch (kind) {
+    case varEmpty: return Family::Empty;
+    case varBoolean: return Family::Boolean;
+    case varOleStr:
+    case varString: return Family::Text;
+    default: return Family::Number;
+  }
+}
+
+bool IsRealKind(std::uint16_t kind) {
+  return kind == varSingle || kind == varDouble || kind == varDate;
+}
+
+double NumberOf(const Variant& v) {
+  return IsRealKind(v.Kind()) ? VariantAccess::Real(v)
+                              : static_cast<double>(VariantAccess::Int(v));
+}
+
+bool SameNumber(const Variant& a, const Variant& b) {
+  if (!IsRealKind(a.Kind()) && !IsRealKind(b.Kind()))
+    return VariantAccess::Int(a) == VariantAccess::Int(b);
+  double x = NumberOf(a), y = NumberOf(b);
+  // A NaN that stays NaN is no change.
+  return x == y || (std::isnan(x) && std::isnan(y));
+}
+
+bool SameText(const Variant& a, const Variant& b) {
+  if (a.Kind() == b.Kind())
+    return a.Kind() == varString ? VariantAccess::Ansi(a) == VariantAccess::Ansi(b)
+                                 : VariantAccess::Wide(a) == VariantAccess::Wide(b);
+  const Variant& wide = a.Kind() == varOleStr ? a : b;
+  const Variant& ansi = a.Kind() == varOleStr ? b : a;
+  return VariantAccess::Wide(wide) == AnsiToWide(VariantAccess::Ansi(ansi));
+}
+
+}  // namespace
+
+bool Variant::Equals(const Variant& other) const {
+  Family family = FamilyOf(kind_);
+  if (family != FamilyOf(other.kind_)) return false;
+  switch (family) {
+    case Family::Empty: return true;
+    case Family::Number: return SameNumber(*this, other);
+    case Family::Boolean: return int_ == other.int_;
+    case Family::Text: return SameText(*this, other);
+    case Family::Array:
+      return kind_ == other.kind_ && low_ == other.low_ && elements_ == other.elements_;
+  }
+  return false;
+}
+
+}  // namespace kv

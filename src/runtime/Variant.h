@@ -1,0 +1,151 @@
+#pragma once
+// The runtime's typed value: a 16-bit kind word and the value, as the OLE
+// automation VARIANT holds it, limited to the kinds the library uses, plus
+// one-dimensional arrays of one fixed element kind with a lower and an upper
+// bound. A Variant is a plain value type: copies are deep (an array copy
+// copies its elements), and it is not shared between threads by itself.
+//
+// Coercion (ChangeType and the To* helpers) follows the OLE automation rules
+// with the regional settings of CurrentFormatSettings(): floats round half to
+// even before the range check, same-width signed and unsigned integers copy
+// their bits, a non-zero number becomes the boolean word 0xFFFF, a boolean
+// keeps its raw word when it becomes an unsigned 16-bit number, and texts are
+// parsed and printed by the locale. Failures raise kv::Exception with the
+// runtime's texts:
+//   "Could not convert variant of type (X) into type (Y)"
+//   "Overflow while converting variant of type (X) into type (Y)"
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kv {
+
+// Kind numbers of the typed value.
+inline constexpr std::uint16_t varEmpty = 0;
+inline constexpr std::uint16_t varSmallint = 2;   // int16
+inline constexpr std::uint16_t varInteger = 3;    // int32
+inline constexpr std::uint16_t varSingle = 4;     // float
+inline constexpr std::uint16_t varDouble = 5;     // double
+inline constexpr std::uint16_t varDate = 7;       // TDateTime (double days)
+inline constexpr std::uint16_t varOleStr = 8;     // UTF-16 text
+inline constexpr std::uint16_t varBoolean = 11;   // raw 16-bit word
+inline constexpr std::uint16_t varShortInt = 16;  // int8
+inline constexpr std::uint16_t varByte = 17;      // uint8
+inline constexpr std::uint16_t varWord = 18;      // uint16
+inline constexpr std::uint16_t varLongWord = 19;  // uint32
+inline constexpr std::uint16_t varString = 256;   // Windows-1251 text
+inline constexpr std::uint16_t varTypeMask = 0x0FFF;
+inline constexpr std::uint16_t varArray = 0x2000;
+
+// The runtime's name of a kind word, as it appears in conversion errors:
+// "Smallint", "OleStr", "Array Integer"; an unknown kind gives its number.
+std::string VarTypeName(std::uint16_t kind);
+
+// True for the scalar kinds listed above (Empty included).
+bool IsKnownScalarKind(std::uint16_t kind) noexcept;
+
+class Variant {
+ public:
+  // Empty.
+  Variant() noexcept = default;
+  explicit Variant(std::int32_t value) noexcept;  // Integer
+  explicit Variant(double value) noexcept;        // Double
+
+  static Variant FromInt8(std::int8_t value) noexcept;
+  static Variant FromUInt8(std::uint8_t value) noexcept;
+  static Variant FromInt16(std::int16_t value) noexcept;
+  static Variant FromUInt16(std::uint16_t value) noexcept;
+  static Variant FromInt32(std::int32_t value) noexcept;
+  static Variant FromUInt32(std::uint32_t value) noexcept;
+  static Variant FromSingle(float value) noexcept;
+  static Variant FromDouble(double value) noexcept;
+  static Variant FromDate(double value) noexcept;
+  // True becomes the word 0xFFFF, false 0.
+  static Variant FromBoolean(bool value) noexcept;
+  // A boolean holding exactly this word (any non-zero word is true).
+  static Variant FromBooleanWord(std::uint16_t word) noexcept;
+  // Single-byte text, Windows-1251 bytes (kind 256).
+  static Variant FromAnsi(std::string text);
+  // OLE text, UTF-16 (kind 8).
+  static Variant FromWide(std::u16string text);
+  // The zero value of a scalar kind: 0, false, an empty text; Empty for 0.
+  // Raises kv::Exception for a kind that is not a known scalar kind.
+  static Variant ZeroOf(std::uint16_t kind);
+
+  // A one-dimensional array with index bounds low..high (high = low - 1 for
+  // no elements), every element the zero value of elementKind. Element kinds
+  // are the scalar kinds except Empty and String (text arrays hold OLE
+  // texts, kind 8); others, or high < low - 1, raise kv::Exception.
+  static Variant CreateArray(std::uint16_t elementKind, std::int32_t low, std::int32_t high);
+
+  // The full kind word, array flag included.
+  std::uint16_t Kind() const noexcept { return kind_; }
+  // The kind without the array flag (the element kind for arrays).
+  std::uint16_t ElementKind() const noexcept { return kind_ & varTypeMask; }
+  bool IsEmpty() const noexcept { return kind_ == varEmpty; }
+  bool IsArray() const noexcept { return (kind_ & varArray) != 0; }
+
+  // Arrays only (kv::Exception otherwise).
+  std::int32_t ArrayLow() const;
+  std::int32_t ArrayHigh() const;
+  std::int32_t ArrayCount() const;
+  // Element at index (low..high); kv::Exception outside the bounds.
+  Variant GetElement(std::int32_t index) const;
+  // Stores value converted to the element kind, as storing into a typed
+  // array does (so a Word 65535 stored into a Boolean array becomes true).
+  // Conversion errors pass through and leave the element as it was.
+  void SetElement(std::int32_t index, const Variant& value);
+
+  // Coercion to another kind word (array flag included: an array converts
+  // element by element into an array of the new element kind with the same
+  // bounds; an array never becomes a scalar nor a scalar an array). The same
+  // kind gives an equal copy.
+  Variant ChangeType(std::uint16_t kind) const;
+  void ChangeTypeInPlace(std::uint16_t kind);
+
+  // Coercions of a scalar to a plain C++ value; each is ChangeType to the
+  // matching kind followed by reading the result, so they raise the same
+  // errors.
+  std::int8_t ToInt8() const;
+  std::uint8_t ToUInt8() const;
+  std::int16_t ToInt16() const;
+  std::uint16_t ToUInt16() const;
+  std::int32_t ToInt32() const;
+  std::uint32_t ToUInt32() const;
+  float ToSingle() const;
+  double ToDouble() const;
+  double ToDate() const;
+  bool ToBoolean() const;
+  // The boolean word: 0xFFFF for a true made by conversion, the raw word of
+  // a boolean as held.
+  std::uint16_t ToBooleanWord() const;
+  std::string ToAnsi() const;      // Windows-1251
+  std::u16string ToWide() const;   // UTF-16
+
+  // Value comparison used to tell whether a value changed. Empty equals only
+  // Empty; numbers (dates included) compare by value across kinds; booleans
+  // equal booleans with the same raw word; texts equal texts with the same
+  // characters (single-byte and OLE texts compare through the code page);
+  // arrays equal arrays of the same bounds whose elements are equal. A text
+  // never equals a number or a boolean: a change of representation counts as
+  // a change rather than raising a conversion error.
+  bool Equals(const Variant& other) const;
+  friend bool operator==(const Variant& a, const Variant& b) { return a.Equals(b); }
+
+ private:
+  std::uint16_t kind_ = varEmpty;
+  // The integer kinds and the boolean word hold their value here
+  // (sign-extended for signed kinds), float kinds and Date in real_.
+  std::int64_t int_ = 0;
+  double real_ = 0.0;
+  std::string ansi_;
+  std::u16string wide_;
+  // Arrays: elements in index order, all of the element kind.
+  std::vector<Variant> elements_;
+  std::int32_t low_ = 0;
+
+  friend class VariantAccess;
+};
+
+}  // namespace kv
