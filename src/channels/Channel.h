@@ -1,0 +1,277 @@
+#pragma once
+// A channel of the host: address and number, data type, current value with
+// its time stamp and quality, the switches the server needs, an open list of
+// typed attributes, and the Flags word that tells the worker thread what it
+// still has to send.
+//
+// Ownership: a channel owns its attributes. A channel object is either private
+// to one thread or a master copy owned by the channel list; master copies are
+// read and written only while the list is locked. The channel itself takes no
+// lock and never sets or clears a send flag on its own.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "channels/ChannelAttribute.h"
+#include "runtime/Calendar.h"
+#include "runtime/Variant.h"
+
+namespace kv {
+
+// Send bits of TChannel2::Flags. Whoever sets one on a master channel while
+// holding the list's lock must tell the list (TChannelList2::MarkPending), or
+// set it through the list (TChannelList2::SetSendFlags).
+inline constexpr std::uint16_t NeedRegister = 0x4000;
+inline constexpr std::uint16_t NeedSendValue = 0x8000;
+
+// Field mask of TChannel2::Assign and of the list's updates.
+namespace ChannelField {
+inline constexpr std::uint16_t Addr = 0x0001;
+inline constexpr std::uint16_t Number = 0x0002;
+inline constexpr std::uint16_t Type = 0x0004;
+inline constexpr std::uint16_t MergeAttributes = 0x0008;
+inline constexpr std::uint16_t ReplaceAttributes = 0x0010;  // implies the merge
+inline constexpr std::uint16_t Active = 0x0020;
+inline constexpr std::uint16_t UserValue = 0x0040;  // with UserData1 and UserData2
+inline constexpr std::uint16_t Owner = 0x0080;
+inline constexpr std::uint16_t DT = 0x0100;
+inline constexpr std::uint16_t Quality = 0x0200;
+inline constexpr std::uint16_t Value = 0x0400;
+inline constexpr std::uint16_t Creator = 0x0800;
+inline constexpr std::uint16_t WriteEnable = 0x1000;
+inline constexpr std::uint16_t Flags = 0x2000;
+inline constexpr std::uint16_t SaveValue = 0x4000;
+inline constexpr std::uint16_t Groups = 0x8000;
+inline constexpr std::uint16_t All = 0xFFFF;
+}  // namespace ChannelField
+
+// Attribute identifiers behind the channel's properties.
+namespace ChannelAttr {
+inline constexpr std::uint16_t EUType = 7;
+inline constexpr std::uint16_t EUInfo1 = 9;
+inline constexpr std::uint16_t EUInfo2 = 10;
+inline constexpr std::uint16_t EUInfo3 = 11;
+inline constexpr std::uint16_t Unit = 100;
+inline constexpr std::uint16_t Comments = 101;
+inline constexpr std::uint16_t Prefix = 112;
+inline constexpr std::uint16_t SoundFile = 205;
+inline constexpr std::uint16_t AlarmMessage = 301;
+inline constexpr std::uint16_t Deadband = 306;
+inline constexpr std::uint16_t HiHiLimit = 307;
+inline constexpr std::uint16_t HiLimit = 308;
+inline constexpr std::uint16_t LoLimit = 309;
+inline constexpr std::uint16_t LoLoLimit = 310;
+inline constexpr std::uint16_t WatchLimits = 314;
+inline constexpr std::uint16_t Description = 5000;
+inline constexpr std::uint16_t ConnectionQuality = 5001;
+inline constexpr std::uint16_t FormatString = 5002;
+inline constexpr std::uint16_t Masked = 5003;
+inline constexpr std::uint16_t DTYPE = 5004;
+inline constexpr std::uint16_t SYSM = 5005;
+inline constexpr std::uint16_t AlarmID = 5006;
+inline constexpr std::uint16_t Signification = 5009;
+// 5100 + q holds the channel's own text for quality q.
+inline constexpr std::uint16_t QualityTextBase = 5100;
+}  // namespace ChannelAttr
+
+// Data type a property setter gives an attribute it has to create.
+std::uint16_t AttributeTypeOf(std::uint16_t id) noexcept;
+
+class TChannelList2;
+
+class TChannel2 {
+ public:
+  // The state after Clear().
+  TChannel2();
+  // A full copy of source (Assign(source, All) over zeroed fields); the same
+  // as TChannel2() when source is null.
+  explicit TChannel2(const TChannel2* source);
+  TChannel2(const TChannel2&) = delete;
+  TChannel2& operator=(const TChannel2&) = delete;
+  ~TChannel2();
+
+  // Creator = the client's owner number, Owner -32768, Quality 2, everything
+  // else zero or empty; frees the attributes.
+  void Clear();
+  // Copies the fields of source that `mask` selects (ChannelField bits).
+  // Null source, or this channel itself, changes nothing.
+  void Assign(const TChannel2* source, std::uint16_t mask = ChannelField::All);
+
+  // --- plain fields ---
+  std::int16_t Creator() const noexcept { return creator_; }
+  void SetCreator(std::int16_t v) noexcept { creator_ = v; }
+  std::uint32_t Number() const noexcept { return number_; }
+  void SetNumber(std::uint32_t v) noexcept { number_ = v; }
+  std::string NumberStr() const;
+  // ID and Addr are the same field.
+  const std::string& ID() const noexcept { return addr_; }
+  void SetID(std::string v) { addr_ = std::move(v); }
+  const std::string& Addr() const noexcept { return addr_; }
+  void SetAddr(std::string v) { addr_ = std::move(v); }
+  std::uint16_t Type() const noexcept { return type_; }
+  void SetType(std::uint16_t v) noexcept { type_ = v; }
+  std::string TypeText() const;
+  bool Active() const noexcept { return active_; }
+  void SetActive(bool v) noexcept { active_ = v; }
+  bool WriteEnable() const noexcept { return writeEnable_; }
+  void SetWriteEnable(bool v) noexcept { writeEnable_ = v; }
+  bool SaveValue() const noexcept { return saveValue_; }
+  void SetSaveValue(bool v) noexcept { saveValue_ = v; }
+  std::uint32_t Groups() const noexcept { return groups_; }
+  void SetGroups(std::uint32_t v) noexcept { groups_ = v; }
+  std::int16_t Owner() const noexcept { return owner_; }
+  void SetOwner(std::int16_t v) noexcept { owner_ = v; }
+  TDateTime DT() const noexcept { return dt_; }
+  void SetDT(TDateTime v) noexcept { dt_ = v; }
+  // One byte, published as 16 bits: writing keeps the low 8 bits.
+  std::uint16_t Quality() const noexcept { return quality_; }
+  void SetQuality(std::uint16_t v) noexcept { quality_ = static_cast<std::uint8_t>(v); }
+  const std::string& UserValue() const noexcept { return userValue_; }
+  void SetUserValue(std::string v) { userValue_ = std::move(v); }
+  std::uint16_t Flags() const noexcept { return flags_; }
+  void SetFlags(std::uint16_t v) noexcept { flags_ = v; }
+  std::uint32_t UserData1() const noexcept { return userData1_; }
+  void SetUserData1(std::uint32_t v) noexcept { userData1_ = v; }
+  std::uint32_t UserData2() const noexcept { return userData2_; }
+  void SetUserData2(std::uint32_t v) noexcept { userData2_ = v; }
+
+  // --- value ---
+  const Variant& Value() const noexcept { return value_; }
+  // Stores the value converted to Type; a value that does not convert is
+  // dropped and the old one stays. Quality, DT and Owner are not touched.
+  void SetValue(const Variant& value);
+  // Elements of an array value, else 1 (Empty included).
+  std::int32_t ValueCount() const;
+  // A scalar value whatever the index; an array element inside the bounds;
+  // Empty otherwise.
+  Variant GetValueAt(std::int32_t index) const;
+
+  // --- attributes (linear search in insertion order) ---
+  std::uint16_t AttributeCount() const noexcept;
+  TChannelAttribute* AttributeByIndex(int index) noexcept;
+  const TChannelAttribute* AttributeByIndex(int index) const noexcept;
+  TChannelAttribute* FindAttribute(std::uint16_t id) noexcept;
+  const TChannelAttribute* FindAttribute(std::uint16_t id) const noexcept;
+  void ClearAttributes() noexcept;
+  // A copy of the attribute's value, Empty when there is none.
+  Variant GetAttributeValue(std::uint16_t id) const;
+  // SetOwnedAttributeValue(id, Creator, value).
+  void SetAttributeValue(std::uint16_t id, const Variant& value);
+  // Writes value into the attribute (converted to its type; a new attribute
+  // gets AttributeTypeOf(id)) and stamps owner and the current local time,
+  // even when the value did not convert.
+  void SetOwnedAttributeValue(std::uint16_t id, std::int16_t owner, const Variant& value);
+  // Copies attribute into the first one with its ID, or appends a copy;
+  // true only when it appended. The caller keeps its object.
+  bool MergeAttribute(const TChannelAttribute* attribute);
+  // MergeAttribute of an attribute built from the arguments.
+  bool SetAttribute(std::uint16_t id, std::uint16_t type, const Variant& value,
+                    std::int16_t owner, TDateTime lastChange);
+
+  // --- attribute-backed properties; getters raise conversion errors ---
+  std::int16_t EUType() const;
+  void SetEUType(std::int16_t v);
+  Variant EUInfo1() const;
+  void SetEUInfo1(const Variant& v);
+  Variant EUInfo2() const;
+  void SetEUInfo2(const Variant& v);
+  std::int32_t EUInfo3() const;
+  void SetEUInfo3(std::int32_t v);
+  std::string Unit() const;
+  void SetUnit(std::string_view v);
+  std::string Comments() const;
+  void SetComments(std::string_view v);
+  std::string Prefix() const;
+  void SetPrefix(std::string_view v);
+  std::string Description() const;
+  void SetDescription(std::string_view v);
+  std::int16_t ConnectionQuality() const;
+  void SetConnectionQuality(std::int16_t v);
+  // The display format of Type while the attribute is absent or Empty.
+  std::string FormatString() const;
+  void SetFormatString(std::string_view v);
+  bool Masked() const;
+  void SetMasked(bool v);
+  std::uint16_t DTYPE() const;
+  void SetDTYPE(std::uint16_t v);
+  std::uint16_t SYSM() const;
+  void SetSYSM(std::uint16_t v);
+  std::uint16_t Signification() const;
+  void SetSignification(std::uint16_t v);
+  // Three alarm identifiers; an index outside 0..2 reads 0 and writes nothing.
+  std::int32_t AlarmID(int index) const;
+  void SetAlarmID(int index, std::int32_t v);
+  std::string AlarmMessage() const;
+  void SetAlarmMessage(std::string_view v);
+  std::string SoundFile() const;
+  void SetSoundFile(std::string_view v);
+  Variant Deadband() const;
+  void SetDeadband(const Variant& v);
+  Variant HiHiLimit() const;
+  void SetHiHiLimit(const Variant& v);
+  Variant HiLimit() const;
+  void SetHiLimit(const Variant& v);
+  Variant LoLimit() const;
+  void SetLoLimit(const Variant& v);
+  Variant LoLoLimit() const;
+  void SetLoLoLimit(const Variant& v);
+  bool WatchLimits() const;
+  void SetWatchLimits(bool v);
+
+  // --- texts and predicates ---
+  // Prefix, a space unless Prefix is empty or ends in one, Comments.
+  std::string FullComments() const;
+  std::string SignificationText() const;
+  std::string QualityText() const;
+  // One value element as text; never raises (an error gives its message).
+  std::string ValueToText(std::int32_t index, bool exact) const;
+  // ValuesToText(none, false).
+  std::string ValuesText() const;
+  // All values joined by `separator` (one space when none is given); the
+  // quality text for a bad quality; packed device states in display form.
+  std::string ValuesToText(std::optional<std::string_view> separator, bool exact) const;
+  bool IsFromDriver() const noexcept { return owner_ < 0; }
+  bool IsFromServer() const noexcept { return owner_ == 0; }
+  bool IsFromNetwork() const noexcept { return owner_ > 0; }
+  bool Valid() const noexcept { return !addr_.empty(); }
+  // The send pass has something to do: a registration, or a value of an
+  // active channel.
+  bool HasSendWork() const noexcept;
+
+ private:
+  void AssignAttributes(const TChannel2& source, std::uint16_t mask);
+  std::string FormatEUType3(std::uint16_t quality, const Variant& v) const;
+  std::string PackedStatesText(std::uint8_t kind) const;
+  bool HasNonEmptyAttribute(std::uint16_t id) const;
+  std::string TextAttribute(std::uint16_t id) const;
+  void SetTextAttribute(std::uint16_t id, std::string_view v);
+
+  std::int16_t creator_ = 0;
+  std::string addr_;
+  std::uint32_t number_ = 0;
+  std::uint16_t type_ = 0;
+  std::vector<std::unique_ptr<TChannelAttribute>> attributes_;
+  bool active_ = false;
+  bool writeEnable_ = false;
+  bool saveValue_ = false;
+  std::uint32_t groups_ = 0;
+  std::int16_t owner_ = 0;
+  TDateTime dt_ = 0;
+  std::uint8_t quality_ = 0;
+  Variant value_;
+  std::string userValue_;
+  std::uint16_t flags_ = 0;
+  std::uint32_t userData1_ = 0;
+  std::uint32_t userData2_ = 0;
+
+  // Position in the owning list's inner list; kept by that list only, never
+  // copied by Assign. npos for a channel the list does not own.
+  friend class TChannelList2;
+  std::size_t listPosition_ = static_cast<std::size_t>(-1);
+};
+
+}  // namespace kv

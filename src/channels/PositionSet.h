@@ -1,0 +1,38 @@
+#pragma once
+// An ordered set of list positions (small non-negative integers) kept as a
+// two-level bitmap: one bit per position, and one summary bit per 64-bit word
+// that has any bit set. Insert, Erase and Contains are O(1); finding the next
+// member skips empty stretches 4096 positions at a time, so walking a set of
+// k members among n positions costs about k + n / 4096 steps, and an empty
+// set answers at once. The channel list records with it which channels have
+// send work pending.
+//
+// No lock of its own: its owner guards it.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kv {
+
+class TPositionSet {
+ public:
+  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+  void Insert(std::size_t position);
+  void Erase(std::size_t position);
+  bool Contains(std::size_t position) const noexcept;
+  // The smallest member not below `from`, or npos.
+  std::size_t NextFrom(std::size_t from) const noexcept;
+  std::size_t Count() const noexcept { return count_; }
+  bool Empty() const noexcept { return count_ == 0; }
+  void Clear() noexcept;
+
+ private:
+  std::size_t NextWordFrom(std::size_t word) const noexcept;
+
+  std::vector<std::uint64_t> words_;    // bit p % 64 of word p / 64
+  std::vector<std::uint64_t> summary_;  // bit w % 64 of summary w / 64: word w non-zero
+  std::size_t count_ = 0;
+};
+
+}  // namespace kv

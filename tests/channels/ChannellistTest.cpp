@@ -1,0 +1,321 @@
+#include "channels/Channellist.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ChannelTestSupport.h"
+#include "runtime/Codepage.h"
+#include "runtime/Exception.h"
+
+namespace kv {
+namespace {
+
+using ChannelListTest = testing::ChannelTestBase;
+
+struct Named : TChannel2 {
+  explicit Named(std::string_view addr, std::uint32_t number = 0) {
+    SetAddr(std::string(addr));
+    SetNumber(number);
+  }
+};
+
+// The message UpdateOrRaise raises, or "" when it completes.
+std::string UpdateError(TChannelList2& list, const TChannel2* channel, std::uint16_t mask,
+                        bool byAddress, bool requireActive = false,
+                        TChannel2* before = nullptr) {
+  try {
+    list.UpdateOrRaise(channel, mask, byAddress, requireActive, nullptr, before);
+    return "";
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+}
+
+// "P" + number, built by appending (gcc's -O3 -Wrestrict misfires on
+// literal + std::string).
+std::string Numbered(const char* prefix, unsigned number) {
+  return std::string(prefix).append(std::to_string(number));
+}
+
+bool AddNew(TChannelList2& list, TChannel2& channel) {
+  return list.Add(&channel, false, true, ChannelField::All, true);
+}
+
+TEST_F(ChannelListTest, NumbersAreHandedOutFromOneAndNeverReused) {
+  TChannelList2 list;
+  for (std::uint32_t expected : {1u, 2u, 3u}) {
+    Named channel(Numbered("C", expected));
+    ASSERT_TRUE(AddNew(list, channel));
+    EXPECT_EQ(channel.Number(), expected);
+  }
+  Named explicitNumber("N17", 17);
+  ASSERT_TRUE(AddNew(list, explicitNumber));
+  EXPECT_EQ(explicitNumber.Number(), 17u);
+  Named next("N18");
+  ASSERT_TRUE(AddNew(list, next));
+  EXPECT_EQ(next.Number(), 18u);
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0);
+  Named afterClear("N19");
+  ASSERT_TRUE(AddNew(list, afterClear));
+  EXPECT_EQ(afterClear.Number(), 19u);
+}
+
+TEST_F(ChannelListTest, TakenNumberGetsANewOneAndTheLastNumberIsNeverWrapped) {
+  TChannelList2 list;
+  Named first("A", 5);
+  Named second("B", 5);
+  ASSERT_TRUE(AddNew(list, first));
+  ASSERT_TRUE(AddNew(list, second));
+  EXPECT_EQ(second.Number(), 6u);
+  Named top("TOP", 0xFFFFFFFF);
+  ASSERT_TRUE(AddNew(list, top));
+  Named beyond("BEYOND");
+  EXPECT_FALSE(AddNew(list, beyond));
+  EXPECT_EQ(list.LastError(), "номера каналов исчерпаны"_cp);
+  EXPECT_EQ(list.Count(), 3);
+}
+
+TEST_F(ChannelListTest, AddRefusesBadChannelsWithTheirMessages) {
+  TChannelList2 list;
+  EXPECT_FALSE(list.Add(nullptr, true, true, ChannelField::All, true));
+  EXPECT_EQ(list.LastError(), "неверный параметр"_cp);
+  TChannel2 noAddress;
+  EXPECT_FALSE(AddNew(list, noAddress));
+  EXPECT_EQ(list.LastError(), "адрес канала не задан"_cp);
+  Named boiler("Котёл1"_cp);
+  ASSERT_TRUE(AddNew(list, boiler));
+  EXPECT_EQ(list.LastError(), "");
+  Named upper("КОТЁЛ1"_cp);
+  EXPECT_FALSE(AddNew(list, upper));
+  EXPECT_EQ(list.LastError(), "канал с адресом \"КОТЁЛ1\" уже есть в списке"_cp);
+  EXPECT_EQ(list.Count(), 1);
+}
+
+TEST_F(ChannelListTest, AddressesMatchWithoutRegardToCyrillicOrLatinCase) {
+  TChannelList2 list;
+  Named channel("Насос-b/ёж"_cp);
+  ASSERT_TRUE(AddNew(list, channel));
+  TChannel2 copy;
+  EXPECT_TRUE(list.GetByAddress("НАСОС-B/ЁЖ"_cp, &copy));
+  EXPECT_EQ(copy.Addr(), "Насос-b/ёж"_cp);
+  EXPECT_TRUE(list.GetByAddress("насос-B/Ёж"_cp, &copy));
+  EXPECT_FALSE(list.GetByAddress("Насос-b/еж"_cp, &copy));  // е is not ё
+}
+
+TEST_F(ChannelListTest, AddWithUpdateChangesTheListedChannel) {
+  TChannelList2 list;
+  Named first("Z1");
+  first.SetComments("first");
+  ASSERT_TRUE(list.Add(&first, true, true, ChannelField::All, true));
+  Named again("z1");
+  again.SetComments("second");
+  EXPECT_TRUE(list.Add(&again, true, true, ChannelField::All, true));
+  EXPECT_EQ(again.Number(), 1u);
+  EXPECT_EQ(list.Count(), 1);
+  auto listed = list.CopyByNumber(1);
+  ASSERT_NE(listed, nullptr);
+  EXPECT_EQ(listed->Comments(), "second");
+  EXPECT_EQ(listed->Addr(), "z1");
+  EXPECT_NE(list.CopyByAddress("Z1"), nullptr);  // re-entered under its new spelling
+  // A number that is not listed is looked up by number only: a second Z1.
+  Named numbered("Z1", 40);
+  EXPECT_TRUE(list.Add(&numbered, true, true, ChannelField::All, true));
+  EXPECT_EQ(list.Count(), 2);
+  EXPECT_EQ(list.CopyByAddress("Z1")->Number(), 40u);  // the last entry wins
+}
+
+TEST_F(ChannelListTest, AddWithUpdateKeepsTheIndexesRightWhenItClearsTheNumber) {
+  TChannelList2 list;
+  Named channel("K");
+  ASSERT_TRUE(AddNew(list, channel));
+  Named update("K");
+  ASSERT_TRUE(list.Add(&update, true, false, ChannelField::Number, false));
+  EXPECT_EQ(list.CopyByNumber(1), nullptr);
+  EXPECT_EQ(list.CopyByAddress("K")->Number(), 0u);
+}
+
+TEST_F(ChannelListTest, UpdateOrRaiseMessages) {
+  TChannelList2 list;
+  Named listed("L1");
+  ASSERT_TRUE(AddNew(list, listed));
+  Named byNumber42("", 42);
+  TChannel2 unnamed;
+  Named a1("A1");
+  EXPECT_EQ(UpdateError(list, nullptr, 1, false), "объект канала не задан"_cp);
+  EXPECT_EQ(UpdateError(list, &listed, 0, false), "маска обновления не задана"_cp);
+  EXPECT_FALSE(list.Update(&listed, 0, false, false));
+  EXPECT_EQ(UpdateError(list, &unnamed, 1, false), "номер канала не задан"_cp);
+  EXPECT_EQ(UpdateError(list, &unnamed, 1, true), "адрес канала не задан"_cp);
+  EXPECT_EQ(UpdateError(list, &byNumber42, 1, false), "канал №42 не найден"_cp);
+  EXPECT_EQ(UpdateError(list, &a1, 1, true), "канал A1 не найден"_cp);
+  TChannel2 before;
+  EXPECT_EQ(UpdateError(list, &listed, 0x0400, false, true, &before), "канал №1 не активен"_cp);
+  EXPECT_EQ(before.Addr(), "L1");  // the copy was made before the check
+  EXPECT_EQ(UpdateError(list, &listed, 0x0400, true, true), "канал L1 не активен"_cp);
+  EXPECT_EQ(list.LastError(), "");  // Update leaves it alone
+}
+
+TEST_F(ChannelListTest, OnlyConfigurationChangesMarkTheListModified) {
+  TChannelList2 list;
+  Named channel("M");
+  ASSERT_TRUE(AddNew(list, channel));
+  list.SetModified(false);
+  channel.SetType(3);
+  channel.SetValue(Variant::FromInt32(5));
+  channel.SetQuality(0);
+  ASSERT_TRUE(list.Update(&channel, 0x0700, true, false));
+  EXPECT_FALSE(list.Modified());
+  clock_.Advance(250);
+  ASSERT_TRUE(list.Update(&channel, ChannelField::Active, true, false));
+  EXPECT_TRUE(list.Modified());
+  EXPECT_EQ(list.ModifiedTick(), 1250u);
+  TChannelList2 empty;
+  empty.Clear();
+  EXPECT_FALSE(empty.Modified());
+}
+
+TEST_F(ChannelListTest, UpdateMovesAddressAndNumberInTheIndexes) {
+  TChannelList2 list;
+  Named a("OLD");
+  Named b("OTHER");
+  ASSERT_TRUE(AddNew(list, a));
+  ASSERT_TRUE(AddNew(list, b));
+  Named change("NEW", 1);
+  TChannel2 after;
+  list.UpdateOrRaise(&change, ChannelField::Addr, false, false, &after);
+  EXPECT_EQ(after.Addr(), "NEW");
+  EXPECT_EQ(list.CopyByAddress("OLD"), nullptr);
+  EXPECT_NE(list.CopyByAddress("new"), nullptr);
+  Named renumber("NEW", 500);
+  list.UpdateOrRaise(&renumber, ChannelField::Number, true, false);
+  EXPECT_EQ(list.CopyByNumber(1), nullptr);
+  EXPECT_EQ(list.CopyByNumber(500)->Addr(), "NEW");
+  // A number another channel holds is refused and nothing changes.
+  Named clash("NEW", 2);
+  clash.SetActive(true);
+  EXPECT_EQ(UpdateError(list, &clash, ChannelField::Number | ChannelField::Active, true),
+            "номер канала 2 уже занят каналом \"OTHER\""_cp);
+  EXPECT_EQ(list.CopyByNumber(2)->Addr(), "OTHER");
+  EXPECT_EQ(list.CopyByNumber(500)->Active(), false);
+}
+
+TEST_F(ChannelListTest, CopiesAreIndependentOfTheMaster) {
+  TChannelList2 list;
+  Named channel("C");
+  channel.SetUnit("V");
+  ASSERT_TRUE(AddNew(list, channel));
+  channel.SetUnit("changed after adding");
+  auto copy = list.CopyByAddress("C");
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->Unit(), "V");
+  copy->SetUnit("mV");
+  EXPECT_EQ(list.CopyByNumber(1)->Unit(), "V");
+  TChannel2 target;
+  EXPECT_FALSE(list.GetByNumber(0, &target));
+  EXPECT_FALSE(list.GetByAddress("C", nullptr));
+  EXPECT_EQ(list.CopyByAddress("unlisted"), nullptr);
+}
+
+TEST_F(ChannelListTest, CountsAndFindUnderTheLock) {
+  TChannelList2 list;
+  for (const char* addr : {"A", "B", "C"}) {
+    Named channel(addr);
+    channel.SetActive(addr[0] != 'B');
+    ASSERT_TRUE(AddNew(list, channel));
+  }
+  EXPECT_EQ(list.Count(), 3);
+  EXPECT_EQ(list.ActiveCount(), 2);
+  TLockedList locked(list);
+  EXPECT_EQ(locked.Items().size(), 3u);
+  EXPECT_EQ(list.Find("b", 0), locked.Items()[1].get());
+  EXPECT_EQ(list.Find("ignored", 3), locked.Items()[2].get());
+  EXPECT_EQ(list.Find("", 4), nullptr);
+  EXPECT_EQ(list.Count(), 3);  // re-entrant
+}
+
+// --- the pending record ---
+
+std::vector<std::string> PendingWalk(TChannelList2& list, bool clearFlags = true) {
+  std::vector<std::string> visited;
+  list.ForEachPending([&](TChannel2& channel) {
+    visited.push_back(channel.Addr());
+    if (clearFlags) {
+      std::uint16_t done = NeedRegister;
+      if (channel.Active()) done |= NeedSendValue;
+      channel.SetFlags(channel.Flags() & static_cast<std::uint16_t>(~done));
+    }
+    return true;
+  });
+  return visited;
+}
+
+TEST_F(ChannelListTest, PendingWalkVisitsOnlyMarkedChannelsInListOrder) {
+  TChannelList2 list;
+  for (int i = 0; i < 6; ++i) {
+    Named channel(Numbered("P", static_cast<unsigned>(i)));
+    channel.SetActive(true);
+    if (i == 2) channel.SetFlags(NeedRegister | 1);
+    ASSERT_TRUE(AddNew(list, channel));
+  }
+  EXPECT_EQ(PendingWalk(list), std::vector<std::string>{"P2"});
+  EXPECT_EQ(list.PendingCount(), 0u);
+  EXPECT_TRUE(PendingWalk(list).empty());
+  {
+    TLockedList locked(list);
+    for (int i : {4, 1, 3}) {
+      TChannel2* channel = list.Find(Numbered("P", static_cast<unsigned>(i)), 0);
+      channel->SetFlags(channel->Flags() | NeedSendValue);
+      list.MarkPending(channel);
+    }
+    Named notMaster("P0");
+    notMaster.SetFlags(NeedRegister);
+    list.MarkPending(&notMaster);  // a copy is not recorded
+  }
+  EXPECT_EQ(PendingWalk(list), (std::vector<std::string>{"P1", "P3", "P4"}));
+  list.SetSendFlagsOnAll(NeedRegister | NeedSendValue);
+  EXPECT_EQ(PendingWalk(list).size(), 6u);
+}
+
+TEST_F(ChannelListTest, InactiveValueWaitsOutsideTheRecordUntilActivated) {
+  TChannelList2 list;
+  Named channel("W");
+  ASSERT_TRUE(AddNew(list, channel));
+  {
+    TLockedList locked(list);
+    list.SetSendFlags(list.Find("W", 0), NeedSendValue);
+  }
+  EXPECT_EQ(list.PendingCount(), 0u);
+  EXPECT_TRUE(PendingWalk(list).empty());
+  Named activate("W");
+  activate.SetActive(true);
+  ASSERT_TRUE(list.Update(&activate, 0x002A, true, false));
+  EXPECT_EQ(PendingWalk(list), std::vector<std::string>{"W"});
+  EXPECT_EQ(list.CopyByAddress("W")->Flags(), 0);
+}
+
+TEST_F(ChannelListTest, PendingWalkStopsWhenAskedAndKeepsTheRest) {
+  TChannelList2 list;
+  for (const char* addr : {"S1", "S2", "S3"}) {
+    Named channel(addr);
+    channel.SetFlags(NeedRegister);
+    ASSERT_TRUE(AddNew(list, channel));
+  }
+  int visits = 0;
+  list.ForEachPending([&](TChannel2& channel) {
+    channel.SetFlags(0);
+    return ++visits < 2;
+  });
+  EXPECT_EQ(visits, 2);
+  EXPECT_EQ(PendingWalk(list), std::vector<std::string>{"S3"});
+  // Re-registering through Add keeps the record right as well.
+  Named again("S1");
+  again.SetFlags(NeedRegister);
+  ASSERT_TRUE(list.Add(&again, true, true, ChannelField::All, true));
+  EXPECT_EQ(PendingWalk(list), std::vector<std::string>{"S1"});
+}
+
+}  // namespace
+}  // namespace kv

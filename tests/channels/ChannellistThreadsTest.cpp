@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ChannelTestSupport.h"
+#include "channels/Channellist.h"
+#include "runtime/Codepage.h"
+
+namespace kv {
+namespace {
+
+using ChannelListThreadsTest = testing::ChannelTestBase;
+
+constexpr int kHosts = 4;
+constexpr int kChannelsPerHost = 100;
+constexpr int kIncrementsPerHost = 500;
+constexpr std::string_view kShared = "ОБЩИЙ"_cp;
+
+std::string HostAddress(int host, int i) {
+  return std::string("Т"_cp).append(std::to_string(host)).append("-").append(std::to_string(i));
+}
+
+// One host thread: registers its channels, activates them, reads them back,
+// and increments the shared channel's value under the list's lock.
+void RunHost(TChannelList2& list, int host, std::atomic<int>& failures) {
+  for (int i = 0; i < kChannelsPerHost; ++i) {
+    TChannel2 channel;
+    channel.SetAddr(HostAddress(host, i));
+    channel.SetFlags(NeedRegister | 1);
+    if (!list.Add(&channel, true, true, ChannelField::All, true)) ++failures;
+    TChannel2 activate;
+    activate.SetAddr(AnsiUpper(HostAddress(host, i)));
+    activate.SetActive(true);
+    if (!list.Update(&activate, ChannelField::Active, true, false)) ++failures;
+    TChannel2 copy;
+    if (!list.GetByAddress(HostAddress(host, i), &copy) || copy.Number() != channel.Number())
+      ++failures;
+  }
+  for (int k = 0; k < kIncrementsPerHost; ++k) {
+    TLockedList locked(list);
+    TChannel2* shared = list.Find(kShared, 0);
+    shared->SetValue(Variant::FromInt32(shared->Value().ToInt32() + 1));
+    list.SetSendFlags(shared, NeedSendValue);
+  }
+}
+
+TEST_F(ChannelListThreadsTest, HostsAndWorkerShareTheListWithoutLosingAnything) {
+  TChannelList2 list;
+  TChannel2 shared;
+  shared.SetAddr(std::string(kShared));
+  shared.SetType(3);
+  shared.SetValue(Variant::FromInt32(0));
+  shared.SetActive(true);
+  shared.SetFlags(NeedRegister);
+  ASSERT_TRUE(list.Add(&shared, true, true, ChannelField::All, true));
+
+  std::atomic<int> failures{0};
+  std::atomic<int> hostsRunning{kHosts};
+  std::set<std::string> registered;  // worker thread only until joined
+  auto sendPass = [&] {
+    list.ForEachPending([&](TChannel2& channel) {
+      if (channel.Flags() & NeedRegister) registered.insert(channel.Addr());
+      std::uint16_t sent = NeedRegister;
+      if (channel.Active()) sent |= NeedSendValue;
+      channel.SetFlags(channel.Flags() & static_cast<std::uint16_t>(~sent));
+      return true;
+    });
+  };
+  std::thread worker([&] {
+    while (hostsRunning.load() > 0) {
+      sendPass();
+      if (list.ActiveCount() > list.Count()) ++failures;
+      std::this_thread::yield();
+    }
+  });
+  std::vector<std::thread> hosts;
+  for (int host = 0; host < kHosts; ++host)
+    hosts.emplace_back([&, host] {
+      RunHost(list, host, failures);
+      --hostsRunning;
+    });
+  for (auto& thread : hosts) thread.join();
+  worker.join();
+  sendPass();
+
+  EXPECT_EQ(failures.load(), 0);
+  const int total = kHosts * kChannelsPerHost + 1;
+  EXPECT_EQ(list.Count(), total);
+  EXPECT_EQ(list.ActiveCount(), total);
+  EXPECT_EQ(static_cast<int>(registered.size()), total);
+  EXPECT_EQ(list.PendingCount(), 0u);
+  TLockedList locked(list);
+  std::set<std::uint32_t> numbers;
+  for (const auto& channel : locked.Items()) {
+    numbers.insert(channel->Number());
+    EXPECT_EQ(channel->Flags() & (NeedRegister | NeedSendValue), 0);
+  }
+  EXPECT_EQ(numbers.size(), static_cast<std::size_t>(total));
+  EXPECT_EQ(*numbers.begin(), 1u);
+  EXPECT_EQ(*numbers.rbegin(), static_cast<std::uint32_t>(total));
+  EXPECT_EQ(list.Find(kShared, 0)->Value().ToInt32(), kHosts * kIncrementsPerHost);
+}
+
+}  // namespace
+}  // namespace kv
