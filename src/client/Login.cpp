@@ -1,0 +1,187 @@
+// Connecting and logging in: one attempt per call of KVConnect.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "channels/OwnerId.h"
+#include "client/Servercon.h"
+#include "platform/Clock.h"
+#include "protocol/Kavrel.h"
+#include "runtime/Codepage.h"
+#include "runtime/Exception.h"
+#include "runtime/Format.h"
+#include "values/Utils.h"
+
+namespace kv {
+namespace {
+
+constexpr std::uint32_t kLoginGateMs = 60000;
+constexpr int kLoggedAttempts = 5;
+constexpr int kTimedOut = 10060;  // the WinSock time-out code
+
+constexpr std::int32_t kRequestSize = 72;
+constexpr std::int32_t kReplySize = 25;
+constexpr std::size_t kLoginField = 40;
+constexpr std::size_t kPasswordField = 20;
+
+constexpr auto kTcpError = "ошибка TCP/IP: "_cp;
+constexpr auto kRequestError = "ошибка посылки запроса на регистрацию: "_cp;
+constexpr auto kServerGone = "регистрация невозможна, сервер отключен: "_cp;
+constexpr auto kNoReplyLine =
+    "ERROR\tСервер не ответил на регистрацию в течении=%d сек. [в буфере %d байт]"_cp;
+constexpr auto kBadReply = "Неверный ответ сервера !"_cp;
+constexpr auto kBadReplyId = " [structID="_cp;
+constexpr auto kBadReplySize = " размер "_cp;
+constexpr auto kBadReplyBytes = " байт]"_cp;
+constexpr auto kRefusedLine =
+    "ERROR\tОтказано в регистрации на сервере Kavrel: %s\tЛогин=%s Пароль=%s"_cp;
+constexpr auto kOldServerLine =
+    "ERROR\tРегистрация невозможна ! Требуется сервер версии 4.0 или старше !"_cp;
+constexpr auto kOldServer = "Требуется сервер версии 4.0 или старше !"_cp;
+constexpr auto kConnectedLine = "INFO\tПодключение к серверу ОК\t%s --> %s таймаут %d сек"_cp;
+constexpr auto kLoggedInLine =
+    "INFO\tРегистрация на сервере версии %u.%u ОК\tID=%d, время регистрации=%ld мсек, время %s, "
+    "часовой пояс %s, разница времени=%ld мсек [в буфере %lu байт]"_cp;
+constexpr auto kConnectErrorLine = "ERROR\tПодключение к основному серверу %s:%d\t%s"_cp;
+constexpr auto kConnectUnknownLine = "ERROR\tTRelayThread::KVConnect() неизвестная ошибка !"_cp;
+
+// A failure already logged in its own words: no second line.
+Exception Silent() { return Exception(std::string()); }
+
+std::int32_t ReadInt32(const std::uint8_t* p) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
+  return static_cast<std::int32_t>(v);
+}
+
+std::int16_t ReadInt16(const std::uint8_t* p) {
+  return static_cast<std::int16_t>(p[0] | (p[1] << 8));
+}
+
+double ReadDouble(const std::uint8_t* p) {
+  double v;
+  std::memcpy(&v, p, sizeof v);  // little-endian on every target we build for
+  return v;
+}
+
+void PutText(std::uint8_t* field, std::size_t size, const std::string& text) {
+  std::size_t n = std::min(text.size(), size - 1);
+  std::memcpy(field, text.data(), n);
+}
+
+}  // namespace
+
+std::int32_t TimeDifferenceMs(TDateTime server, TDateTime local) {
+  double ms = std::trunc((server - local) * kMSecsPerDay);
+  if (!(ms == ms)) return 0;
+  ms = std::clamp(ms, -2147483648.0, 2147483647.0);
+  return static_cast<std::int32_t>(ms);
+}
+
+bool TOpros2Thread::KVConnect() {
+  if (loginSent_ && platform::TickCount() - lastLoginTick_ < kLoginGateMs) return false;
+  ++connectAttempts_;
+  try {
+    std::uint32_t loginStart = 0;
+    std::int32_t replyBytes = 0;
+    LogIn(loginStart, replyBytes);
+    return true;
+  } catch (const Exception& e) {
+    if (!e.Message().empty() && connectAttempts_ <= kLoggedAttempts)
+      log_.Write(kConnectErrorLine, {Host, Port, e.Message()});
+    Disconnect();
+  } catch (...) {
+    log_.Write(kConnectUnknownLine);
+    Disconnect();
+  }
+  return false;
+}
+
+void TOpros2Thread::WaitForConnection() {
+  std::uint32_t start = platform::TickCount();
+  std::uint64_t limit = static_cast<std::uint64_t>(Timeout > 0 ? Timeout : 0) * 1000;
+  while (!tcp_.WaitConnected(0)) {
+    // A refused or failed attempt will not complete: report its own error
+    // rather than waiting out the time-out.
+    if (tcp_.LastError() != kTimedOut) break;
+    if (platform::TickCount() - start >= limit || Terminated()) break;
+    platform::SleepMs(1);
+  }
+  if (!tcp_.Connected()) {
+    if (tcp_.LastError() == 0) tcp_.SetError(kTimedOut);
+    throw Exception(std::string(kTcpError) + tcp_.ErrorText());
+  }
+}
+
+void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
+  // A client ID of 0 leaves the connection open but not logged in; the next
+  // attempt starts on a fresh socket.
+  if (tcp_.Socket() != platform::SocketHandle::None) Disconnect();
+  if (!tcp_.Connect(Host, static_cast<std::uint16_t>(Port)))
+    throw Exception(std::string(kTcpError) + tcp_.ErrorText());
+  WaitForConnection();
+  log_.Write(kConnectedLine, {tcp_.LocalAddressText(), tcp_.RemoteAddressText(), Timeout});
+  connectAttempts_ = 0;
+
+  std::uint8_t request[kRequestSize] = {};
+  request[0] = kStructLoginRequest;
+  request[1] = 2;
+  PutText(request + 2, kLoginField, Login);
+  PutText(request + 42, kPasswordField, Password);
+  request[62] = kLibraryVersionMajor;
+  request[63] = kLibraryVersionMinor;
+  request[64] = 4;
+  if (!tcp_.Write(request, kRequestSize))
+    throw Exception(std::string(kRequestError) + tcp_.ErrorText());
+  lastLoginTick_ = loginStart = platform::TickCount();
+  loginSent_ = true;
+
+  for (std::int32_t i = 0; i < Timeout * 100; ++i) {
+    if (tcp_.Poll(true, false, false, 10) || Terminated()) break;
+  }
+  replyBytes = tcp_.Available();
+  if (replyBytes == 0) throw Exception(std::string(kServerGone) + tcp_.ErrorText());
+  if (replyBytes < kReplySize) {
+    log_.Write(kNoReplyLine, {Timeout, replyBytes});
+    throw Silent();
+  }
+  std::uint8_t reply[kReplySize];
+  if (!tcp_.Read(reply, kReplySize))
+    throw Exception(std::string(kServerGone) + tcp_.ErrorText());
+  if (reply[0] != kStructLoginReply) {
+    throw Exception(std::string(kBadReply) + std::string(kBadReplyId) + std::to_string(reply[0]) +
+                    std::string(kBadReplySize) + std::to_string(replyBytes) +
+                    std::string(kBadReplyBytes));
+  }
+  lastActivityTick_ = platform::TickCount();
+  LogLogin(reply, loginStart, replyBytes);
+}
+
+void TOpros2Thread::LogLogin(const std::uint8_t* reply, std::uint32_t loginStart,
+                             std::int32_t replyBytes) {
+  std::int32_t clientId = ReadInt32(reply + 1);
+  if (clientId < 0) {
+    // The password never reaches the log: anyone may read it.
+    log_.Write(kRefusedLine, {RefusalText(reply[20]), Login, Password.empty() ? "" : "***"});
+    throw Silent();
+  }
+  serverVersionMajor_ = reply[14];
+  serverVersionMinor_ = reply[15];
+  if (serverVersionMajor_ < 4) {
+    log_.Write(kOldServerLine);
+    throw Exception(std::string(kOldServer));
+  }
+  clientId_.store(clientId, std::memory_order_relaxed);
+  ClientOwnerID.store(static_cast<std::int16_t>(clientId & 0xFFFF), std::memory_order_relaxed);
+
+  TDateTime serverTime = ReadDouble(reply + 6);
+  std::int32_t difference = TimeDifferenceMs(serverTime, Now());
+  std::uint32_t loginMs = platform::TickCount() - loginStart;
+  log_.Write(kLoggedInLine,
+             {serverVersionMajor_, serverVersionMinor_, clientId, static_cast<long>(loginMs),
+              SafeDateTimeText(serverTime), TimeZoneText(ReadInt16(reply + 21)),
+              static_cast<long>(difference), static_cast<unsigned long>(replyBytes)});
+  SetServerTime(serverTime);
+}
+
+}  // namespace kv

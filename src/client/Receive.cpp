@@ -1,0 +1,263 @@
+// The receive pass and command dispatch, on the worker thread.
+#include <cstring>
+
+#include "client/Servercon.h"
+#include "platform/Clock.h"
+#include "protocol/Channelcmd.h"
+#include "protocol/Kavrel.h"
+#include "runtime/Codepage.h"
+#include "runtime/Exception.h"
+#include "values/Utils.h"
+
+namespace kv {
+namespace {
+
+constexpr std::int32_t kDumpBytes = 20;
+constexpr std::uint64_t kIncompleteLimitSeconds = 29;  // 30 or more whole seconds
+constexpr std::int32_t kElevationLimited = 3;
+
+constexpr auto kPollErrorLine = "ERROR\ttcp.Poll(read)\terror=%ld";
+constexpr auto kServerGoneCodeLine = "WARNING\tСервер Kavrel отключен\tКод ошибки=%ld"_cp;
+constexpr auto kServerGoneLine = "WARNING\tСервер Kavrel отключен"_cp;
+constexpr auto kCmd2Line = "DEBUG\tполучена CMD2=%d"_cp;
+constexpr auto kUnknownIdLine =
+    "ERROR\tОт сервера пришла неизвестная команда ID=%u длина %ld байт. Выполняем отключение от сервера."_cp;
+constexpr auto kBadLengthLine =
+    "ERROR\tОт сервера пришла команда ID=%u с неверной длиной %u байт. Выполняем отключение от сервера."_cp;
+constexpr auto kDumpLine = "INFO\tПервые 20 байт команды: %s"_cp;
+constexpr auto kIncompleteLine =
+    "ERROR\tНеполная команда cmd=%u ожидается более 30 сек., получено %ld байт. Выполняем отключение от сервера."_cp;
+constexpr auto kServerTimeLine = "WARNING\tВремя сервера изменилось: %s, часовой пояс %s, разница=%ld мсек"_cp;
+constexpr auto kNoticeLine = "INFO\tИзменение каналов 1 от сервера игнорируем: %s%s%s%s ID=%ld %s"_cp;
+constexpr auto kStatusLine = "DEBUG\tReceive status: cmdID=%u";
+constexpr auto kSkippedLine = "WARNING\tКоманда 1 не обрабатывается structID=%u SIZE=%ld bytes"_cp;
+constexpr auto kControlLine =
+    "DEBUG\tCONTROL_FROM_SERVER Addr=%s №%lu Type=%u DT=%s Value=%s Control=%s Owner=%d"_cp;
+constexpr auto kYes = "ДА"_cp;
+constexpr auto kNo = "нет"_cp;
+constexpr auto kParserErrorLine = "ERROR\tRunParser2(cmd=%u): %s";
+constexpr auto kParserUnknownLine = "ERROR\tRunParser2(cmd=%u): неизвестная ошибка"_cp;
+constexpr auto kChannelWord = "канал "_cp;
+constexpr auto kChannelNumber = "канал №"_cp;
+constexpr auto kNotFound = " не найден"_cp;
+constexpr auto kNotActive = " не активен"_cp;
+constexpr auto kChangeFailed = "ошибка изменения канала "_cp;
+constexpr auto kNumberSign = " №"_cp;
+constexpr auto kNotHandled = "команда не обрабатывается"_cp;
+constexpr auto kNoRightsLine = "WARNING\tНе хватает прав для установки времени."_cp;
+constexpr auto kClockSetLine = "INFO\tВремя сервера установлено."_cp;
+constexpr auto kClockErrorLine = "ERROR\tОшибка установки времени сервера: %s"_cp;
+
+double ReadDouble(const std::uint8_t* p) {
+  double v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+std::int32_t ReadInt32(const std::uint8_t* p) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | (p[1] << 8) | (p[2] << 16) |
+                                   (static_cast<std::uint32_t>(p[3]) << 24));
+}
+
+std::string Quoted(std::string_view addr) {
+  std::string text;
+  text.reserve(addr.size() + 2);
+  text.push_back('"');
+  text.append(addr);
+  text.push_back('"');
+  return text;
+}
+
+std::string ChannelName(bool byNumber, std::uint32_t number, std::string_view addr) {
+  return byNumber ? std::string(kChannelNumber) + std::to_string(number)
+                  : std::string(kChannelWord) + Quoted(addr);
+}
+
+}  // namespace
+
+int TOpros2Thread::ProcessReceive() {
+  if (!tcp_.Connected()) return 0;
+  if (!tcp_.Poll(true, false, false, 0)) {
+    if (tcp_.LastError() != 0) log_.Write(kPollErrorLine, {static_cast<long>(tcp_.LastError())});
+    // A command whose rest never comes must still run out of time, not only
+    // when more bytes arrive.
+    if (incompleteWaiting_ && recvBuffer_.Size() > 0) Incomplete(recvBuffer_.Data()[0]);
+    return 2;
+  }
+  std::int32_t available = tcp_.Available();
+  if (available == 0) {
+    LogReadFailure();
+    return 0;
+  }
+  std::uint8_t* tail = recvBuffer_.Reserve(available);
+  if (tail == nullptr || !tcp_.Read(tail, available)) {
+    // Keep whatever did arrive; with nothing read the link is broken, and the
+    // next login sends everything again.
+    std::int32_t got = tcp_.LastCount();
+    if (tail == nullptr || got <= 0) {
+      LogReadFailure();
+      return 0;
+    }
+    available = got;
+  }
+  recvBuffer_.Commit(available);
+
+  int result = 2;
+  while (!Terminated()) {
+    TFrame frame = ClassifyFrame(recvBuffer_);
+    if (frame.state == TFrameState::Empty) break;
+    if (IsCmd2(frame.id) && Debug) log_.Write(kCmd2Line, {frame.id});
+    if (frame.state == TFrameState::UnknownId) {
+      DropOnBadFrame(kUnknownIdLine, frame.id);
+      break;
+    }
+    if (frame.state == TFrameState::BadLength) {
+      DropOnBadFrame(kBadLengthLine, frame.id);
+      break;
+    }
+    if (frame.state == TFrameState::Incomplete) {
+      Incomplete(frame.id);
+      break;
+    }
+    lastActivityTick_ = platform::TickCount();
+    if (IsCmd2(frame.id))
+      RunParser2(frame.id);
+    else
+      HandleFixed(frame.id, frame.size);
+    incompleteWaiting_ = false;
+    result = 1;
+  }
+  return result;
+}
+
+void TOpros2Thread::LogReadFailure() {
+  if (tcp_.LastError() != 0)
+    log_.Write(kServerGoneCodeLine, {static_cast<long>(tcp_.LastError())});
+  else
+    log_.Write(kServerGoneLine);
+}
+
+void TOpros2Thread::DropOnBadFrame(std::string_view format, std::uint8_t id) {
+  std::int32_t buffered = recvBuffer_.Size();
+  if (format == kBadLengthLine) {
+    std::uint16_t length = static_cast<std::uint16_t>(recvBuffer_.Data()[1] | (recvBuffer_.Data()[2] << 8));
+    log_.Write(format, {id, length});
+  } else {
+    log_.Write(format, {id, static_cast<long>(buffered)});
+  }
+  log_.Write(kDumpLine, {BytesToHex(recvBuffer_.Data(), buffered < kDumpBytes ? buffered : kDumpBytes)});
+  Disconnect();
+}
+
+void TOpros2Thread::Incomplete(std::uint8_t id) {
+  if (!incompleteWaiting_) {
+    incompleteWaiting_ = true;
+    incompleteTimer_.Start();
+    return;
+  }
+  if (incompleteTimer_.GetElapsedSeconds() > kIncompleteLimitSeconds) {
+    log_.Write(kIncompleteLine, {id, static_cast<long>(recvBuffer_.Size())});
+    incompleteWaiting_ = false;
+    Disconnect();
+  }
+}
+
+bool TOpros2Thread::HandleFixed(std::uint8_t id, std::int32_t size) {
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  recvBuffer_.Read(bytes.data(), size);
+  const std::uint8_t* p = bytes.data();
+  switch (id) {
+    case kStructServerTime: {
+      TDateTime serverTime = ReadDouble(p + 1);
+      std::int16_t bias = static_cast<std::int16_t>(p[9] | (p[10] << 8));
+      log_.Write(kServerTimeLine, {SafeDateTimeText(serverTime), TimeZoneText(bias),
+                                   static_cast<long>(TimeDifferenceMs(serverTime, Now()))});
+      SetServerTime(serverTime);
+      break;
+    }
+    case kStructChannelNotice: {
+      std::uint8_t flags = p[1];
+      log_.Write(kNoticeLine, {(flags & 1) ? "A1" : "", (flags & 2) ? "A2" : "", (flags & 4) ? "A3" : "",
+                               (flags & 8) ? "A4" : "", static_cast<long>(ReadInt32(p + 10)),
+                               SafeDateTimeText(ReadDouble(p + 2))});
+      break;
+    }
+    case kStructStatusReply:
+      if (p[5] == kStructStatusRequest) statusRequestPending_ = false;
+      if (Debug) log_.Write(kStatusLine, {p[5]});
+      break;
+    default:
+      log_.Write(kSkippedLine, {id, static_cast<long>(size)});
+      break;
+  }
+  return true;
+}
+
+void TOpros2Thread::RunParser2(std::uint8_t id) {
+  try {
+    if (id == kCmdControlValue) {
+      ParseControl();
+    } else if (id == kCmdChannelChange) {
+      ParseChannelChange();
+    } else {
+      recvBuffer_.SkipPacket();
+      throw Exception(std::string(kNotHandled));
+    }
+  } catch (const Exception& e) {
+    log_.Write(kParserErrorLine, {id, e.Message()});
+  } catch (...) {
+    log_.Write(kParserUnknownLine, {id});
+  }
+}
+
+void TOpros2Thread::ParseControl() {
+  TChannel2 decoded;
+  std::uint8_t flags = 0;
+  GetChannelValueCmd(recvBuffer_, &decoded, flags);
+  if (Debug) {
+    log_.Write(kControlLine, {decoded.Addr(), static_cast<unsigned long>(decoded.Number()),
+                              decoded.Type(), SafeDateTimeText(decoded.DT()), decoded.ValuesText(),
+                              (flags & ValueFlag::ControlMark) ? kYes : kNo, decoded.Owner()});
+  }
+  bool byNumber = (flags & ValueFlag::ByNumber) != 0;
+  std::unique_ptr<TChannel2> listed =
+      byNumber ? channels_.CopyByNumber(decoded.Number()) : channels_.CopyByAddress(decoded.Addr());
+  if (!listed) throw Exception(ChannelName(byNumber, decoded.Number(), decoded.Addr()) + std::string(kNotFound));
+  if (!listed->Active())
+    throw Exception(ChannelName(byNumber, decoded.Number(), decoded.Addr()) + std::string(kNotActive));
+  auto request = std::make_unique<ControlRequest>();
+  request->Addr = decoded.Addr();
+  request->Number = decoded.Number();
+  request->DT = decoded.DT();
+  request->Quality = decoded.Quality();
+  request->Value = decoded.Value();
+  std::lock_guard<std::mutex> guard(controlLock_);
+  controls_.push_back(std::move(request));
+}
+
+void TOpros2Thread::ParseChannelChange() {
+  TChannel2 decoded;
+  GetChannelChangeCmd(recvBuffer_, &decoded);
+  constexpr std::uint16_t kChangeMask =
+      ChannelField::Number | ChannelField::MergeAttributes | ChannelField::Active;
+  if (!channels_.Update(&decoded, kChangeMask, true, false)) {
+    throw Exception(std::string(kChangeFailed) + Quoted(decoded.Addr()) + std::string(kNumberSign) +
+                    std::to_string(decoded.Number()));
+  }
+}
+
+void TOpros2Thread::SetServerTime(TDateTime serverTime) {
+  if (!SetClock) return;
+  if (GetElevationType() == kElevationLimited) {
+    log_.Write(kNoRightsLine);
+    return;
+  }
+  try {
+    SetSystemClock(serverTime);
+    log_.Write(kClockSetLine);
+  } catch (const Exception& e) {
+    log_.Write(kClockErrorLine, {e.Message()});
+  }
+}
+
+}  // namespace kv

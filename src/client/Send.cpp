@@ -1,0 +1,200 @@
+// The host's registrations (host threads) and the send pass (worker thread).
+#include "channels/OwnerId.h"
+#include "client/Servercon.h"
+#include "protocol/Channelcmd.h"
+#include "protocol/Kavrel.h"
+#include "runtime/Codepage.h"
+#include "runtime/Exception.h"
+#include "values/Utils.h"
+
+namespace kv {
+namespace {
+
+constexpr auto kValueLine =
+    "DEBUG\tVALUE_TO_SERVER Addr=%s №%lu Type=%u Active=%s DT=%s Value=%s AttrCount=%d"_cp;
+constexpr auto kYes = "ДА"_cp;
+constexpr auto kNo = "нет"_cp;
+constexpr auto kSendErrorLine = "ERROR\tTOpros2Thread::KVProcessSend %s";
+constexpr auto kSendUnknownLine = "ERROR\tTOpros2Thread::KVProcessSend неизвестная ошибка"_cp;
+constexpr auto kSendFailedLine = "ERROR\tTOpros2Thread::KVProcessSend ошибка отправки каналов"_cp;
+constexpr auto kWriteErrorLine = "ERROR\ttcp.Write(DATA[], SIZE)\tSIZE=%ld bytes ERR=%ld";
+constexpr auto kServerAbortedLine = "ERROR\tСервер прервал соединение."_cp;
+constexpr auto kMarkAllErrorLine = "ERROR\tTOpros2Thread::NeedRegisterAllChannels %s";
+constexpr auto kMarkAllUnknownLine =
+    "ERROR\tTOpros2Thread::NeedRegisterAllChannels неизвестная ошибка"_cp;
+
+constexpr std::uint16_t kEnumEUType = 2;
+constexpr std::uint16_t kRegisteredByHost = 0x0001;
+constexpr int kConnectionAborted = 10053;
+constexpr int kConnectionReset = 10054;
+
+// Holds the list's lock for a scope.
+class TListLock {
+ public:
+  explicit TListLock(TChannelList2& list) : list_(list) { list_.LockList(); }
+  ~TListLock() { list_.UnlockList(); }
+  TListLock(const TListLock&) = delete;
+  TListLock& operator=(const TListLock&) = delete;
+
+ private:
+  TChannelList2& list_;
+};
+
+// The texts between tabs, empty ones kept, as an array of OLE texts.
+Variant EnumTextArray(std::string_view texts) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t tab = texts.find('\t', start);
+    parts.push_back(texts.substr(start, tab == std::string_view::npos ? tab : tab - start));
+    if (tab == std::string_view::npos) break;
+    start = tab + 1;
+  }
+  Variant array = Variant::CreateArray(varOleStr, 0, static_cast<std::int32_t>(parts.size()) - 1);
+  for (std::size_t i = 0; i < parts.size(); ++i)
+    array.SetElement(static_cast<std::int32_t>(i), Variant::FromWide(AnsiToWide(parts[i])));
+  return array;
+}
+
+}  // namespace
+
+bool TOpros2Thread::RegisterChannel(std::string_view addr, std::uint16_t type, bool writeEnable,
+                                    bool saveValue, std::string_view comments,
+                                    std::string_view prefix, std::string_view unit,
+                                    std::string_view formatString, std::string_view description,
+                                    std::uint16_t signification, std::string_view enumTexts) {
+  try {
+    TChannel2 channel;
+    channel.SetAddr(std::string(addr));
+    channel.SetType(type);
+    channel.SetWriteEnable(writeEnable);
+    channel.SetSaveValue(saveValue);
+    if (!comments.empty()) channel.SetComments(comments);
+    if (!prefix.empty()) channel.SetPrefix(prefix);
+    if (!unit.empty()) channel.SetUnit(unit);
+    if (!formatString.empty()) channel.SetFormatString(formatString);
+    if (!description.empty()) channel.SetDescription(description);
+    if (signification != 0) channel.SetSignification(signification);
+    if (!enumTexts.empty()) {
+      channel.SetEUType(kEnumEUType);
+      channel.SetEUInfo2(EnumTextArray(enumTexts));
+    }
+    channel.SetFlags(channel.Flags() | kRegisteredByHost | NeedRegister);
+    return channels_.Add(&channel, true, true, ChannelField::All, true);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool TOpros2Thread::RegisterAttribute(std::string_view addr, std::uint16_t id, std::uint16_t type,
+                                      const Variant& value) {
+  if (addr.empty() || id == 0 || type == 0) return false;
+  try {
+    TListLock lock(channels_);
+    TChannel2* channel = channels_.Find(addr, 0);
+    if (channel == nullptr) return false;
+    bool result = false;
+    try {
+      result = channel->SetAttribute(id, type, value, CurrentClientOwnerID(), Now());
+    } catch (...) {
+      channels_.SetSendFlags(channel, NeedRegister);
+      throw;
+    }
+    channels_.SetSendFlags(channel, NeedRegister);
+    return result;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool TOpros2Thread::RegisterValueByID(std::string_view addr, std::uint16_t quality, TDateTime dt,
+                                      const Variant& value) {
+  if (addr.empty()) return false;
+  try {
+    TListLock lock(channels_);
+    TChannel2* channel = channels_.Find(addr, 0);
+    if (channel == nullptr) return false;
+    // The stored quality is one byte, so a quality above 255 never counts
+    // as unchanged.
+    if (channel->DT() == dt && channel->Quality() == quality && channel->Value() == value)
+      return false;
+    channel->SetDT(dt);
+    channel->SetQuality(quality);
+    if (quality == 0) channel->SetValue(value);
+    channels_.SetSendFlags(channel, NeedSendValue);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool TOpros2Thread::SendChannel(TChannel2& channel, std::vector<std::string>& debugLines) {
+  std::uint16_t current = NeedRegister;
+  try {
+    if (channel.Flags() & NeedRegister) {
+      SetChannelRegisterCmd(sendBuffer_, &channel, RegisterFlag::Client, kAnyOwner, true, false);
+      channel.SetFlags(channel.Flags() & ~NeedRegister);
+    }
+    current = NeedSendValue;
+    if ((channel.Flags() & NeedSendValue) && channel.Active()) {
+      SetChannelValueCmd(sendBuffer_, &channel, ValueFlag::Client, false, kCmdChannelValue);
+      channel.SetFlags(channel.Flags() & ~NeedSendValue);
+      if (Debug) {
+        debugLines.push_back(Wsprintf(
+            kValueLine, {channel.Addr(), static_cast<unsigned long>(channel.Number()), channel.Type(),
+                         channel.Active() ? kYes : kNo, SafeDateTimeText(channel.DT()),
+                         channel.ValuesText(), channel.AttributeCount()}));
+      }
+    }
+    return sendBuffer_.Size() < kSendBufferSoftLimit;
+  } catch (const Exception& e) {
+    debugLines.push_back(Wsprintf(kSendErrorLine, {e.Message()}));
+  } catch (...) {
+    debugLines.push_back(std::string(kSendUnknownLine));
+  }
+  // A record that cannot be encoded now never will be: drop it rather than
+  // fail on it every pass and hold back every channel behind it. The walk
+  // stops here; the next pass goes on with the rest.
+  channel.SetFlags(channel.Flags() & ~current);
+  return false;
+}
+
+void TOpros2Thread::KVProcessSend() {
+  // Lines are written after the lock is released: hosts never wait on the log.
+  std::vector<std::string> lines;
+  channels_.ForEachPending([&](TChannel2& channel) { return SendChannel(channel, lines); });
+  for (const std::string& line : lines) log_.Write(line);
+  if (!FlushSend()) log_.Write(kSendFailedLine);
+}
+
+bool TOpros2Thread::FlushSend() {
+  std::int32_t size = sendBuffer_.Size();
+  if (size == 0) return true;
+  if (tcp_.Write(sendBuffer_.Data(), size)) {
+    sendBuffer_.Skip(size);
+    return true;
+  }
+  int error = tcp_.LastError();
+  log_.Write(kWriteErrorLine, {static_cast<long>(size), static_cast<long>(error)});
+  if (error == kConnectionAborted || error == kConnectionReset) {
+    log_.Write(kServerAbortedLine);
+    Disconnect();
+    return false;
+  }
+  // What reached the server must never be sent twice; the rest waits for
+  // the next pass.
+  if (tcp_.LastCount() > 0) sendBuffer_.Skip(tcp_.LastCount());
+  return false;
+}
+
+void TOpros2Thread::NeedRegisterAllChannels() {
+  try {
+    channels_.SetSendFlagsOnAll(NeedRegister | NeedSendValue);
+  } catch (const Exception& e) {
+    log_.Write(kMarkAllErrorLine, {e.Message()});
+  } catch (...) {
+    log_.Write(kMarkAllUnknownLine);
+  }
+}
+
+}  // namespace kv

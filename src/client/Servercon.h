@@ -1,0 +1,157 @@
+#pragma once
+// TOpros2Thread: the client object. It holds the connection settings the host
+// gave, the channel list, the queue of controls for the host and the two
+// packet buffers, and runs the worker thread that does all network work:
+// connect and log in, send the channels' registrations and changed values,
+// read and dispatch the server's commands, test the link, and log.
+//
+// Ownership: the object owns everything it holds. The host's exports own the
+// object; it is destroyed only after the worker thread has ended (WaitFor).
+//
+// Threads and locks:
+//   - host threads: the Register* operations, PopControl, IsConnected;
+//   - the worker thread: everything under "worker thread only", and the log;
+//   - the channel list is guarded by its own re-entrant lock; the control
+//     queue by controlLock_; ClientID is atomic. Nothing else is shared. The
+//     worker never holds the list's lock while it writes to or waits on the
+//     socket.
+//   - the settings are written only before Resume.
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "channels/Channellist.h"
+#include "client/Log.h"
+#include "platform/Socket.h"
+#include "protocol/Kvbuffer.h"
+#include "protocol/Tcp.h"
+#include "runtime/Calendar.h"
+#include "runtime/Thread.h"
+#include "runtime/Variant.h"
+#include "values/Timeinterval.h"
+
+namespace kv {
+
+// The version this library reports to the server and in its log.
+inline constexpr std::uint8_t kLibraryVersionMajor = 1;
+inline constexpr std::uint8_t kLibraryVersionMinor = 1;
+
+// One control command from the server, waiting for the host.
+struct ControlRequest {
+  std::string Addr;          // empty when the server named the channel by number
+  std::uint32_t Number = 0;  // 0 when the server named the channel by address
+  TDateTime DT = 0;
+  std::uint16_t Quality = 0;
+  Variant Value;
+};
+
+// Milliseconds from local to server time, truncated toward zero and held
+// within the 32-bit range (a server clock years off must not overflow).
+std::int32_t TimeDifferenceMs(TDateTime server, TDateTime local);
+// The locale's date-and-time text; a value outside the calendar shows as its
+// day count instead of failing the caller.
+std::string SafeDateTimeText(TDateTime value);
+
+class TOpros2Thread : public TThread {
+ public:
+  // Created suspended; `sockets` lets tests inject socket faults and must
+  // outlive the object.
+  explicit TOpros2Thread(platform::TSocketApi& sockets = platform::SystemSockets());
+  // Asks the worker to end and waits for it, then frees everything.
+  ~TOpros2Thread() override;
+
+  // --- settings: set before Resume, read-only afterwards ---
+  std::string Host = "127.0.0.1";
+  std::int32_t Port = 3000;     // the connection uses the low 16 bits
+  std::int32_t Timeout = 10;    // seconds
+  std::string Login = "CFG";
+  std::string Password;
+  bool SetClock = false;
+  bool Debug = false;
+  void SetLogFileName(std::string name) { log_.SetFileName(std::move(name)); }
+  // The log writer, for a test sink (set before Resume).
+  TLogWriter& Log() { return log_; }
+
+  // --- host threads ---
+  bool RegisterChannel(std::string_view addr, std::uint16_t type, bool writeEnable, bool saveValue,
+                       std::string_view comments, std::string_view prefix, std::string_view unit,
+                       std::string_view formatString, std::string_view description,
+                       std::uint16_t signification, std::string_view enumTexts);
+  bool RegisterAttribute(std::string_view addr, std::uint16_t id, std::uint16_t type,
+                         const Variant& value);
+  bool RegisterValueByID(std::string_view addr, std::uint16_t quality, TDateTime dt,
+                         const Variant& value);
+  // The oldest queued control, or nullptr; the caller owns it.
+  std::unique_ptr<ControlRequest> PopControl();
+  bool IsConnected() const { return clientId_.load(std::memory_order_relaxed) > 0; }
+  std::int32_t ClientID() const { return clientId_.load(std::memory_order_relaxed); }
+  TChannelList2& Channels() { return channels_; }
+  std::size_t PendingControls();
+
+  // --- worker thread only (public for tests that drive single passes) ---
+  bool KVConnect();
+  bool KVTest();
+  void Disconnect();
+  void DropConnection();
+  void KVProcessSend();
+  bool FlushSend();
+  void NeedRegisterAllChannels();
+  // 0 the server is gone, 1 something was handled, 2 nothing was handled.
+  int ProcessReceive();
+  void RunParser2(std::uint8_t id);
+  void SetServerTime(TDateTime serverTime);
+  std::uint8_t ServerVersionMajor() const { return serverVersionMajor_; }
+  std::uint8_t ServerVersionMinor() const { return serverVersionMinor_; }
+  bool StatusRequestPending() const { return statusRequestPending_; }
+  TTCPClient& TcpClient() { return tcp_; }
+  TKavrelCmdParser& SendBuffer() { return sendBuffer_; }
+  TKavrelCmdParser& RecvBuffer() { return recvBuffer_; }
+
+  // The send pass stops adding records once the send buffer holds this many
+  // bytes; the rest go out with the next passes.
+  static constexpr std::int32_t kSendBufferSoftLimit = 4 * 1024 * 1024;
+
+ protected:
+  void Execute() override;
+
+ private:
+  void RunLoop();
+  void LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes);
+  void WaitForConnection();
+  void LogLogin(const std::uint8_t* reply, std::uint32_t loginStart, std::int32_t replyBytes);
+  bool HandleFixed(std::uint8_t id, std::int32_t size);
+  void Incomplete(std::uint8_t id);
+  void DropOnBadFrame(std::string_view format, std::uint8_t id);
+  void ParseControl();
+  void ParseChannelChange();
+  bool SendChannel(TChannel2& channel, std::vector<std::string>& debugLines);
+  void LogReadFailure();
+
+  TLogWriter log_;
+  TChannelList2 channels_;
+
+  std::mutex controlLock_;
+  std::deque<std::unique_ptr<ControlRequest>> controls_;  // guarded by controlLock_
+
+  std::atomic<std::int32_t> clientId_{-1};
+
+  // Worker thread only.
+  std::uint8_t serverVersionMajor_ = 0;
+  std::uint8_t serverVersionMinor_ = 0;
+  TTCPClient tcp_;
+  TKavrelCmdParser recvBuffer_;
+  TKavrelCmdParser sendBuffer_;
+  std::uint32_t lastLoginTick_ = 0;
+  bool loginSent_ = false;  // lastLoginTick_ holds the time of a sent request
+  std::int32_t connectAttempts_ = 0;
+  std::uint32_t lastActivityTick_ = 0;
+  bool incompleteWaiting_ = false;
+  TTimeInterval incompleteTimer_;
+  bool statusRequestPending_ = false;
+};
+
+}  // namespace kv

@@ -1,0 +1,140 @@
+#include "ClientHarness.h"
+
+#include <atomic>
+
+#include "platform/Socket.h"
+
+namespace kv::test {
+namespace {
+
+// The real worker thread on the real clock.
+class WorkerTest : public ClientHarness {
+ protected:
+  WorkerTest() : ClientHarness(false) {}
+};
+
+TEST_F(WorkerTest, RunsLogsInSendsAndEndsWithItsLines) {
+  ASSERT_TRUE(client_->RegisterChannel("W1", 3, false, false, "", "", "", "", "", 0, ""));
+  ASSERT_TRUE(client_->RegisterValueByID("W1", 0, 45000.0, Variant(5)));
+  client_->Resume();
+  ASSERT_TRUE(server_.WaitForValues("W1", 1, 10s));
+  EXPECT_TRUE(client_->IsConnected());
+  EXPECT_EQ(server_.Channel("W1")->value.ToInt32(), 5);
+  client_.reset();  // terminate, wait, free
+  auto messages = log_.Messages();
+  ASSERT_GE(messages.size(), 4u);
+  EXPECT_EQ(messages.front(), Cp("INFO\t*** Начало работы с сервером Kavrel [версия 1.1] ***"_cp));
+  EXPECT_EQ(messages[messages.size() - 2], Cp("INFO\tОтключение от сервера..."_cp));
+  EXPECT_EQ(messages.back(), Cp("INFO\t*** Завершение работы с сервером Kavrel ***"_cp));
+}
+
+TEST_F(WorkerTest, TerminatesWhileWaitingForALoginReply) {
+  sim::TLoginBehaviour login;
+  login.mode = sim::TLoginMode::Silent;
+  server_.SetLoginBehaviour(login);
+  client_->Timeout = 30;
+  client_->Resume();
+  ASSERT_TRUE(server_.WaitForLogins(1, 10s));
+  auto start = std::chrono::steady_clock::now();
+  client_.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);  // far below the 30 s reply wait
+  EXPECT_EQ(log_.Messages().back(), Cp("INFO\t*** Завершение работы с сервером Kavrel ***"_cp));
+}
+
+TEST_F(WorkerTest, HostThreadsRegisterWhileTheWorkerSends) {
+  constexpr int kThreads = 4;
+  constexpr int kChannelsPerThread = 25;
+  constexpr int kValues = 40;
+  client_->Resume();
+  ASSERT_TRUE(server_.WaitForLogins(1, 10s));
+  std::vector<std::thread> hosts;
+  for (int t = 0; t < kThreads; ++t) {
+    hosts.emplace_back([this, t] {
+      for (int c = 0; c < kChannelsPerThread; ++c)
+        client_->RegisterChannel("T" + std::to_string(t) + "_" + std::to_string(c), 3, false, false, "",
+                                 "", "", "", "", 0, "");
+      for (int v = 1; v <= kValues; ++v)
+        for (int c = 0; c < kChannelsPerThread; ++c)
+          client_->RegisterValueByID("T" + std::to_string(t) + "_" + std::to_string(c), 0, 45000.0 + v,
+                                     Variant(v));
+    });
+  }
+  for (auto& h : hosts) h.join();
+  // Every channel's last value reaches the server, whatever was skipped between.
+  ASSERT_TRUE(server_.WaitFor(
+      [&](const sim::TServerView& view) {
+        int done = 0;
+        for (const auto& ch : view.state.Channels())
+          if (ch.hasValue && ch.value.ToInt32() == kValues) ++done;
+        return done == kThreads * kChannelsPerThread;
+      },
+      20s));
+}
+
+// Send fails once with the given WinSock error.
+class FailingSend : public platform::TSocketApiWrapper {
+ public:
+  using TSocketApiWrapper::TSocketApiWrapper;
+  std::atomic<int> failWith{0};
+  std::atomic<int> partial{0};
+  platform::SocketResult Send(platform::SocketHandle s, const void* data, int len) override {
+    if (int e = failWith.exchange(0)) return platform::SocketResult{-1, e};
+    if (int n = partial.exchange(0); n > 0 && n < len) return Target().Send(s, data, n);
+    return Target().Send(s, data, len);
+  }
+};
+
+class WriteFaultTest : public ClientHarness {
+ protected:
+  void SetUp() override {
+    ClientHarness::SetUp();
+    client_ = MakeClient(sockets_);
+  }
+  FailingSend sockets_{platform::SystemSockets()};
+};
+
+TEST_F(WriteFaultTest, WouldBlockKeepsTheBytesForTheNextPass) {
+  LogIn();
+  RegisterActive("F");
+  ASSERT_TRUE(client_->RegisterValueByID("F", 0, 45000.0, Variant::FromDouble(1)));
+  sockets_.failWith = 10035;
+  log_.Clear();
+  client_->KVProcessSend();
+  EXPECT_EQ(log_.Messages(),
+            (std::vector<std::string>{"ERROR\ttcp.Write(DATA[], SIZE)\tSIZE=" +
+                                          std::to_string(client_->SendBuffer().Size()) + " bytes ERR=10035",
+                                      Cp("ERROR\tTOpros2Thread::KVProcessSend ошибка отправки каналов"_cp)}));
+  ASSERT_TRUE(PumpUntil([&] { return server_.Channel("F")->values == 1; }));
+  EXPECT_TRUE(client_->IsConnected());
+}
+
+TEST_F(WriteFaultTest, ResetDisconnectsWithThreeLines) {
+  LogIn();
+  RegisterActive("G");
+  ASSERT_TRUE(client_->RegisterValueByID("G", 0, 45000.0, Variant::FromDouble(1)));
+  sockets_.failWith = 10054;
+  log_.Clear();
+  client_->KVProcessSend();
+  auto messages = log_.Messages();
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[1], Cp("ERROR\tСервер прервал соединение."_cp));
+  EXPECT_FALSE(client_->IsConnected());
+  EXPECT_EQ(client_->SendBuffer().Size(), 0);
+}
+
+TEST_F(WriteFaultTest, PartialWriteNeverSendsABytesTwice) {
+  LogIn();
+  RegisterActive("P1");
+  RegisterActive("P2");
+  ASSERT_TRUE(client_->RegisterValueByID("P1", 0, 45000.0, Variant::FromDouble(1)));
+  ASSERT_TRUE(client_->RegisterValueByID("P2", 0, 45000.0, Variant::FromDouble(2)));
+  sockets_.partial = 7;
+  ASSERT_TRUE(PumpUntil([&] { return server_.Channel("P2")->values == 1; }));
+  for (int i = 0; i < 10; ++i) Pass();
+  EXPECT_EQ(server_.Channel("P1")->values, 1);
+  EXPECT_EQ(server_.Channel("P2")->values, 1);
+  EXPECT_TRUE(server_.Records(sim::TRecordKind::ProtocolError).empty());
+}
+
+}  // namespace
+}  // namespace kv::test
