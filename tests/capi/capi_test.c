@@ -1,0 +1,93 @@
+/* The host's header as a C program sees it: it must compile as C89 (GNU
+ * compilers), C99 and C11, give the Windows types their fixed layout, and
+ * declare every export with the exact signature hosts call through. */
+#include <stddef.h>
+
+#include "kvopros2.h"
+
+/* A negative array size stops compilation when a condition is false. */
+#define CAPI_ASSERT(name, condition) typedef char capi_assert_##name[(condition) ? 1 : -1]
+
+CAPI_ASSERT(bool_is_one_byte, sizeof(kv_bool) == 1);
+CAPI_ASSERT(filetime_size, sizeof(FILETIME) == 8);
+CAPI_ASSERT(filetime_low_first, offsetof(FILETIME, dwLowDateTime) == 0);
+CAPI_ASSERT(filetime_high, offsetof(FILETIME, dwHighDateTime) == 4);
+CAPI_ASSERT(number_is_32_bit, sizeof(kv_uint32) == 4);
+CAPI_ASSERT(variant_kind_first, offsetof(VARIANT, vt) == 0);
+CAPI_ASSERT(variant_value_at_8, offsetof(VARIANT, llVal) == 8);
+CAPI_ASSERT(variant_bool_at_8, offsetof(VARIANT, boolVal) == 8);
+CAPI_ASSERT(variant_text_at_8, offsetof(VARIANT, bstrVal) == 8);
+#if !defined(_WIN64)
+/* 64-bit Windows adds a record of two pointers to the union. */
+CAPI_ASSERT(variant_size, sizeof(VARIANT) == 16);
+#endif
+CAPI_ASSERT(olechar_is_16_bit, sizeof(OLECHAR) == 2);
+CAPI_ASSERT(array_dims_first, offsetof(SAFEARRAY, cDims) == 0);
+CAPI_ASSERT(array_element_size, offsetof(SAFEARRAY, cbElements) == 4);
+CAPI_ASSERT(array_data, offsetof(SAFEARRAY, pvData) == (sizeof(void*) == 8 ? 16 : 12));
+CAPI_ASSERT(array_bounds, offsetof(SAFEARRAY, rgsabound) ==
+                          offsetof(SAFEARRAY, pvData) + sizeof(void*));
+CAPI_ASSERT(bound_count_first, offsetof(SAFEARRAYBOUND, cElements) == 0);
+CAPI_ASSERT(bound_low, offsetof(SAFEARRAYBOUND, lLbound) == 4);
+
+/* The exports as hosts look them up and call them. */
+typedef kv_bool(KVOPROS2_CALL* CreateOprosFn)(const char*, int, int, const char*, const char*,
+                                               unsigned char, unsigned char, const char*);
+typedef kv_bool(KVOPROS2_CALL* DestroyOprosFn)(void);
+typedef int(KVOPROS2_CALL* IsServerConnectedFn)(void);
+typedef kv_bool(KVOPROS2_CALL* RegisterChannelFn)(const char*, unsigned short, unsigned char,
+                                                   unsigned char, const char*, const char*,
+                                                   const char*, const char*, const char*,
+                                                   unsigned short, const char*);
+typedef kv_bool(KVOPROS2_CALL* RegisterValueByIDFn)(const char*, const FILETIME*, unsigned short,
+                                                     VARIANT);
+typedef kv_bool(KVOPROS2_CALL* RegisterAttributeFn)(const char*, unsigned short, unsigned short,
+                                                     VARIANT);
+typedef kv_bool(KVOPROS2_CALL* ReceiveControlFn)(char*, int, kv_uint32*, FILETIME*,
+                                                  unsigned short*, VARIANT*);
+
+struct capi_exports {
+  CreateOprosFn create;
+  DestroyOprosFn destroy;
+  IsServerConnectedFn connected;
+  RegisterChannelFn channel;
+  RegisterValueByIDFn value;
+  RegisterAttributeFn attribute;
+  ReceiveControlFn control;
+};
+
+/* Any mismatch between these pointers and the declarations is an error in
+ * C with -Werror (incompatible pointer types). */
+const struct capi_exports capi_export_table = {
+    c_CreateOpros,       c_DestroyOpros,      c_IsServerConnected, c_RegisterChannel,
+    c_RegisterValueByID, c_RegisterAttribute, c_ReceiveControl};
+
+#ifdef _WIN32
+#define KV_VARIANT_INIT VariantInit
+#define KV_VARIANT_CLEAR VariantClear
+#else
+#define KV_VARIANT_INIT kv_VariantInit
+#define KV_VARIANT_CLEAR kv_VariantClear
+#endif
+
+/* How a C host fills a value and takes a control. */
+int capi_example(void) {
+  VARIANT value;
+  VARIANT control;
+  FILETIME time;
+  char addr[64];
+  kv_uint32 number = 0;
+  unsigned short quality = 0;
+  int ok;
+
+  time.dwLowDateTime = 0;
+  time.dwHighDateTime = 0;
+  KV_VARIANT_INIT(&value);
+  value.vt = VT_R8;
+  value.dblVal = 1.5;
+  ok = c_RegisterValueByID("Channel1", &time, 0, value);
+  if (c_ReceiveControl(addr, (int)sizeof addr, &number, &time, &quality, &control)) {
+    KV_VARIANT_CLEAR(&control);
+  }
+  return ok;
+}
