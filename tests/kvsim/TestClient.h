@@ -1,0 +1,69 @@
+#pragma once
+// The client side of the server tests: a plain TTCPClient on loopback with
+// reads bounded in time, and literal byte strings.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+#include "protocol/Tcp.h"
+
+namespace kvsim_test {
+
+using kv::TTCPClient;
+
+inline constexpr std::chrono::milliseconds kUpperBound{10000};
+inline constexpr int kUpperBoundMs = 10000;
+
+inline std::string Bytes(std::initializer_list<int> values) {
+  std::string out;
+  for (int v : values) out += static_cast<char>(v);
+  return out;
+}
+
+// The client side: a TTCPClient with reads bounded in time.
+class TestClient {
+ public:
+  bool Connect(std::uint16_t port) {
+    if (!tcp_.Connect("127.0.0.1", port)) return false;
+    for (int i = 0; i < kUpperBoundMs / 10; ++i)
+      if (tcp_.WaitConnected(10)) return true;
+    return false;
+  }
+  bool Send(const std::string& bytes) { return tcp_.Write(bytes.data(), static_cast<int>(bytes.size())); }
+  // Exactly n bytes, or fewer when the connection ends or the bound passes.
+  std::string Read(std::size_t n) {
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + kUpperBound;
+    while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
+      if (!tcp_.Poll(true, false, false, 50)) continue;
+      const int available = tcp_.Available();
+      if (available <= 0) break;  // closed
+      std::string chunk(std::min<std::size_t>(static_cast<std::size_t>(available), n - got.size()), '\0');
+      if (!tcp_.Read(chunk.data(), static_cast<int>(chunk.size()))) break;
+      got += chunk;
+    }
+    return got;
+  }
+  // Waits for the end of the connection; the error of the final read (0 for
+  // an orderly close, 10054 for a reset), or -1 when it did not end.
+  int WaitEnd() {
+    const auto deadline = std::chrono::steady_clock::now() + kUpperBound;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (!tcp_.Poll(true, false, false, 50)) continue;
+      char byte;
+      // Read at once: asking for the byte count first can clear a pending
+      // reset on some socket layers.
+      if (tcp_.Read(&byte, 1)) continue;
+      return tcp_.LastError();
+    }
+    return -1;
+  }
+  TTCPClient& Tcp() { return tcp_; }
+
+ private:
+  TTCPClient tcp_{false};
+};
+
+}  // namespace kvsim_test

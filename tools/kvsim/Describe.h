@@ -1,0 +1,20 @@
+#pragma once
+// One-line texts of what the server received and of its channel view, for
+// the command-line program and for test failure messages. The texts are
+// Windows-1251 (they quote the client's addresses and values); Utf8.h turns
+// them into terminal text. Never raise: a value that cannot be shown shows
+// the error instead.
+#include <string>
+
+#include "kvsim/SimState.h"
+
+namespace kv::sim {
+
+// "2024-03-05 14:07:09.123"; the number itself for a value outside the calendar.
+std::string DateTimeText(TDateTime value);
+// Scalars as text, arrays as "[a, b]", Empty as "Empty".
+std::string ValueText(const Variant& value);
+std::string DescribeRecord(const TReceivedRecord& record);
+std::string DescribeChannel(const TSimChannel& channel);
+
+}  // namespace kv::sim

@@ -1,0 +1,96 @@
+#pragma once
+// What the test server has seen: every message received in arrival order
+// (with connection events between them) and its view of each registered
+// channel. Plain data; the server guards its one TSimState with its lock and
+// hands copies to other threads.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kvsim/SimRecords.h"
+
+namespace kv::sim {
+
+enum class TRecordKind {
+  Connected,      // a client connection was accepted; note = the peer address
+  Disconnected,   // it ended; note = why
+  Login,          // a 42
+  StatusRequest,  // an 18
+  Registration,   // a 51
+  Value,          // a 55
+  OtherStruct,    // any other known fixed-size structure, skipped
+  OtherCommand,   // any other variable-length command, skipped
+  ProtocolError,  // bytes that could not be framed or decoded; note = why
+};
+
+struct TReceivedRecord {
+  TRecordKind kind = TRecordKind::ProtocolError;
+  std::uint8_t id = 0;  // first byte of the message
+  std::string bytes;    // the whole message as it arrived
+  std::string note;     // Windows-1251 text where a decoder raised one
+  TLoginRequest login;
+  TRegistration registration;
+  TValueRecord value;
+  // Registration and Value: the number of the channel in the view, 0 when
+  // the record named no known channel.
+  std::uint32_t channelNumber = 0;
+};
+
+struct TSimChannel {
+  std::string addr;
+  std::uint32_t number = 0;
+  std::uint16_t type = 0;
+  std::uint16_t registerFlags = 0;  // flags word of the last registration
+  std::vector<TSimAttribute> attributes;
+  bool activeSent = false;  // the last 60 sent for it said active
+  bool hasValue = false;
+  TDateTime dt = 0;
+  std::uint8_t quality = 0;
+  Variant value;
+  int registrations = 0;
+  int values = 0;
+};
+
+class TSimState {
+ public:
+  // maxRecords > 0: beyond that many records the older half is forgotten.
+  explicit TSimState(std::uint32_t firstNumber = 1, std::size_t maxRecords = 0)
+      : nextNumber_(firstNumber), maxRecords_(maxRecords) {}
+
+  // Adds or updates the channel a registration names (by address, compared
+  // without regard to case, or by number). A new address gets the next
+  // number. Null for a registration by a number the view does not know.
+  TSimChannel* Register(const TRegistration& registration, bool& isNew);
+  // Stores the value in the channel the record names; null when unknown.
+  TSimChannel* ApplyValue(const TValueRecord& record);
+
+  TSimChannel* Find(const std::string& addr);
+  const TSimChannel* Find(const std::string& addr) const;
+  TSimChannel* FindNumber(std::uint32_t number);
+  const TSimChannel* FindNumber(std::uint32_t number) const;
+
+  void Add(TReceivedRecord record);
+  // The records kept, oldest first, and how many were ever added.
+  const std::vector<TReceivedRecord>& Records() const noexcept { return records_; }
+  std::uint64_t Added() const noexcept { return added_; }
+  const std::vector<TSimChannel>& Channels() const noexcept { return channels_; }
+
+  // Connection count so far and logins received so far.
+  int Sessions() const noexcept { return sessions_; }
+  void CountSession() noexcept { ++sessions_; }
+  int Logins() const noexcept { return logins_; }
+  void CountLogin() noexcept { ++logins_; }
+
+ private:
+  std::vector<TReceivedRecord> records_;
+  std::vector<TSimChannel> channels_;
+  std::uint32_t nextNumber_;
+  std::size_t maxRecords_;
+  std::uint64_t added_ = 0;
+  int sessions_ = 0;
+  int logins_ = 0;
+};
+
+}  // namespace kv::sim

@@ -1,0 +1,108 @@
+// kvsim: the Kavrel test server on the command line. Prints every message it
+// receives (as UTF-8) and runs the commands typed on standard input; see
+// Cli.h for both.
+#include <condition_variable>
+#include <deque>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kvsim/Cli.h"
+#include "kvsim/Describe.h"
+#include "kvsim/KavrelServer.h"
+#include "kvsim/Utf8.h"
+#include "protocol/Tcp.h"
+
+namespace {
+
+using namespace kv::sim;
+
+constexpr std::size_t kMaxRecords = 10000;
+constexpr auto kPollInterval = std::chrono::milliseconds(100);
+
+// Lines from standard input. The reader thread is detached: a blocking read
+// of the terminal cannot be interrupted portably, so the program may end
+// while it waits; the queue it fills outlives main's frame.
+struct TInput {
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::deque<std::string> lines;
+  bool closed = false;
+};
+
+void ReadInput(std::shared_ptr<TInput> input) {
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    std::lock_guard lock(input->mutex);
+    input->lines.push_back(line);
+    input->arrived.notify_one();
+  }
+  std::lock_guard lock(input->mutex);
+  input->closed = true;
+  input->arrived.notify_one();
+}
+
+std::mutex outputMutex;
+
+void Print(const std::string& ansi) {
+  if (ansi.empty()) return;
+  std::lock_guard lock(outputMutex);
+  std::cout << Utf8FromAnsi(ansi) << std::endl;
+}
+
+// Runs commands until quit, the end of input, or with --once the end of the
+// first connection.
+void Serve(TKavrelServer& server, bool once) {
+  auto input = std::make_shared<TInput>();
+  std::thread(ReadInput, input).detach();
+  for (;;) {
+    std::deque<std::string> lines;
+    bool closed;
+    {
+      std::unique_lock lock(input->mutex);
+      input->arrived.wait_for(lock, kPollInterval, [&] { return input->closed || !input->lines.empty(); });
+      lines.swap(input->lines);
+      closed = input->closed;
+    }
+    for (const std::string& line : lines) {
+      const TCommandOutcome outcome = RunCommand(server, AnsiFromUtf8(line));
+      Print(outcome.text);
+      if (outcome.quit) return;
+    }
+    if (closed) return;
+    if (once && server.WaitFor([](const TServerView& v) { return !v.connected && v.state.Sessions() > 0; },
+                               std::chrono::milliseconds(0)))
+      return;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TCliOptions options;
+  options.server.maxRecords = kMaxRecords;
+  std::string error;
+  if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    std::cerr << error << "\n" << UsageText() << std::endl;
+    return 2;
+  }
+  if (options.help) {
+    std::cout << UsageText() << std::endl;
+    return 0;
+  }
+  TKavrelServer server(options.server);
+  server.SetObserver([](const TReceivedRecord& record) { Print(DescribeRecord(record)); });
+  if (!server.Start()) {
+    std::cerr << "kvsim: cannot listen on " << options.server.host << ":" << options.server.port << ": "
+              << Utf8FromAnsi(kv::SocketErrorText(server.LastError())) << " [" << server.LastError() << "]"
+              << std::endl;
+    return 1;
+  }
+  Print("kvsim listening on " + options.server.host + ":" + std::to_string(server.Port()));
+  Serve(server, options.once);
+  server.Stop();
+  return 0;
+}
