@@ -150,6 +150,10 @@ class TSocketApi {
   virtual SocketResult Accept(SocketHandle listener, SocketHandle& peer, Ipv4Address& from) = 0;
   // SO_LINGER on with time 0: the next Close resets the connection.
   virtual SocketResult SetAbortiveClose(SocketHandle s) = 0;
+  // Lets a listener bind its port again while old connections of a previous
+  // listener linger (POSIX SO_REUSEADDR). Nothing on Windows, where that
+  // option would let another program take over the port.
+  virtual SocketResult SetReuseAddress(SocketHandle s) = 0;
   // SO_SNDBUF / SO_RCVBUF; a size of 0 leaves that buffer alone.
   virtual SocketResult SetBufferSizes(SocketHandle s, int sendBytes, int receiveBytes) = 0;
 };
@@ -190,6 +194,7 @@ class TSocketApiWrapper : public TSocketApi {
     return target_.Accept(listener, peer, from);
   }
   SocketResult SetAbortiveClose(SocketHandle s) override { return target_.SetAbortiveClose(s); }
+  SocketResult SetReuseAddress(SocketHandle s) override { return target_.SetReuseAddress(s); }
   SocketResult SetBufferSizes(SocketHandle s, int sendBytes, int receiveBytes) override {
     return target_.SetBufferSizes(s, sendBytes, receiveBytes);
   }

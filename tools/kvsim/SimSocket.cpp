@@ -41,6 +41,7 @@ int TSimSocket::Listen(const std::string& host, std::uint16_t port, int receiveB
   platform::SocketResult r = api_.OpenTcp(handle_);
   if (r.Failed()) return r.error;
   if (receiveBytes > 0) api_.SetBufferSizes(handle_, 0, receiveBytes);
+  api_.SetReuseAddress(handle_);
   r = api_.Bind(handle_, local);
   if (!r.Failed()) r = api_.Listen(handle_, kBacklog);
   if (r.Failed()) {

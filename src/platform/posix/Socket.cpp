@@ -262,6 +262,12 @@ class TPosixSockets final : public TSocketApi {
     return Check(setsockopt(Fd(s), SOL_SOCKET, SO_LINGER, &l, sizeof l));
   }
 
+  SocketResult SetReuseAddress(SocketHandle s) override {
+    if (s == SocketHandle::None) return BadHandle();
+    int on = 1;
+    return Check(setsockopt(Fd(s), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on));
+  }
+
   SocketResult SetBufferSizes(SocketHandle s, int sendBytes, int receiveBytes) override {
     if (s == SocketHandle::None) return BadHandle();
     if (sendBytes > 0) {

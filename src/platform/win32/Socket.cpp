@@ -170,6 +170,11 @@ class TWinSockets final : public TSocketApi {
     return {0, 0};
   }
 
+  SocketResult SetReuseAddress(SocketHandle s) override {
+    if (s == SocketHandle::None) return BadHandle();
+    return {0, 0};
+  }
+
   SocketResult SetAbortiveClose(SocketHandle s) override {
     if (s == SocketHandle::None) return BadHandle();
     linger l{};
