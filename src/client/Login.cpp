@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "channels/OwnerId.h"
+#include "client/Bytes.h"
 #include "client/Servercon.h"
 #include "platform/Clock.h"
 #include "protocol/Kavrel.h"
@@ -47,22 +48,6 @@ constexpr auto kConnectUnknownLine = "ERROR\tTRelayThread::KVConnect() неиз�
 
 // A failure already logged in its own words: no second line.
 Exception Silent() { return Exception(std::string()); }
-
-std::int32_t ReadInt32(const std::uint8_t* p) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
-  return static_cast<std::int32_t>(v);
-}
-
-std::int16_t ReadInt16(const std::uint8_t* p) {
-  return static_cast<std::int16_t>(p[0] | (p[1] << 8));
-}
-
-double ReadDouble(const std::uint8_t* p) {
-  double v;
-  std::memcpy(&v, p, sizeof v);  // little-endian on every target we build for
-  return v;
-}
 
 void PutText(std::uint8_t* field, std::size_t size, const std::string& text) {
   std::size_t n = std::min(text.size(), size - 1);
@@ -159,7 +144,7 @@ void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
 
 void TOpros2Thread::LogLogin(const std::uint8_t* reply, std::uint32_t loginStart,
                              std::int32_t replyBytes) {
-  std::int32_t clientId = ReadInt32(reply + 1);
+  std::int32_t clientId = wire::ReadInt32(reply + 1);
   if (clientId < 0) {
     // The password never reaches the log: anyone may read it.
     log_.Write(kRefusedLine, {RefusalText(reply[20]), Login, Password.empty() ? "" : "***"});
@@ -174,12 +159,12 @@ void TOpros2Thread::LogLogin(const std::uint8_t* reply, std::uint32_t loginStart
   clientId_.store(clientId, std::memory_order_relaxed);
   ClientOwnerID.store(static_cast<std::int16_t>(clientId & 0xFFFF), std::memory_order_relaxed);
 
-  TDateTime serverTime = ReadDouble(reply + 6);
+  TDateTime serverTime = wire::ReadDouble(reply + 6);
   std::int32_t difference = TimeDifferenceMs(serverTime, Now());
   std::uint32_t loginMs = platform::TickCount() - loginStart;
   log_.Write(kLoggedInLine,
              {serverVersionMajor_, serverVersionMinor_, clientId, static_cast<long>(loginMs),
-              SafeDateTimeText(serverTime), TimeZoneText(ReadInt16(reply + 21)),
+              SafeDateTimeText(serverTime), TimeZoneText(wire::ReadInt16(reply + 21)),
               static_cast<long>(difference), static_cast<unsigned long>(replyBytes)});
   SetServerTime(serverTime);
 }

@@ -1,6 +1,6 @@
 // The receive pass and command dispatch, on the worker thread.
-#include <cstring>
 
+#include "client/Bytes.h"
 #include "client/Servercon.h"
 #include "platform/Clock.h"
 #include "protocol/Channelcmd.h"
@@ -47,17 +47,6 @@ constexpr auto kNotHandled = "команда не обрабатывается"_
 constexpr auto kNoRightsLine = "WARNING\tНе хватает прав для установки времени."_cp;
 constexpr auto kClockSetLine = "INFO\tВремя сервера установлено."_cp;
 constexpr auto kClockErrorLine = "ERROR\tОшибка установки времени сервера: %s"_cp;
-
-double ReadDouble(const std::uint8_t* p) {
-  double v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-std::int32_t ReadInt32(const std::uint8_t* p) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | (p[1] << 8) | (p[2] << 16) |
-                                   (static_cast<std::uint32_t>(p[3]) << 24));
-}
 
 std::string Quoted(std::string_view addr) {
   std::string text;
@@ -168,8 +157,8 @@ bool TOpros2Thread::HandleFixed(std::uint8_t id, std::int32_t size) {
   const std::uint8_t* p = bytes.data();
   switch (id) {
     case kStructServerTime: {
-      TDateTime serverTime = ReadDouble(p + 1);
-      std::int16_t bias = static_cast<std::int16_t>(p[9] | (p[10] << 8));
+      TDateTime serverTime = wire::ReadDouble(p + 1);
+      std::int16_t bias = wire::ReadInt16(p + 9);
       log_.Write(kServerTimeLine, {SafeDateTimeText(serverTime), TimeZoneText(bias),
                                    static_cast<long>(TimeDifferenceMs(serverTime, Now()))});
       SetServerTime(serverTime);
@@ -178,8 +167,8 @@ bool TOpros2Thread::HandleFixed(std::uint8_t id, std::int32_t size) {
     case kStructChannelNotice: {
       std::uint8_t flags = p[1];
       log_.Write(kNoticeLine, {(flags & 1) ? "A1" : "", (flags & 2) ? "A2" : "", (flags & 4) ? "A3" : "",
-                               (flags & 8) ? "A4" : "", static_cast<long>(ReadInt32(p + 10)),
-                               SafeDateTimeText(ReadDouble(p + 2))});
+                               (flags & 8) ? "A4" : "", static_cast<long>(wire::ReadInt32(p + 10)),
+                               SafeDateTimeText(wire::ReadDouble(p + 2))});
       break;
     }
     case kStructStatusReply:

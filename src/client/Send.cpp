@@ -143,7 +143,7 @@ bool TOpros2Thread::SendChannel(TChannel2& channel, std::vector<std::string>& de
         debugLines.push_back(Wsprintf(
             kValueLine, {channel.Addr(), static_cast<unsigned long>(channel.Number()), channel.Type(),
                          channel.Active() ? kYes : kNo, SafeDateTimeText(channel.DT()),
-                         channel.ValuesText(), channel.AttributeCount()}));
+                         SafeValuesText(channel), channel.AttributeCount()}));
       }
     }
     return sendBuffer_.Size() < kSendBufferSoftLimit;

@@ -120,15 +120,21 @@ std::size_t TOpros2Thread::PendingControls() {
   return controls_.size();
 }
 
-}  // namespace kv
-
-namespace kv {
-
 std::string SafeDateTimeText(TDateTime value) {
   try {
     return DateTimeToStr(value);
   } catch (...) {
     return Variant::FromDouble(value).ToAnsi();
+  }
+}
+
+std::string SafeValuesText(const TChannel2& channel) {
+  try {
+    return channel.ValuesText();
+  } catch (const Exception& e) {
+    return e.Message();
+  } catch (...) {
+    return std::string();
   }
 }
 

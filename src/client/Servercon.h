@@ -55,6 +55,9 @@ std::int32_t TimeDifferenceMs(TDateTime server, TDateTime local);
 // The locale's date-and-time text; a value outside the calendar shows as its
 // day count instead of failing the caller.
 std::string SafeDateTimeText(TDateTime value);
+// A channel's values as text for a log line; a value that cannot be shown
+// gives the reason instead of failing the caller.
+std::string SafeValuesText(const TChannel2& channel);
 
 class TOpros2Thread : public TThread {
  public:
