@@ -41,6 +41,34 @@ TEST_F(WorkerTest, TerminatesWhileWaitingForALoginReply) {
   EXPECT_EQ(log_.Messages().back(), Cp("INFO\t*** Завершение работы с сервером Kavrel ***"_cp));
 }
 
+// A connection attempt that never completes.
+class NeverConnects : public platform::TSocketApiWrapper {
+ public:
+  using TSocketApiWrapper::TSocketApiWrapper;
+  std::atomic<int> waits{0};
+  platform::SocketResult Wait(platform::SocketHandle s, platform::PollFor what, int timeoutMs) override {
+    if (platform::Has(what, platform::PollFor::Write)) {
+      ++waits;
+      return platform::SocketResult{0, 0};
+    }
+    return Target().Wait(s, what, timeoutMs);
+  }
+};
+
+TEST_F(WorkerTest, TerminatesWhileConnecting) {
+  NeverConnects sockets{platform::SystemSockets()};
+  client_ = MakeClient(sockets);
+  client_->Timeout = 30;
+  client_->Resume();
+  auto until = std::chrono::steady_clock::now() + 10s;
+  while (sockets.waits < 10 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+  ASSERT_GE(sockets.waits.load(), 10);
+  auto start = std::chrono::steady_clock::now();
+  client_.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);  // far below the 30 s connect wait
+  EXPECT_EQ(log_.Messages().back(), Cp("INFO\t*** Завершение работы с сервером Kavrel ***"_cp));
+}
+
 TEST_F(WorkerTest, HostThreadsRegisterWhileTheWorkerSends) {
   constexpr int kThreads = 4;
   constexpr int kChannelsPerThread = 25;
