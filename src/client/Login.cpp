@@ -17,6 +17,7 @@ namespace kv {
 namespace {
 
 constexpr std::uint32_t kLoginGateMs = 60000;
+constexpr std::uint32_t kConnectRetryMs = 1000;
 constexpr int kLoggedAttempts = 5;
 constexpr int kTimedOut = 10060;  // the WinSock time-out code
 
@@ -64,21 +65,27 @@ std::int32_t TimeDifferenceMs(TDateTime server, TDateTime local) {
 }
 
 bool TOpros2Thread::KVConnect() {
-  if (loginSent_ && platform::TickCount() - lastLoginTick_ < kLoginGateMs) return false;
+  std::uint32_t now = platform::TickCount();
+  if (loginSent_ && now - lastLoginTick_ < kLoginGateMs) return false;
+  if (connectFailed_ && now - connectFailTick_ < kConnectRetryMs) return false;
   ++connectAttempts_;
   try {
     std::uint32_t loginStart = 0;
     std::int32_t replyBytes = 0;
     LogIn(loginStart, replyBytes);
+    connectFailed_ = false;
     return true;
   } catch (const Exception& e) {
     if (!e.Message().empty() && connectAttempts_ <= kLoggedAttempts)
       log_.Write(kConnectErrorLine, {Host, Port, e.Message()});
-    Disconnect();
   } catch (...) {
     log_.Write(kConnectUnknownLine);
-    Disconnect();
   }
+  // A server that refuses connections is asked again a second later, not
+  // on every millisecond pass.
+  connectFailed_ = !tcp_.Connected();
+  connectFailTick_ = now;
+  Disconnect();
   return false;
 }
 

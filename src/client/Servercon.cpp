@@ -76,6 +76,7 @@ void TOpros2Thread::DropConnection() {
   Disconnect();
   lastLoginTick_ = 0;
   loginSent_ = false;
+  connectFailed_ = false;
 }
 
 bool TOpros2Thread::KVTest() {
