@@ -1,6 +1,8 @@
 // The seven exported functions. Each converts the host's arguments and
 // forwards to the one client through the process-wide slot; none lets an
 // exception reach the host.
+#include <new>
+
 #include "api/ClientFacade.h"
 #include "api/ClientSlot.h"
 #include "api/HostCalls.h"
@@ -11,9 +13,11 @@ namespace {
 // Never destroyed: unloading the library must not wait on a worker thread
 // (under the loader lock that would hang the host), and a host thread that
 // calls in late still finds a valid lock. The host ends the client with
-// c_DestroyOpros.
+// c_DestroyOpros. The slot lives in the library's own static storage rather
+// than on the heap, so a host that unloads the library is left no block.
 kv::TClientSlot& Slot() {
-  static kv::TClientSlot* const slot = new kv::TClientSlot();
+  alignas(kv::TClientSlot) static unsigned char storage[sizeof(kv::TClientSlot)];
+  static kv::TClientSlot* const slot = new (storage) kv::TClientSlot();
   return *slot;
 }
 
