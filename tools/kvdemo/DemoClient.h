@@ -1,0 +1,83 @@
+#pragma once
+// The sample host's side: what an integrator writes against kvopros2.h.
+// It declares the demo's channels, hands over their values with local
+// FILETIME stamps and qualities, and takes the controls the server sends.
+// Only the library's C interface is used (see HostLibrary.h). Texts in these structures are
+// UTF-8; the conversion to and from Windows-1251 happens here.
+//
+// The library keeps one client per process, so only one TDemoClient may be
+// created at a time; it is used from one thread.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kv::demo {
+
+struct TKvExports;
+
+struct TClientSettings {
+  std::string host;
+  int port = 0;
+  int timeoutSec = 5;
+  std::string login;
+  std::string password;
+  bool debug = false;
+  std::string logPath;  // in the system's code page; empty: no log
+};
+
+// One control command as the host received it.
+struct TControlSeen {
+  std::string addr;  // empty when the server named the channel by number
+  std::uint32_t number = 0;
+  std::string time;
+  unsigned quality = 0;
+  std::string value;
+  std::optional<bool> flag;  // the value as a switch, when it is one
+};
+
+// The values of one streaming step.
+struct TStepValues {
+  double temperature = 0;
+  unsigned temperatureQuality = 0;  // not 0: the library keeps the old value
+  bool pumpRunning = false;
+  std::int32_t starts = 0;
+  std::string mode;
+};
+// Values that change from step to step, as a polled boiler would give them.
+TStepValues ValuesForStep(int step, bool pumpRunning);
+
+struct TDeclaration {
+  std::string addr;
+  std::string summary;
+  bool accepted = false;
+};
+
+class TDemoClient {
+ public:
+  TDemoClient() = default;
+  ~TDemoClient();
+  TDemoClient(const TDemoClient&) = delete;
+  TDemoClient& operator=(const TDemoClient&) = delete;
+
+  // False with `error` when the library cannot be loaded or refuses.
+  bool Create(const TClientSettings& settings, std::string& error);
+  // Waits for the library's worker thread to end. False when not created.
+  bool Destroy();
+  bool Connected() const;
+
+  // Declares the four channels with their attributes, in order.
+  std::vector<TDeclaration> DeclareChannels();
+  // Hands over every channel's value with the stamp `ticks`; how many the
+  // library took (it refuses a value that did not change).
+  int HandOver(const TStepValues& values, std::uint64_t ticks);
+  bool HandOverPump(bool running, unsigned quality, std::uint64_t ticks);
+  // The oldest waiting control, if any.
+  std::optional<TControlSeen> TakeControl();
+
+ private:
+  const TKvExports* api_ = nullptr;  // the library's functions, once loaded
+  bool created_ = false;
+};
+
+}  // namespace kv::demo

@@ -1,0 +1,47 @@
+#pragma once
+// One run of the sample host, step by step: start the built-in server (or
+// use the one given), create the client, declare channels, wait for the
+// login, stream values, answer a control, show both sides and the log.
+// Owns the client, the server and the log file; main thread only.
+#include <string>
+
+#include "DemoClient.h"
+#include "DemoOptions.h"
+#include "DemoServer.h"
+
+namespace kv::demo {
+
+enum : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+
+class TDemoRun {
+ public:
+  explicit TDemoRun(TDemoOptions options);
+  ~TDemoRun();
+  TDemoRun(const TDemoRun&) = delete;
+  TDemoRun& operator=(const TDemoRun&) = delete;
+
+  // The exit status.
+  int Run();
+
+ private:
+  bool StartServer();
+  bool CreateClient();
+  void DeclareChannels();
+  bool WaitForLogin();
+  void Stream();
+  bool ControlRoundTrip();
+  void ShowControl(const TControlSeen& control);
+  void ShowServerView();
+  void Finish();
+  void ShowLog();
+
+  const TDemoOptions options_;
+  std::string logPath_;
+  bool temporaryLog_ = false;
+  bool pumpRunning_ = false;
+  int controlsSeen_ = 0;
+  TDemoServer server_;
+  TDemoClient client_;
+};
+
+}  // namespace kv::demo
