@@ -32,10 +32,13 @@ for preset in default asan tsan win64; do
   run "$preset"
 done
 
-build win32
 if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  build win32
   run win32
 else
+  # The same sources were compiled and tested by the 64-bit Windows build;
+  # here only the shipped DLL and the sample host are built.
+  build win32 --target kvopros2 kvdemo
   echo "=== test win32: skipped, this machine cannot execute 32-bit programs (win64 ran them)"
 fi
 
