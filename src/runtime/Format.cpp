@@ -339,14 +339,14 @@ std::string FormatFloat(std::string_view format, double value) {
       ++i;
       continue;
     }
-    FloatSpec spec;
-    if (!ParseFloatSpec(format, i, spec, argIndex)) throw Exception(FormatError(format));
+    FloatSpec conv;
+    if (!ParseFloatSpec(format, i, conv, argIndex)) throw Exception(FormatError(format));
     ++argIndex;
-    std::string text = FloatText(spec, value, fs);
-    std::size_t pad = spec.width > text.size() ? spec.width - text.size() : 0;
-    if (!spec.left) out.append(pad, ' ');
+    std::string text = FloatText(conv, value, fs);
+    std::size_t pad = conv.width > text.size() ? conv.width - text.size() : 0;
+    if (!conv.left) out.append(pad, ' ');
     out += text;
-    if (spec.left) out.append(pad, ' ');
+    if (conv.left) out.append(pad, ' ');
   }
   return out;
 }
@@ -366,13 +366,13 @@ std::string FormatInteger(std::string_view format, std::uint32_t word) {
       ++i;
       continue;
     }
-    IntSpec spec;
-    if (used || !ParseIntSpec(f, i, spec)) throw Exception(FormatError(format));
+    IntSpec conv;
+    if (used || !ParseIntSpec(f, i, conv)) throw Exception(FormatError(format));
     used = true;
-    if (spec.conversion == 'c')
-      PutChar(out, spec, word);
+    if (conv.conversion == 'c')
+      PutChar(out, conv, word);
     else
-      PutInteger(out, spec, word);
+      PutInteger(out, conv, word);
   }
   std::string text = out.Take();
   return text.substr(0, text.find('\0'));
