@@ -233,6 +233,23 @@ KVOPROS2_API kv_bool KVOPROS2_CALL c_ReceiveControl(char* addrBuf, int addrBufSi
                                                     kv_uint32* number, FILETIME* time,
                                                     unsigned short* quality, VARIANT* value);
 
+/* The exports as pointer types, for hosts that load the library at run time
+ * (GetProcAddress with the decorated names on Windows, dlsym on Linux). */
+typedef kv_bool(KVOPROS2_CALL* kv_CreateOprosFn)(const char*, int, int, const char*, const char*,
+                                                  unsigned char, unsigned char, const char*);
+typedef kv_bool(KVOPROS2_CALL* kv_DestroyOprosFn)(void);
+typedef int(KVOPROS2_CALL* kv_IsServerConnectedFn)(void);
+typedef kv_bool(KVOPROS2_CALL* kv_RegisterChannelFn)(const char*, unsigned short, unsigned char,
+                                                      unsigned char, const char*, const char*,
+                                                      const char*, const char*, const char*,
+                                                      unsigned short, const char*);
+typedef kv_bool(KVOPROS2_CALL* kv_RegisterValueByIDFn)(const char*, const FILETIME*, unsigned short,
+                                                        VARIANT);
+typedef kv_bool(KVOPROS2_CALL* kv_RegisterAttributeFn)(const char*, unsigned short, unsigned short,
+                                                        VARIANT);
+typedef kv_bool(KVOPROS2_CALL* kv_ReceiveControlFn)(char*, int, kv_uint32*, FILETIME*,
+                                                     unsigned short*, VARIANT*);
+
 #ifdef __cplusplus
 }
 #endif

@@ -30,30 +30,15 @@ CAPI_ASSERT(array_bounds, offsetof(SAFEARRAY, rgsabound) ==
 CAPI_ASSERT(bound_count_first, offsetof(SAFEARRAYBOUND, cElements) == 0);
 CAPI_ASSERT(bound_low, offsetof(SAFEARRAYBOUND, lLbound) == 4);
 
-/* The exports as hosts look them up and call them. */
-typedef kv_bool(KVOPROS2_CALL* CreateOprosFn)(const char*, int, int, const char*, const char*,
-                                               unsigned char, unsigned char, const char*);
-typedef kv_bool(KVOPROS2_CALL* DestroyOprosFn)(void);
-typedef int(KVOPROS2_CALL* IsServerConnectedFn)(void);
-typedef kv_bool(KVOPROS2_CALL* RegisterChannelFn)(const char*, unsigned short, unsigned char,
-                                                   unsigned char, const char*, const char*,
-                                                   const char*, const char*, const char*,
-                                                   unsigned short, const char*);
-typedef kv_bool(KVOPROS2_CALL* RegisterValueByIDFn)(const char*, const FILETIME*, unsigned short,
-                                                     VARIANT);
-typedef kv_bool(KVOPROS2_CALL* RegisterAttributeFn)(const char*, unsigned short, unsigned short,
-                                                     VARIANT);
-typedef kv_bool(KVOPROS2_CALL* ReceiveControlFn)(char*, int, kv_uint32*, FILETIME*,
-                                                  unsigned short*, VARIANT*);
-
+/* The header's pointer types, as hosts that load the library use them. */
 struct capi_exports {
-  CreateOprosFn create;
-  DestroyOprosFn destroy;
-  IsServerConnectedFn connected;
-  RegisterChannelFn channel;
-  RegisterValueByIDFn value;
-  RegisterAttributeFn attribute;
-  ReceiveControlFn control;
+  kv_CreateOprosFn create;
+  kv_DestroyOprosFn destroy;
+  kv_IsServerConnectedFn connected;
+  kv_RegisterChannelFn channel;
+  kv_RegisterValueByIDFn value;
+  kv_RegisterAttributeFn attribute;
+  kv_ReceiveControlFn control;
 };
 
 /* Any mismatch between these pointers and the declarations is an error in

@@ -19,22 +19,7 @@
 #include <dlfcn.h>
 #endif
 
-/* ---- the exports, as a host declares them ---- */
-
-typedef kv_bool(KVOPROS2_CALL* CreateOprosFn)(const char*, int, int, const char*, const char*,
-                                               unsigned char, unsigned char, const char*);
-typedef kv_bool(KVOPROS2_CALL* DestroyOprosFn)(void);
-typedef int(KVOPROS2_CALL* IsServerConnectedFn)(void);
-typedef kv_bool(KVOPROS2_CALL* RegisterChannelFn)(const char*, unsigned short, unsigned char,
-                                                   unsigned char, const char*, const char*,
-                                                   const char*, const char*, const char*,
-                                                   unsigned short, const char*);
-typedef kv_bool(KVOPROS2_CALL* RegisterValueByIDFn)(const char*, const FILETIME*, unsigned short,
-                                                     VARIANT);
-typedef kv_bool(KVOPROS2_CALL* RegisterAttributeFn)(const char*, unsigned short, unsigned short,
-                                                     VARIANT);
-typedef kv_bool(KVOPROS2_CALL* ReceiveControlFn)(char*, int, kv_uint32*, FILETIME*,
-                                                  unsigned short*, VARIANT*);
+/* ---- loading the library ---- */
 
 #ifdef _WIN32
 typedef HMODULE LibraryHandle;
@@ -49,13 +34,13 @@ struct host {
   const struct kv_host_test_hooks* hooks;
   int port;
   LibraryHandle library;
-  CreateOprosFn create;
-  DestroyOprosFn destroy;
-  IsServerConnectedFn connected;
-  RegisterChannelFn channel;
-  RegisterValueByIDFn value;
-  RegisterAttributeFn attribute;
-  ReceiveControlFn control;
+  kv_CreateOprosFn create;
+  kv_DestroyOprosFn destroy;
+  kv_IsServerConnectedFn connected;
+  kv_RegisterChannelFn channel;
+  kv_RegisterValueByIDFn value;
+  kv_RegisterAttributeFn attribute;
+  kv_ReceiveControlFn control;
 #ifndef _WIN32
   /* The OLE helpers come from the library itself on Linux. */
   BSTR (*alloc_string)(const OLECHAR*);
