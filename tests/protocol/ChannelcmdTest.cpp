@@ -7,6 +7,7 @@
 #include "channels/Channel.h"
 #include "platform/ManualClock.h"
 #include "protocol/Channelcmd.h"
+#include "BufferTestSupport.h"
 #include "protocol/Kvbuffer.h"
 #include "runtime/Codepage.h"
 #include "runtime/Exception.h"
@@ -15,17 +16,7 @@
 namespace kv {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes Unread(TKavrelCmdParser& parser) {
-  const std::uint8_t* data = parser.Data();
-  if (data == nullptr) return {};
-  return Bytes(data, data + parser.Size());
-}
-
-void Put(TKavrelCmdParser& parser, const Bytes& bytes) {
-  ASSERT_TRUE(parser.Append(bytes.data(), static_cast<std::int32_t>(bytes.size())));
-}
+using namespace test;
 
 Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes all;
@@ -37,16 +28,6 @@ Bytes Ascii(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 // An owned copy of a code-page literal.
 std::string Text(std::string_view text) { return std::string(text); }
-
-template <class F>
-std::string MessageOf(F&& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "<no exception>";
-}
 
 template <class F>
 bool RaisesBareZero(F&& action) {

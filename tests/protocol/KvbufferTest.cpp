@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "BufferTestSupport.h"
 #include "protocol/Kvbuffer.h"
 #include "runtime/Codepage.h"
 #include "runtime/Exception.h"
@@ -12,28 +13,7 @@
 namespace kv {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes Unread(TDataStack& store) {
-  const std::uint8_t* data = store.Data();
-  if (data == nullptr) return {};
-  return Bytes(data, data + store.Size());
-}
-
-void Put(TDataStack& store, const Bytes& bytes) {
-  ASSERT_TRUE(store.Append(bytes.data(), static_cast<std::int32_t>(bytes.size())));
-}
-
-// The message of the kv::Exception that `action` raises.
-template <class F>
-std::string MessageOf(F&& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "<no exception>";
-}
+using namespace test;
 
 // ---------------------------------------------------------------------------
 // TDataStack
