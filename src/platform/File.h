@@ -34,8 +34,8 @@ inline constexpr std::uint32_t kAttributeNormal = 0x80;
 inline constexpr std::uint32_t kFromBegin = 0;
 inline constexpr std::uint32_t kFromCurrent = 1;
 inline constexpr std::uint32_t kFromEnd = 2;
-// SetFilePointer's answer on failure.
-inline constexpr std::uint32_t kInvalidPosition = 0xFFFFFFFFu;
+// SetFilePosition's answer on failure.
+inline constexpr std::int64_t kInvalidPosition = -1;
 }  // namespace file
 
 // Opens or creates `name` (bytes passed to the system unchanged). Returns
@@ -58,9 +58,10 @@ bool WriteFile(FileHandle handle, const void* data, std::uint32_t count, std::ui
 bool AppendFile(FileHandle handle, const void* data, std::uint32_t count, std::uint32_t& written,
                 std::uint32_t& error);
 
-// Moves the position by a signed 32-bit distance; returns the new position,
-// or file::kInvalidPosition with `error` (also when the new position does not
-// fit in 32 bits).
-std::uint32_t SetFilePosition(FileHandle handle, std::int32_t distance, std::uint32_t method, std::uint32_t& error);
+// Moves the position by a signed distance; returns the new 64-bit position,
+// or file::kInvalidPosition with `error`. Positions are 64-bit on every
+// system: a log that grew past 4 GiB must still find its end.
+std::int64_t SetFilePosition(FileHandle handle, std::int64_t distance, std::uint32_t method,
+                             std::uint32_t& error);
 
 }  // namespace kv::platform

@@ -52,17 +52,16 @@ bool TFile::WriteData(const void* buffer, std::uint32_t count) {
   return Finish();
 }
 
-bool TFile::Seek(std::int32_t distance, std::uint32_t method) {
+bool TFile::Seek(std::int64_t distance, std::uint32_t method) {
   if (!IsOpen()) {
     failed_ = true;
     return Finish();
   }
   lastError_ = 0;
-  // Decided before the move: even if the position is beyond what 32 bits
-  // can report, the following write still goes to the end, never over the
-  // start of the file.
+  // Decided before the move: the following write goes to the end as one
+  // atomic append, never over another writer's line.
   appending_ = distance == 0 && method == platform::file::kFromEnd;
-  std::uint32_t pos = platform::SetFilePosition(handle_, distance, method, lastError_);
+  std::int64_t pos = platform::SetFilePosition(handle_, distance, method, lastError_);
   failed_ = pos == platform::file::kInvalidPosition;
   return Finish();
 }

@@ -37,9 +37,9 @@ class TFile {
   bool Close();
   // Writes count bytes at the current position (at the end in append mode).
   bool WriteData(const void* buffer, std::uint32_t count);
-  // Moves by a signed 32-bit distance: method 0 from the start, 1 from the
-  // current position, 2 from the end.
-  bool Seek(std::int32_t distance, std::uint32_t method);
+  // Moves by a signed distance: method 0 from the start, 1 from the current
+  // position, 2 from the end. Positions are 64-bit.
+  bool Seek(std::int64_t distance, std::uint32_t method);
 
   bool IsOpen() const { return handle_ != platform::FileHandle::None; }
   platform::FileHandle Handle() const { return handle_; }

@@ -68,11 +68,11 @@ TEST_F(PlatformFile, AppendThenPositionedWrite) {
   pf::FileHandle h = Open(kOpenAlways, error);
   ASSERT_NE(h, pf::FileHandle::None);
   ASSERT_TRUE(pf::WriteFile(h, "0123456789", 10, written, error));
-  ASSERT_EQ(pf::SetFilePosition(h, 0, kFromBegin, error), 0u);
+  ASSERT_EQ(pf::SetFilePosition(h, 0, kFromBegin, error), 0);
   ASSERT_TRUE(pf::AppendFile(h, "ab", 2, written, error));
-  EXPECT_EQ(pf::SetFilePosition(h, 0, kFromCurrent, error), 12u);
+  EXPECT_EQ(pf::SetFilePosition(h, 0, kFromCurrent, error), 12);
   // Appending must not stick: a positioned write still lands in place.
-  ASSERT_EQ(pf::SetFilePosition(h, -12, kFromEnd, error), 0u);
+  ASSERT_EQ(pf::SetFilePosition(h, -12, kFromEnd, error), 0);
   ASSERT_TRUE(pf::WriteFile(h, "X", 1, written, error));
   EXPECT_EQ(pf::SetFilePosition(h, -1, kFromBegin, error), kInvalidPosition);
   EXPECT_NE(error, 0u);

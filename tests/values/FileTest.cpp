@@ -90,6 +90,24 @@ TEST_F(FileAppend, TwoWritersPositionedAtTheEndDoNotOverwriteEachOther) {
   EXPECT_EQ(Contents(path), "old\r\nline A\r\nline B\r\nmore A\r\n");
 }
 
+// A log that has grown past 4 GiB keeps taking lines at its end (a sparse
+// file stands in for years of logging).
+TEST_F(FileAppend, KeepsAppendingPastFourGibibytes) {
+  const std::string path = PathOf("big.log");
+  const std::uintmax_t size = (std::uintmax_t{1} << 32) + 5;
+  { std::ofstream create(path, std::ios::binary); }
+  std::error_code ec;
+  fs::resize_file(path, size, ec);
+  if (ec) GTEST_SKIP() << "no sparse files here: " << ec.message();
+  ASSERT_TRUE(AppendLine(path, "late\r\n"));
+  EXPECT_EQ(fs::file_size(path), size + 6);
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(size));
+  std::string tail(6, '\0');
+  in.read(tail.data(), 6);
+  EXPECT_EQ(tail, "late\r\n");
+}
+
 TEST_F(FilePosition, SeekFromStartWritesInPlace) {
   const std::string path = PathOf("data.bin");
   ASSERT_TRUE(AppendLine(path, "abcdef"));

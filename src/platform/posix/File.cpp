@@ -109,7 +109,8 @@ bool AppendFile(FileHandle handle, const void* data, std::uint32_t count, std::u
   return ok;
 }
 
-std::uint32_t SetFilePosition(FileHandle handle, std::int32_t distance, std::uint32_t method, std::uint32_t& error) {
+std::int64_t SetFilePosition(FileHandle handle, std::int64_t distance, std::uint32_t method,
+                             std::uint32_t& error) {
   error = 0;
   if (handle == FileHandle::None) {
     error = EBADF;
@@ -121,21 +122,13 @@ std::uint32_t SetFilePosition(FileHandle handle, std::int32_t distance, std::uin
     error = EINVAL;
     return file::kInvalidPosition;
   }
-  int fd = Fd(handle);
-  off_t old = lseek(fd, 0, SEEK_CUR);
-  off_t pos = old == -1 ? -1 : lseek(fd, distance, whence);
+  static_assert(sizeof(off_t) == 8, "64-bit file positions");
+  off_t pos = lseek(Fd(handle), static_cast<off_t>(distance), whence);
   if (pos == -1) {
     error = LastError();
     return file::kInvalidPosition;
   }
-  // A position that the 32-bit answer cannot express is refused, as the
-  // Windows call without a high part does, and the old position is kept.
-  if (pos >= static_cast<off_t>(file::kInvalidPosition)) {
-    lseek(fd, old, SEEK_SET);
-    error = EOVERFLOW;
-    return file::kInvalidPosition;
-  }
-  return static_cast<std::uint32_t>(pos);
+  return static_cast<std::int64_t>(pos);
 }
 
 }  // namespace kv::platform

@@ -62,11 +62,17 @@ bool AppendFile(FileHandle handle, const void* data, std::uint32_t count, std::u
   return Write(handle, data, count, &end, written, error);
 }
 
-std::uint32_t SetFilePosition(FileHandle handle, std::int32_t distance, std::uint32_t method, std::uint32_t& error) {
+std::int64_t SetFilePosition(FileHandle handle, std::int64_t distance, std::uint32_t method,
+                             std::uint32_t& error) {
   error = 0;
-  DWORD pos = SetFilePointer(Native(handle), distance, nullptr, method);
-  if (pos == INVALID_SET_FILE_POINTER) error = LastError();
-  return pos;
+  LARGE_INTEGER move;
+  move.QuadPart = distance;
+  LARGE_INTEGER pos;
+  if (!SetFilePointerEx(Native(handle), move, &pos, method)) {
+    error = LastError();
+    return file::kInvalidPosition;
+  }
+  return pos.QuadPart;
 }
 
 }  // namespace kv::platform
