@@ -70,6 +70,8 @@ void TOpros2Thread::Disconnect() {
   clientId_.store(-1, std::memory_order_relaxed);
   recvBuffer_.Clear();
   sendBuffer_.Clear();
+  writeWaiting_ = false;
+  writeErrorLogged_ = false;
 }
 
 void TOpros2Thread::DropConnection() {
