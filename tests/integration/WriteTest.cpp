@@ -177,6 +177,21 @@ TEST_F(WriteTest, OtherWriteErrorsAreLoggedOncePerEpisode) {
   EXPECT_TRUE(client_->IsConnected());
 }
 
+TEST_F(WriteTest, StatusRequestFollowsTheTailOfACutRecord) {
+  LogIn();
+  RegisterActive("L");
+  ASSERT_TRUE(client_->RegisterValueByID("L", 0, 45000.0, Variant::FromDouble(1)));
+  sockets_.partial = 7;
+  clock_.Advance(60001);
+  Pass();  // the value record goes out cut, then the link test asks for status
+  ASSERT_TRUE(PumpUntil([&] {
+    return server_.Channel("L")->values == 1 &&
+           server_.Records(sim::TRecordKind::StatusRequest).size() == 1;
+  }));
+  EXPECT_EQ(server_.Channel("L")->value.ToDouble(), 1);
+  EXPECT_TRUE(server_.Records(sim::TRecordKind::ProtocolError).empty());
+}
+
 TEST_F(WriteTest, LoginRequestIsRetriedUntilTheTimeoutRunsOut) {
   sockets_.Fail(10035, 3);
   ASSERT_TRUE(client_->KVConnect());
