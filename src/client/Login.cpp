@@ -123,8 +123,7 @@ void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
   request[62] = kLibraryVersionMajor;
   request[63] = kLibraryVersionMinor;
   request[64] = 4;
-  if (!tcp_.Write(request, kRequestSize))
-    throw Exception(std::string(kRequestError) + tcp_.ErrorText());
+  WriteLoginRequest(request);
   lastLoginTick_ = loginStart = platform::TickCount();
   loginSent_ = true;
 
@@ -147,6 +146,22 @@ void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
   }
   lastActivityTick_ = platform::TickCount();
   LogLogin(reply, loginStart, replyBytes);
+}
+
+void TOpros2Thread::WriteLoginRequest(const std::uint8_t* request) {
+  sendBuffer_.Clear();
+  if (!sendBuffer_.Append(request, kRequestSize))
+    throw Exception(std::string(kRequestError) + tcp_.ErrorText());
+  // The socket never blocks: a request it does not take at once is offered
+  // again every millisecond, until it goes, termination, or Timeout seconds
+  // without progress.
+  for (;;) {
+    TWrite result = WriteQueued();
+    if (result == TWrite::Done) return;
+    if (result == TWrite::Failed) throw Exception(std::string(kRequestError) + tcp_.ErrorText());
+    if (Terminated()) throw Silent();
+    platform::SleepMs(1);
+  }
 }
 
 void TOpros2Thread::LogLogin(const std::uint8_t* reply, std::uint32_t loginStart,

@@ -1,6 +1,9 @@
 // The host's registrations (host threads) and the send pass (worker thread).
+#include <algorithm>
+
 #include "channels/OwnerId.h"
 #include "client/Servercon.h"
+#include "platform/Clock.h"
 #include "protocol/Channelcmd.h"
 #include "protocol/Kavrel.h"
 #include "runtime/Codepage.h"
@@ -25,8 +28,10 @@ constexpr auto kMarkAllUnknownLine =
 
 constexpr std::uint16_t kEnumEUType = 2;
 constexpr std::uint16_t kRegisteredByHost = 0x0001;
+constexpr int kWouldBlock = 10035;
 constexpr int kConnectionAborted = 10053;
 constexpr int kConnectionReset = 10054;
+constexpr int kTimedOut = 10060;
 
 // Holds the list's lock for a scope.
 class TListLock {
@@ -162,28 +167,60 @@ bool TOpros2Thread::SendChannel(TChannel2& channel, std::vector<std::string>& de
 void TOpros2Thread::KVProcessSend() {
   // Lines are written after the lock is released: hosts never wait on the log.
   std::vector<std::string> lines;
-  channels_.ForEachPending([&](TChannel2& channel) { return SendChannel(channel, lines); });
+  // While the socket has not taken everything queued, new records would only
+  // pile up behind it; the channels keep their marks and go out, with their
+  // latest values, once it has.
+  if (sendBuffer_.Size() == 0)
+    channels_.ForEachPending([&](TChannel2& channel) { return SendChannel(channel, lines); });
   for (const std::string& line : lines) log_.Write(line);
   if (!FlushSend()) log_.Write(kSendFailedLine);
 }
 
+TOpros2Thread::TWrite TOpros2Thread::WriteQueued() {
+  std::int32_t size = sendBuffer_.Size();
+  if (size == 0) {
+    writeWaiting_ = false;
+    return TWrite::Done;
+  }
+  std::uint32_t now = platform::TickCount();
+  bool written = tcp_.Write(sendBuffer_.Data(), size);
+  // What reached the server must never be sent twice.
+  if (tcp_.LastCount() > 0) {
+    sendBuffer_.Skip(tcp_.LastCount());
+    writeProgressTick_ = now;
+    writeErrorLogged_ = false;
+  } else if (!writeWaiting_) {
+    writeProgressTick_ = now;
+  }
+  writeWaiting_ = !written;
+  if (written) return TWrite::Done;
+  int error = tcp_.LastError();
+  if (error == kConnectionAborted || error == kConnectionReset) return TWrite::Failed;
+  std::uint64_t limit = static_cast<std::uint64_t>(std::max(Timeout, 1)) * 1000;
+  if (now - writeProgressTick_ >= limit) {
+    tcp_.SetError(kTimedOut);
+    return TWrite::Failed;
+  }
+  // A short write and "would block" are the socket's flow control.
+  bool flowControl = tcp_.Status() == TTCPClient::kStatusShort || error == kWouldBlock;
+  return flowControl ? TWrite::Waiting : TWrite::Failed;
+}
+
 bool TOpros2Thread::FlushSend() {
   std::int32_t size = sendBuffer_.Size();
-  if (size == 0) return true;
-  if (tcp_.Write(sendBuffer_.Data(), size)) {
-    sendBuffer_.Skip(size);
-    return true;
-  }
+  if (WriteQueued() != TWrite::Failed) return true;
   int error = tcp_.LastError();
+  bool aborted = error == kConnectionAborted || error == kConnectionReset;
+  bool drop = aborted || error == kTimedOut;
+  // Another error keeps the bytes for the next passes; it is logged once,
+  // not on every pass until it clears.
+  if (!drop && writeErrorLogged_) return true;
   log_.Write(kWriteErrorLine, {static_cast<long>(size), static_cast<long>(error)});
-  if (error == kConnectionAborted || error == kConnectionReset) {
-    log_.Write(kServerAbortedLine);
+  if (aborted) log_.Write(kServerAbortedLine);
+  if (drop)
     Disconnect();
-    return false;
-  }
-  // What reached the server must never be sent twice; the rest waits for
-  // the next pass.
-  if (tcp_.LastCount() > 0) sendBuffer_.Skip(tcp_.LastCount());
+  else
+    writeErrorLogged_ = true;
   return false;
 }
 

@@ -70,6 +70,8 @@ void TOpros2Thread::Disconnect() {
   clientId_.store(-1, std::memory_order_relaxed);
   recvBuffer_.Clear();
   sendBuffer_.Clear();
+  writeWaiting_ = false;
+  writeErrorLogged_ = false;
 }
 
 void TOpros2Thread::DropConnection() {
@@ -87,8 +89,11 @@ bool TOpros2Thread::KVTest() {
   std::uint32_t silence = platform::TickCount() - lastActivityTick_;
   if (!statusRequestPending_) {
     if (silence > kSilenceBeforeStatusMs) {
+      // Queued behind whatever waits: the request must never land inside a
+      // record the socket has only taken in part.
       const std::uint8_t request = kStructStatusRequest;
-      if (!tcp_.Write(&request, 1)) {
+      if (!sendBuffer_.Append(&request, 1)) return true;  // asked again on the next pass
+      if (WriteQueued() == TWrite::Failed) {
         log_.Write(kTestWriteErrorLine, {static_cast<long>(tcp_.LastError())});
         return false;
       }

@@ -101,6 +101,10 @@ class TOpros2Thread : public TThread {
   void Disconnect();
   void DropConnection();
   void KVProcessSend();
+  // Writes what SendBuffer holds without waiting: the socket takes what it
+  // can and the rest waits for the next pass. False when it reported a write
+  // error (once per episode; a connection the server aborted, or one whose
+  // writes made no progress for Timeout seconds, is dropped as well).
   bool FlushSend();
   void NeedRegisterAllChannels();
   // 0 the server is gone, 1 something was handled, 2 nothing was handled.
@@ -132,6 +136,9 @@ class TOpros2Thread : public TThread {
   void ParseControl();
   void ParseChannelChange();
   bool SendChannel(TChannel2& channel, std::vector<std::string>& debugLines);
+  enum class TWrite { Done, Waiting, Failed };
+  TWrite WriteQueued();
+  void WriteLoginRequest(const std::uint8_t* request);
   void LogReadFailure();
 
   TLogWriter log_;
@@ -157,6 +164,12 @@ class TOpros2Thread : public TThread {
   bool incompleteWaiting_ = false;
   TTimeInterval incompleteTimer_;
   bool statusRequestPending_ = false;
+  // SendBuffer holds bytes the socket refused: the worker has to wait for it
+  // to become writable, but no longer than Timeout seconds after
+  // writeProgressTick_, when it last took some (or when the wait began).
+  bool writeWaiting_ = false;
+  std::uint32_t writeProgressTick_ = 0;
+  bool writeErrorLogged_ = false;  // this wait's write error is in the log
 };
 
 }  // namespace kv

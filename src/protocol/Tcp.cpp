@@ -182,7 +182,6 @@ bool TTCPClient::WaitConnected(int timeoutMs) {
     lastError_ = r.error;
     return Fail();
   }
-  if (!SetBlocking(true)) return false;
   connected_ = true;
   return true;
 }

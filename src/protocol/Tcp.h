@@ -1,7 +1,10 @@
 #pragma once
 // TTCPClient: one IPv4 TCP client connection. It resolves the server's
 // name, starts a non-blocking connection attempt, completes it by short
-// polls, switches the connected socket to blocking mode and moves raw bytes.
+// polls and moves raw bytes. The socket stays non-blocking once connected,
+// so no send or receive ever waits for the peer: a send takes what fits
+// (status 3) or nothing ("would block", 10035), and the caller waits for
+// writability with Poll, in steps it chooses.
 // The outcome of the last operation stays in Status() and LastError() (WinSock
 // numbers on every system), and ErrorText() turns the error into the Russian
 // text the log shows. It knows nothing of the protocol.
@@ -47,11 +50,10 @@ class TTCPClient {
   bool ConnectFrom(const std::string& localName, std::uint16_t localPort, const std::string& remoteName,
                    std::uint16_t remotePort);
   bool Connect(const std::string& remoteName, std::uint16_t remotePort);
-  // Completes a started attempt: true once the connection is established
-  // (the socket is then blocking). False with LastError() 10060 while it is
-  // still pending; a failed attempt is never reported as connected, and
-  // keeps answering false with its error (e.g. 10061) until the next
-  // ConnectFrom or Close.
+  // Completes a started attempt: true once the connection is established.
+  // False with LastError() 10060 while it is still pending; a failed attempt
+  // is never reported as connected, and keeps answering false with its
+  // error (e.g. 10061) until the next ConnectFrom or Close.
   bool WaitConnected(int timeoutMs);
   bool SetBlocking(bool blocking);
   // One send or receive call; moving fewer bytes than asked is a failure

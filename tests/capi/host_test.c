@@ -594,3 +594,29 @@ int kv_host_test_run(const char* library_path, int port, const struct kv_host_te
   unload_library(&h);
   return 0;
 }
+
+void* kv_host_load(const char* library_path, const struct kv_host_test_hooks* hooks,
+                   struct kv_host_exports* exports) {
+  struct host h;
+  memset(&h, 0, sizeof h);
+  h.hooks = hooks;
+  if (!load_library(&h, library_path)) {
+    if (h.library != NULL) unload_library(&h);
+    return NULL;
+  }
+  exports->create = h.create;
+  exports->destroy = h.destroy;
+  exports->connected = h.connected;
+  exports->channel = h.channel;
+  exports->value = h.value;
+  exports->attribute = h.attribute;
+  exports->control = h.control;
+  return (void*)h.library;
+}
+
+void kv_host_unload(void* library) {
+  struct host h;
+  memset(&h, 0, sizeof h);
+  h.library = (LibraryHandle)library;
+  unload_library(&h);
+}

@@ -82,6 +82,23 @@ struct kv_host_test_hooks {
  * an export is missing, the client never logged in). */
 int kv_host_test_run(const char* library_path, int port, const struct kv_host_test_hooks* hooks);
 
+/* The seven exports, for a test that drives them itself. */
+struct kv_host_exports {
+  kv_CreateOprosFn create;
+  kv_DestroyOprosFn destroy;
+  kv_IsServerConnectedFn connected;
+  kv_RegisterChannelFn channel;
+  kv_RegisterValueByIDFn value;
+  kv_RegisterAttributeFn attribute;
+  kv_ReceiveControlFn control;
+};
+
+/* Loads the library at library_path and fills *exports. Returns the library
+ * for kv_host_unload, or null (the reason goes to hooks->fail). */
+void* kv_host_load(const char* library_path, const struct kv_host_test_hooks* hooks,
+                   struct kv_host_exports* exports);
+void kv_host_unload(void* library);
+
 #ifdef __cplusplus
 }
 #endif
