@@ -44,6 +44,8 @@ constexpr auto kNotActive = " не активен"_cp;
 constexpr auto kChangeFailed = "ошибка изменения канала "_cp;
 constexpr auto kNumberSign = " №"_cp;
 constexpr auto kNotHandled = "команда не обрабатывается"_cp;
+constexpr auto kNumberTakenLine =
+    "ERROR\tСервер дал номер %lu каналу \"%s\", канал \"%s\" остался без номера."_cp;
 constexpr auto kNoRightsLine = "WARNING\tНе хватает прав для установки времени."_cp;
 constexpr auto kClockSetLine = "INFO\tВремя сервера установлено."_cp;
 constexpr auto kClockErrorLine = "ERROR\tОшибка установки времени сервера: %s"_cp;
@@ -229,9 +231,19 @@ void TOpros2Thread::ParseChannelChange() {
   GetChannelChangeCmd(recvBuffer_, &decoded);
   constexpr std::uint16_t kChangeMask =
       ChannelField::Number | ChannelField::MergeAttributes | ChannelField::Active;
-  if (!channels_.Update(&decoded, kChangeMask, true, false)) {
+  TNumberLoss loss;
+  try {
+    loss = channels_.UpdateOrRaise(&decoded, kChangeMask, true, false);
+  } catch (const Exception&) {
     throw Exception(std::string(kChangeFailed) + Quoted(decoded.Addr()) + std::string(kNumberSign) +
                     std::to_string(decoded.Number()));
+  }
+  // The server's number wins over one the list handed out: that is how the
+  // server's numbering replaces the client's. The same number given to two
+  // channels is the server's mistake, worth a line.
+  if (!loss.Addr.empty() && !loss.HandedOut) {
+    log_.Write(kNumberTakenLine,
+               {static_cast<unsigned long>(loss.Number), decoded.Addr(), loss.Addr});
   }
 }
 

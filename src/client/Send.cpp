@@ -136,7 +136,8 @@ bool TOpros2Thread::SendChannel(TChannel2& channel, std::vector<std::string>& de
       channel.SetFlags(channel.Flags() & ~NeedRegister);
     }
     current = NeedSendValue;
-    if ((channel.Flags() & NeedSendValue) && channel.Active()) {
+    // Values travel by number: one without a number waits for the server's.
+    if ((channel.Flags() & NeedSendValue) && channel.Active() && channel.Number() != 0) {
       SetChannelValueCmd(sendBuffer_, &channel, ValueFlag::Client, false, kCmdChannelValue);
       channel.SetFlags(channel.Flags() & ~NeedSendValue);
       if (Debug) {
