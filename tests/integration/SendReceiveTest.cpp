@@ -76,6 +76,19 @@ TEST_F(SendTest, UnchangedValueIsRefusedAndBadQualityKeepsTheOldValue) {
   EXPECT_EQ(local->Value().ToDouble(), 10);
 }
 
+TEST_F(SendTest, ARecordThatCannotBeEncodedHoldsBackNoOtherChannel) {
+  // Put into the list directly: the host's calls refuse such a channel.
+  TChannel2 bad;
+  bad.SetAddr("BAD");
+  bad.SetAttribute(500, 256, Variant::FromAnsi(std::string(30000, 'x')), -1, 0);
+  ASSERT_TRUE(client_->Channels().Add(&bad, true, true, ChannelField::All, true));
+  ASSERT_TRUE(client_->RegisterChannel("GOOD", 5, false, false, "", "", "", "", "", 0, ""));
+  LogIn();
+  client_->KVProcessSend();
+  EXPECT_TRUE(server_.WaitForRegistration("GOOD", 5s));
+  EXPECT_EQ(log_.Starting("ERROR\tTOpros2Thread::KVProcessSend "_cp).size(), 1u);
+}
+
 TEST_F(SendTest, AttributeOwnerFollowsTheLogin) {
   ClientOwnerID.store(-1);
   ASSERT_TRUE(client_->RegisterChannel("O", 5, false, false, "", "", "", "", "", 0, ""));
