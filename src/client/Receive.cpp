@@ -44,6 +44,8 @@ constexpr auto kNotActive = " не активен"_cp;
 constexpr auto kChangeFailed = "ошибка изменения канала "_cp;
 constexpr auto kNumberSign = " №"_cp;
 constexpr auto kNotHandled = "команда не обрабатывается"_cp;
+constexpr auto kControlsRefusedLine =
+    "ERROR\tОчередь команд управления переполнена (%lu), отброшено команд: %lu"_cp;
 constexpr auto kNumberTakenLine =
     "ERROR\tСервер дал номер %lu каналу \"%s\", канал \"%s\" остался без номера."_cp;
 constexpr auto kNoRightsLine = "WARNING\tНе хватает прав для установки времени."_cp;
@@ -67,6 +69,7 @@ std::string ChannelName(bool byNumber, std::uint32_t number, std::string_view ad
 }  // namespace
 
 int TOpros2Thread::ProcessReceive() {
+  EndControlOverflow(false);
   if (!tcp_.Connected()) return 0;
   if (!tcp_.Poll(true, false, false, 0)) {
     if (tcp_.LastError() != 0) log_.Write(kPollErrorLine, {static_cast<long>(tcp_.LastError())});
@@ -223,7 +226,24 @@ void TOpros2Thread::ParseControl() {
   request->Quality = decoded.Quality();
   request->Value = decoded.Value();
   std::lock_guard<std::mutex> guard(controlLock_);
+  // A host that stops taking controls must not make the queue grow without
+  // end: the oldest stay, the newest are counted and dropped.
+  if (controls_.size() >= MaxWaitingControls) {
+    ++refusedControls_;
+    return;
+  }
   controls_.push_back(std::move(request));
+}
+
+void TOpros2Thread::EndControlOverflow(bool workerEnds) {
+  if (refusedControls_ == 0) return;
+  if (!workerEnds) {
+    std::lock_guard<std::mutex> guard(controlLock_);
+    if (controls_.size() >= MaxWaitingControls) return;
+  }
+  log_.Write(kControlsRefusedLine,
+             {static_cast<unsigned long>(MaxWaitingControls), refusedControls_});
+  refusedControls_ = 0;
 }
 
 void TOpros2Thread::ParseChannelChange() {
