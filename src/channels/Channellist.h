@@ -86,7 +86,8 @@ class TChannelList2 : protected TThreadList<TChannel2> {
   // list (before may already hold its copy). A number another channel holds
   // is taken from it (see Numbers above), and the result names that channel.
   TNumberLoss UpdateOrRaise(const TChannel2* channel, std::uint16_t mask, bool byAddress,
-                     bool requireActive, TChannel2* after = nullptr, TChannel2* before = nullptr);
+                            bool requireActive, TChannel2* after = nullptr,
+                            TChannel2* before = nullptr);
   // UpdateOrRaise with its kv::Exception turned into false.
   bool Update(const TChannel2* channel, std::uint16_t mask, bool byAddress, bool requireActive,
               TChannel2* after = nullptr, TChannel2* before = nullptr);

@@ -99,7 +99,8 @@ std::uint64_t PayloadBits(const Variant& value) {
 std::int64_t ScalarSize(const Variant& value) {
   const std::uint16_t kind = value.Kind();
   if (kind == varEmpty) return 0;
-  if (kind == varOleStr || kind == varString) return 2 + static_cast<std::int64_t>(value.TextLength());
+  if (kind == varOleStr || kind == varString)
+    return 2 + static_cast<std::int64_t>(value.TextLength());
   const int width = FixedWidth(kind);
   return width == 0 ? -1 : width;
 }

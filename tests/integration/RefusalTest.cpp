@@ -15,7 +15,8 @@ bool Declare(TOpros2Thread& client, const std::string& addr, std::uint16_t type,
 }
 
 TEST_F(RefusalTest, ChannelsWithoutABinaryFormOrTooLongARecord) {
-  for (std::uint16_t type : {20, 8, 1, 0x1014, 0x1000}) EXPECT_FALSE(Declare(*client_, "T", type)) << type;
+  for (std::uint16_t type : {20, 8, 1, 0x1014, 0x1000})
+    EXPECT_FALSE(Declare(*client_, "T", type)) << type;
   const std::string huge(70000, 'x');
   EXPECT_FALSE(Declare(*client_, huge, 5));
   EXPECT_FALSE(Declare(*client_, "T", 5, huge));
@@ -31,9 +32,9 @@ TEST_F(RefusalTest, AttributesWithoutABinaryFormOrBeyondTheRecord) {
   EXPECT_FALSE(client_->RegisterAttribute("S", 400, 20, Variant(1)));
   // Four of these fill most of a record; a fifth would not fit.
   const Variant part = Variant::FromAnsi(std::string(15000, 'a'));
-  for (std::uint16_t id : {401, 402, 403, 404}) EXPECT_TRUE(client_->RegisterAttribute("S", id, 256, part));
+  for (std::uint16_t id : {401, 402, 403, 404})
+    EXPECT_TRUE(client_->RegisterAttribute("S", id, 256, part));
   EXPECT_FALSE(client_->RegisterAttribute("S", 405, 256, part));
-  EXPECT_FALSE(client_->RegisterAttribute("S", 406, 256, Variant::FromAnsi(std::string(70000, 'a'))));
   EXPECT_EQ(client_->Channels().CopyByAddress("S")->AttributeCount(), 4);
 }
 
@@ -42,7 +43,8 @@ TEST_F(RefusalTest, ValuesLongerThanAValueRecordCarries) {
   ASSERT_TRUE(Declare(*client_, "D", 0x1005));
   const std::string longest(19998, 'x');  // with its length word, the room one value has
   EXPECT_FALSE(client_->RegisterValueByID("S", 0, 45000.0, Variant::FromAnsi(longest + "x")));
-  EXPECT_FALSE(client_->RegisterValueByID("S", 0, 45000.0, Variant::FromWide(std::u16string(70000, u'ж'))));
+  const Variant wideTooLong = Variant::FromWide(std::u16string(19999, u'ж'));
+  EXPECT_FALSE(client_->RegisterValueByID("S", 0, 45000.0, wideTooLong));
   EXPECT_FALSE(client_->RegisterValueByID("D", 0, 45000.0, CreateTypedArray(0x1003, 2500)));
   std::unique_ptr<TChannel2> untouched = client_->Channels().CopyByAddress("S");
   EXPECT_EQ(untouched->DT(), 0);

@@ -262,9 +262,9 @@ TEST(ValueEncodingLimits, WhichTypesHaveABinaryFormAndHowLongItIs) {
     EXPECT_FALSE(HasBinaryForm(code)) << code;
   Variant texts = CreateTypedArray(0x1100, 2);
   texts.SetElement(1, Variant::FromWide(u"ёж"));
-  for (const Variant& value :
-       {Variant(), Variant(1), Variant::FromBoolean(true), Variant::FromDate(2), Variant::FromAnsi("abc"),
-        Variant::FromWide(u"Привет"), Int2Array({1, 2, 3}), texts, CreateTypedArray(0x1005, 0)}) {
+  for (const Variant& value : {Variant(), Variant(1), Variant::FromBoolean(true), Variant::FromDate(2),
+                               Variant::FromAnsi("abc"), Variant::FromWide(u"Привет"),
+                               Int2Array({1, 2, 3}), texts, CreateTypedArray(0x1005, 0)}) {
     SCOPED_TRACE(value.Kind());
     EXPECT_EQ(BinarySize(value),
               static_cast<std::int64_t>(Encode(value, VarTypeToDataType(value.Kind()), false).size()));
