@@ -59,6 +59,11 @@ extern "C" {
 
 typedef unsigned char kv_bool;
 
+/* Control commands that wait for c_ReceiveControl at most. While this many
+ * wait, further ones from the server are dropped (and logged) until the
+ * host takes some; the oldest are kept and come first. */
+#define KVOPROS2_MAX_WAITING_CONTROLS 65536
+
 #ifdef _WIN32
 
 #define KVOPROS2_CALL __cdecl
