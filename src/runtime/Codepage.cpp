@@ -21,31 +21,6 @@ const WideToAnsiTable& ReverseTable() {
   return table;
 }
 
-char16_t WideUpper(char16_t c) {
-  if (c >= u'a' && c <= u'z') return c - 32;
-  if (c >= 0x0430 && c <= 0x044F) return c - 32;   // а..я
-  if (c >= 0x0450 && c <= 0x045F) return c - 80;   // ѐ..џ
-  if (c == 0x0491) return 0x0490;                  // ґ
-  return c;
-}
-
-struct UpperTable {
-  std::array<char, 256> bytes{};
-  UpperTable() {
-    for (int i = 0; i < 256; ++i) {
-      char16_t up = WideUpper(AnsiCharToWide(static_cast<unsigned char>(i)));
-      char mapped = WideCharToAnsi(up);
-      // Keep a byte whose capital the code page lacks.
-      bytes[i] = (mapped == '?' && up != u'?') ? static_cast<char>(i) : mapped;
-    }
-  }
-};
-
-const UpperTable& Upper() {
-  static const UpperTable table;
-  return table;
-}
-
 }  // namespace
 
 char16_t AnsiCharToWide(unsigned char c) noexcept {
@@ -67,10 +42,6 @@ std::string WideToAnsi(std::u16string_view text) {
   std::string out(text.size(), '\0');
   for (std::size_t i = 0; i < text.size(); ++i) out[i] = WideCharToAnsi(text[i]);
   return out;
-}
-
-char AnsiUpperChar(char c) noexcept {
-  return Upper().bytes[static_cast<unsigned char>(c)];
 }
 
 std::string AnsiUpper(std::string_view text) {

@@ -21,7 +21,7 @@ std::string WideToAnsi(std::u16string_view text);
 
 // Upper case by the ANSI rules of the Russian code page: Latin and Cyrillic
 // letters (Ё, the Ukrainian, Belarusian and Serbian letters included).
-char AnsiUpperChar(char c) noexcept;
+inline char AnsiUpperChar(char c) noexcept;
 std::string AnsiUpper(std::string_view text);
 
 namespace codepage_detail {
@@ -107,7 +107,38 @@ struct EncodedHolder {
   static constexpr Encoded<sizeof(L.bytes)> value = Encode(L);
 };
 
+constexpr char16_t WideUpper(char16_t c) {
+  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
+  if (c >= 0x0430 && c <= 0x044F) return static_cast<char16_t>(c - 32);  // а..я
+  if (c >= 0x0450 && c <= 0x045F) return static_cast<char16_t>(c - 80);  // ѐ..џ
+  if (c == 0x0491) return 0x0490;                                        // ґ
+  return c;
+}
+
+struct UpperTable {
+  unsigned char bytes[256]{};
+};
+
+// Built at compile time, so that address look-ups upper-case a character
+// with one load.
+constexpr UpperTable MakeUpperTable() {
+  UpperTable table;
+  for (int i = 0; i < 256; ++i) {
+    const char16_t wide = i < 0x80 ? static_cast<char16_t>(i) : kHighHalf[i - 0x80];
+    const int upper = EncodeCodePoint(WideUpper(wide));
+    // A byte whose capital the code page lacks stays as it is.
+    table.bytes[i] = static_cast<unsigned char>(upper < 0 ? i : upper);
+  }
+  return table;
+}
+
+inline constexpr UpperTable kUpper = MakeUpperTable();
+
 }  // namespace codepage_detail
+
+inline char AnsiUpperChar(char c) noexcept {
+  return static_cast<char>(codepage_detail::kUpper.bytes[static_cast<unsigned char>(c)]);
+}
 
 inline namespace literals {
 // "Пароль"_cp: the Windows-1251 bytes of a UTF-8 literal, zero-terminated.

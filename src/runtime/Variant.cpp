@@ -1,6 +1,7 @@
 #include "runtime/Variant.h"
 
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "runtime/Codepage.h"
@@ -49,6 +50,89 @@ std::string VarTypeName(std::uint16_t kind) {
 
 bool IsKnownScalarKind(std::uint16_t kind) noexcept { return ScalarName(kind) != nullptr; }
 
+struct Variant::TArray {
+  std::int32_t low = 0;
+  std::vector<Variant> elements;
+};
+
+namespace {
+
+// A text block: the character count, then the characters.
+template <class Char>
+unsigned char* NewText(std::basic_string_view<Char> text) {
+  if (text.empty()) return nullptr;
+  const auto count = static_cast<std::uint32_t>(text.size());
+  auto* block = static_cast<unsigned char*>(::operator new(sizeof count + text.size() * sizeof(Char)));
+  std::memcpy(block, &count, sizeof count);
+  std::memcpy(block + sizeof count, text.data(), text.size() * sizeof(Char));
+  return block;
+}
+
+template <class Char>
+std::basic_string_view<Char> TextOf(const unsigned char* block) noexcept {
+  if (block == nullptr) return {};
+  std::uint32_t count = 0;
+  std::memcpy(&count, block, sizeof count);
+  // The characters follow the count at an offset their alignment allows.
+  return {reinterpret_cast<const Char*>(block + sizeof count), count};
+}
+
+template <class Char>
+unsigned char* CopyText(const unsigned char* block) {
+  return NewText(TextOf<Char>(block));
+}
+
+bool IsTextKind(std::uint16_t kind) { return kind == varString || kind == varOleStr; }
+
+}  // namespace
+
+std::string_view Variant::AnsiView() const noexcept { return TextOf<char>(text_); }
+std::u16string_view Variant::WideView() const noexcept { return TextOf<char16_t>(text_); }
+
+void Variant::Release() noexcept {
+  if (kind_ & varArray)
+    delete array_;
+  else if (IsTextKind(kind_))
+    ::operator delete(text_);
+}
+
+void Variant::CopyFrom(const Variant& other) {
+  if (other.kind_ & varArray)
+    array_ = new TArray(*other.array_);
+  else if (other.kind_ == varString)
+    text_ = CopyText<char>(other.text_);
+  else if (other.kind_ == varOleStr)
+    text_ = CopyText<char16_t>(other.text_);
+  else
+    int_ = other.int_;
+  kind_ = other.kind_;
+}
+
+Variant::Variant(const Variant& other) : int_(0) { CopyFrom(other); }
+
+Variant::Variant(Variant&& other) noexcept : kind_(other.kind_), int_(other.int_) {
+  other.kind_ = varEmpty;
+  other.int_ = 0;
+}
+
+Variant& Variant::operator=(const Variant& other) {
+  if (this == &other) return *this;
+  Variant copy(other);
+  return *this = std::move(copy);
+}
+
+Variant& Variant::operator=(Variant&& other) noexcept {
+  if (this == &other) return *this;
+  Release();
+  kind_ = other.kind_;
+  int_ = other.int_;
+  other.kind_ = varEmpty;
+  other.int_ = 0;
+  return *this;
+}
+
+Variant::~Variant() { Release(); }
+
 Variant VariantAccess::MakeInt(std::uint16_t kind, std::int64_t value) noexcept {
   Variant v;
   v.kind_ = kind;
@@ -64,13 +148,19 @@ Variant VariantAccess::MakeReal(std::uint16_t kind, double value) noexcept {
 }
 
 Variant VariantAccess::MakeArray(std::uint16_t elementKind, std::int32_t low,
-                                 std::vector<Variant> elements) noexcept {
+                                 std::vector<Variant> elements) {
   Variant v;
+  v.array_ = new Variant::TArray{low, std::move(elements)};
   v.kind_ = static_cast<std::uint16_t>(elementKind | varArray);
-  v.low_ = low;
-  v.elements_ = std::move(elements);
   return v;
 }
+
+std::string_view VariantAccess::Ansi(const Variant& v) noexcept { return v.AnsiView(); }
+std::u16string_view VariantAccess::Wide(const Variant& v) noexcept { return v.WideView(); }
+const std::vector<Variant>& VariantAccess::Elements(const Variant& v) noexcept {
+  return v.array_->elements;
+}
+std::int32_t VariantAccess::Low(const Variant& v) noexcept { return v.array_->low; }
 
 Variant::Variant(std::int32_t value) noexcept : kind_(varInteger), int_(value) {}
 Variant::Variant(double value) noexcept : kind_(varDouble), real_(value) {}
@@ -87,17 +177,17 @@ Variant Variant::FromDate(double value) noexcept { return VariantAccess::MakeRea
 Variant Variant::FromBoolean(bool value) noexcept { return VariantAccess::MakeInt(varBoolean, value ? 0xFFFF : 0); }
 Variant Variant::FromBooleanWord(std::uint16_t word) noexcept { return VariantAccess::MakeInt(varBoolean, word); }
 
-Variant Variant::FromAnsi(std::string text) {
+Variant Variant::FromAnsi(std::string_view text) {
   Variant v;
+  v.text_ = NewText(text);
   v.kind_ = varString;
-  v.ansi_ = std::move(text);
   return v;
 }
 
-Variant Variant::FromWide(std::u16string text) {
+Variant Variant::FromWide(std::u16string_view text) {
   Variant v;
+  v.text_ = NewText(text);
   v.kind_ = varOleStr;
-  v.wide_ = std::move(text);
   return v;
 }
 
@@ -117,7 +207,7 @@ Variant Variant::CreateArray(std::uint16_t elementKind, std::int32_t low, std::i
 
 std::int32_t Variant::ArrayLow() const {
   if (!IsArray()) throw Exception(kNotAnArray);
-  return low_;
+  return array_->low;
 }
 
 std::int32_t Variant::ArrayHigh() const {
@@ -126,19 +216,19 @@ std::int32_t Variant::ArrayHigh() const {
 
 std::int32_t Variant::ArrayCount() const {
   if (!IsArray()) throw Exception(kNotAnArray);
-  return static_cast<std::int32_t>(elements_.size());
+  return static_cast<std::int32_t>(array_->elements.size());
 }
 
 Variant Variant::GetElement(std::int32_t index) const {
   std::int64_t offset = std::int64_t{index} - ArrayLow();
   if (offset < 0 || offset >= ArrayCount()) throw Exception(kIndexOutOfBounds);
-  return elements_[static_cast<std::size_t>(offset)];
+  return array_->elements[static_cast<std::size_t>(offset)];
 }
 
 void Variant::SetElement(std::int32_t index, const Variant& value) {
   std::int64_t offset = std::int64_t{index} - ArrayLow();
   if (offset < 0 || offset >= ArrayCount()) throw Exception(kIndexOutOfBounds);
-  elements_[static_cast<std::size_t>(offset)] = value.ChangeType(ElementKind());
+  array_->elements[static_cast<std::size_t>(offset)] = value.ChangeType(ElementKind());
 }
 
 void Variant::ChangeTypeInPlace(std::uint16_t kind) { *this = ChangeType(kind); }
@@ -158,19 +248,19 @@ std::uint16_t Variant::ToBooleanWord() const {
 }
 
 std::string Variant::ToAnsi() const {
-  if (kind_ == varString) return ansi_;
-  return std::move(ChangeType(varString).ansi_);
+  if (kind_ == varString) return std::string(AnsiView());
+  return std::string(ChangeType(varString).AnsiView());
 }
 
 std::size_t Variant::TextLength() const noexcept {
-  if (kind_ == varString) return ansi_.size();
-  if (kind_ == varOleStr) return wide_.size();
+  if (kind_ == varString) return AnsiView().size();
+  if (kind_ == varOleStr) return WideView().size();
   return 0;
 }
 
 std::u16string Variant::ToWide() const {
-  if (kind_ == varOleStr) return wide_;
-  return std::move(ChangeType(varOleStr).wide_);
+  if (kind_ == varOleStr) return std::u16string(WideView());
+  return std::u16string(ChangeType(varOleStr).WideView());
 }
 
 namespace {
@@ -209,9 +299,12 @@ bool SameText(const Variant& a, const Variant& b) {
   if (a.Kind() == b.Kind())
     return a.Kind() == varString ? VariantAccess::Ansi(a) == VariantAccess::Ansi(b)
                                  : VariantAccess::Wide(a) == VariantAccess::Wide(b);
-  const Variant& wide = a.Kind() == varOleStr ? a : b;
-  const Variant& ansi = a.Kind() == varOleStr ? b : a;
-  return VariantAccess::Wide(wide) == AnsiToWide(VariantAccess::Ansi(ansi));
+  const std::u16string_view wide = VariantAccess::Wide(a.Kind() == varOleStr ? a : b);
+  const std::string_view ansi = VariantAccess::Ansi(a.Kind() == varOleStr ? b : a);
+  if (wide.size() != ansi.size()) return false;
+  for (std::size_t i = 0; i < wide.size(); ++i)
+    if (wide[i] != AnsiCharToWide(static_cast<unsigned char>(ansi[i]))) return false;
+  return true;
 }
 
 }  // namespace
@@ -225,7 +318,8 @@ bool Variant::Equals(const Variant& other) const {
     case Family::Boolean: return int_ == other.int_;
     case Family::Text: return SameText(*this, other);
     case Family::Array:
-      return kind_ == other.kind_ && low_ == other.low_ && elements_ == other.elements_;
+      return kind_ == other.kind_ && array_->low == other.array_->low &&
+             array_->elements == other.array_->elements;
   }
   return false;
 }

@@ -5,6 +5,10 @@
 // bound. A Variant is a plain value type: copies are deep (an array copy
 // copies its elements), and it is not shared between threads by itself.
 //
+// Size: 16 bytes. Numbers live in the object; a text is one heap block of
+// its length and characters (none for an empty text), an array one block
+// with its bounds and elements. Channels and attributes hold many of them.
+//
 // Coercion (ChangeType and the To* helpers) follows the OLE automation rules
 // with the regional settings of CurrentFormatSettings(): floats round half to
 // even before the range check, same-width signed and unsigned integers copy
@@ -49,9 +53,14 @@ bool IsKnownScalarKind(std::uint16_t kind) noexcept;
 class Variant {
  public:
   // Empty.
-  Variant() noexcept = default;
+  Variant() noexcept : int_(0) {}
   explicit Variant(std::int32_t value) noexcept;  // Integer
   explicit Variant(double value) noexcept;        // Double
+  Variant(const Variant& other);
+  Variant(Variant&& other) noexcept;
+  Variant& operator=(const Variant& other);
+  Variant& operator=(Variant&& other) noexcept;
+  ~Variant();
 
   static Variant FromInt8(std::int8_t value) noexcept;
   static Variant FromUInt8(std::uint8_t value) noexcept;
@@ -67,9 +76,9 @@ class Variant {
   // A boolean holding exactly this word (any non-zero word is true).
   static Variant FromBooleanWord(std::uint16_t word) noexcept;
   // Single-byte text, Windows-1251 bytes (kind 256).
-  static Variant FromAnsi(std::string text);
+  static Variant FromAnsi(std::string_view text);
   // OLE text, UTF-16 (kind 8).
-  static Variant FromWide(std::u16string text);
+  static Variant FromWide(std::u16string_view text);
   // The zero value of a scalar kind: 0, false, an empty text; Empty for 0.
   // Raises kv::Exception for a kind that is not a known scalar kind.
   static Variant ZeroOf(std::uint16_t kind);
@@ -138,16 +147,27 @@ class Variant {
   friend bool operator==(const Variant& a, const Variant& b) { return a.Equals(b); }
 
  private:
+  struct TArray;
+
+  // Texts: the heap block behind text_, a 32-bit character count followed
+  // by the characters (1 or 2 bytes each); null for the empty text.
+  std::string_view AnsiView() const noexcept;
+  std::u16string_view WideView() const noexcept;
+  void Release() noexcept;
+  void CopyFrom(const Variant& other);
+
   std::uint16_t kind_ = varEmpty;
-  // The integer kinds and the boolean word hold their value here
-  // (sign-extended for signed kinds), float kinds and Date in real_.
-  std::int64_t int_ = 0;
-  double real_ = 0.0;
-  std::string ansi_;
-  std::u16string wide_;
-  // Arrays: elements in index order, all of the element kind.
-  std::vector<Variant> elements_;
-  std::int32_t low_ = 0;
+  union {
+    // The integer kinds and the boolean word (sign-extended for signed
+    // kinds).
+    std::int64_t int_;
+    // Float kinds and Date.
+    double real_;
+    // varString and varOleStr.
+    unsigned char* text_;
+    // Arrays: bounds and elements in index order, all of the element kind.
+    TArray* array_;
+  };
 
   friend class VariantAccess;
 };

@@ -69,7 +69,8 @@ double RoundHalfEven(double x) {
 }
 
 std::string TextOf(const Variant& v) {
-  return v.Kind() == varString ? VariantAccess::Ansi(v) : WideToAnsi(VariantAccess::Wide(v));
+  return v.Kind() == varString ? std::string(VariantAccess::Ansi(v))
+                                : WideToAnsi(VariantAccess::Wide(v));
 }
 
 // The number a text stands for; "Could not convert" when it is none.

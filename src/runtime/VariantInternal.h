@@ -14,18 +14,21 @@ namespace kv {
 
 class VariantAccess {
  public:
+  // Each for the kinds that hold one: Int for the integer kinds and the
+  // boolean word, Real for float kinds and Date, Ansi and Wide for the two
+  // texts, Elements and Low for arrays.
   static std::int64_t Int(const Variant& v) noexcept { return v.int_; }
   static double Real(const Variant& v) noexcept { return v.real_; }
-  static const std::string& Ansi(const Variant& v) noexcept { return v.ansi_; }
-  static const std::u16string& Wide(const Variant& v) noexcept { return v.wide_; }
-  static const std::vector<Variant>& Elements(const Variant& v) noexcept { return v.elements_; }
-  static std::int32_t Low(const Variant& v) noexcept { return v.low_; }
+  static std::string_view Ansi(const Variant& v) noexcept;
+  static std::u16string_view Wide(const Variant& v) noexcept;
+  static const std::vector<Variant>& Elements(const Variant& v) noexcept;
+  static std::int32_t Low(const Variant& v) noexcept;
   // A Variant of `kind` holding exactly the given integer (integer kinds and
   // the boolean word) or real (float kinds and Date).
   static Variant MakeInt(std::uint16_t kind, std::int64_t value) noexcept;
   static Variant MakeReal(std::uint16_t kind, double value) noexcept;
   static Variant MakeArray(std::uint16_t elementKind, std::int32_t low,
-                           std::vector<Variant> elements) noexcept;
+                           std::vector<Variant> elements);
 };
 
 // "Could not convert variant of type (X) into type (Y)"
