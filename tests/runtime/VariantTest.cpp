@@ -127,6 +127,24 @@ TEST(VariantText, SingleByteAndOleTextGoThroughTheCodePage) {
   EXPECT_EQ(Variant::FromWide(u"a\u4E2Db").ToAnsi(), "a?b");
 }
 
+TEST(VariantText, CopiesAndMovesOwnTheirText) {
+  Variant text = Variant::FromAnsi("канал"_cp);
+  Variant copy = text;
+  text = Variant(7);  // frees the first text; the copy keeps its own
+  EXPECT_EQ(copy.ToAnsi(), "канал"_cp);
+  Variant moved = std::move(copy);
+  EXPECT_TRUE(copy.IsEmpty());
+  EXPECT_EQ(moved.ToAnsi(), "канал"_cp);
+  const Variant& same = moved;
+  moved = same;
+  EXPECT_EQ(moved.ToAnsi(), "канал"_cp);
+  const Variant empty = Variant::FromWide(u"");
+  EXPECT_EQ(empty.Kind(), varOleStr);
+  EXPECT_EQ(empty.TextLength(), 0u);
+  EXPECT_TRUE(empty == Variant::FromAnsi(""));
+  EXPECT_FALSE(Variant::FromWide(u"Да") == Variant::FromAnsi("Д"_cp));
+}
+
 TEST(VariantBoolean, RawWordAndTextForms) {
   SetFormatSettings(FormatSettings::UsEnglish());
   Variant odd = Variant::FromBooleanWord(1);

@@ -1,0 +1,61 @@
+#include "runtime/SpinLock.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace kv {
+namespace {
+
+// Some holds outlast the spinning, so that waiters also sleep and are woken.
+template <class Lock>
+long CountUnderContention(Lock& lock) {
+  constexpr int kThreads = 4;
+  constexpr int kIncrements = 20000;
+  long counter = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < kIncrements; ++i) {
+        std::lock_guard<Lock> guard(lock);
+        ++counter;
+        if (i % 2000 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  return counter;
+}
+
+TEST(SpinParkLock, ExcludesWhetherWaitersSpinOrSleep) {
+  TSpinParkLock lock;
+  EXPECT_EQ(CountUnderContention(lock), 4 * 20000);
+  ASSERT_TRUE(lock.try_lock());
+  EXPECT_FALSE(lock.try_lock());
+  lock.unlock();
+}
+
+TEST(ReentrantLock, ItsHolderEntersAgainOthersWaitForTheLastRelease) {
+  TReentrantLock lock;
+  EXPECT_EQ(CountUnderContention(lock), 4 * 20000);
+  lock.lock();
+  lock.lock();
+  std::atomic<bool> entered{false};
+  std::thread other([&] {
+    std::lock_guard<TReentrantLock> guard(lock);
+    entered = true;
+  });
+  lock.unlock();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(entered);  // still held once
+  lock.unlock();
+  other.join();
+  EXPECT_TRUE(entered);
+}
+
+}  // namespace
+}  // namespace kv
