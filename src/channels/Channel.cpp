@@ -79,7 +79,7 @@ TChannel2::~TChannel2() = default;
 
 void TChannel2::Clear() {
   creator_ = CurrentClientOwnerID();
-  addr_.clear();
+  addr_.Assign({});
   number_ = 0;
   type_ = 0;
   ClearAttributes();
@@ -91,7 +91,7 @@ void TChannel2::Clear() {
   dt_ = 0;
   quality_ = kQualityUndefined;
   value_ = Variant();
-  userValue_.clear();
+  userValue_.Assign({});
   flags_ = 0;
   userData1_ = 0;
   userData2_ = 0;
@@ -126,7 +126,8 @@ void TChannel2::Assign(const TChannel2* source, std::uint16_t mask) {
 void TChannel2::AssignAttributes(const TChannel2& source, std::uint16_t mask) {
   if (mask & ChannelField::ReplaceAttributes) ClearAttributes();
   if (!(mask & (ChannelField::MergeAttributes | ChannelField::ReplaceAttributes))) return;
-  for (const auto& attribute : source.attributes_) MergeAttribute(attribute.get());
+  if (attributes_.empty()) attributes_.reserve(source.attributes_.size());
+  for (const TChannelAttribute& attribute : source.attributes_) MergeAttribute(&attribute);
 }
 
 std::string TChannel2::NumberStr() const { return std::to_string(number_); }
@@ -148,9 +149,41 @@ Variant TChannel2::GetValueAt(std::int32_t index) const {
   return value_.GetElement(index);
 }
 
-bool TChannel2::HasSendWork() const noexcept {
-  return (flags_ & NeedRegister) != 0 ||
-         ((flags_ & NeedSendValue) != 0 && active_ && number_ != 0);
+void TChannel2::CopySendFields(const TChannel2& source, bool allAttributes,
+                               bool displayAttributes) {
+  addr_ = source.addr_;
+  number_ = source.number_;
+  type_ = source.type_;
+  active_ = source.active_;
+  writeEnable_ = source.writeEnable_;
+  saveValue_ = source.saveValue_;
+  flags_ = source.flags_;
+  owner_ = source.owner_;
+  creator_ = source.creator_;
+  dt_ = source.dt_;
+  quality_ = source.quality_;
+  value_ = source.value_;
+  if (allAttributes) {
+    attributes_ = source.attributes_;  // reuses what this channel held
+    return;
+  }
+  attributes_.clear();
+  if (!displayAttributes) return;
+  for (const TChannelAttribute& attribute : source.attributes_)
+    if (IsDisplayAttribute(attribute.ID(), source.quality_)) attributes_.push_back(attribute);
+}
+
+bool TChannel2::IsDisplayAttribute(std::uint16_t id, std::uint8_t quality) noexcept {
+  switch (id) {
+    case ChannelAttr::EUType:
+    case ChannelAttr::EUInfo2:
+    case ChannelAttr::EUInfo3:
+    case ChannelAttr::FormatString:
+    case ChannelAttr::DTYPE:
+      return true;
+    default:
+      return id == ChannelAttr::QualityTextBase + quality;
+  }
 }
 
 }  // namespace kv
@@ -165,7 +198,7 @@ std::uint16_t TChannel2::AttributeCount() const noexcept {
 
 TChannelAttribute* TChannel2::AttributeByIndex(int index) noexcept {
   if (index < 0 || static_cast<std::size_t>(index) >= attributes_.size()) return nullptr;
-  return attributes_[static_cast<std::size_t>(index)].get();
+  return &attributes_[static_cast<std::size_t>(index)];
 }
 
 const TChannelAttribute* TChannel2::AttributeByIndex(int index) const noexcept {
@@ -173,8 +206,8 @@ const TChannelAttribute* TChannel2::AttributeByIndex(int index) const noexcept {
 }
 
 TChannelAttribute* TChannel2::FindAttribute(std::uint16_t id) noexcept {
-  for (const auto& attribute : attributes_)
-    if (attribute->ID() == id) return attribute.get();
+  for (TChannelAttribute& attribute : attributes_)
+    if (attribute.ID() == id) return &attribute;
   return nullptr;
 }
 
@@ -200,19 +233,24 @@ void TChannel2::SetAttributeValue(std::uint16_t id, const Variant& value) {
 
 void TChannel2::SetOwnedAttributeValue(std::uint16_t id, std::int16_t owner,
                                        const Variant& value) {
-  TChannelAttribute* attribute = FindAttribute(id);
-  if (attribute == nullptr) {
-    auto created = std::make_unique<TChannelAttribute>();
-    created->SetID(id);
-    created->SetType(AttributeTypeOf(id));
-    attribute = created.get();
-    attributes_.push_back(std::move(created));
+  const TDateTime now = Now();
+  if (TChannelAttribute* attribute = FindAttribute(id)) {
+    // An existing attribute keeps its own type; the stamp is applied even
+    // when the value did not convert.
+    attribute->SetValue(value);
+    attribute->SetOwner(owner);
+    attribute->SetLastChange(now);
+    return;
   }
-  // An existing attribute keeps its own type; the stamp is applied even when
-  // the value did not convert.
-  attribute->SetValue(value);
-  attribute->SetOwner(owner);
-  attribute->SetLastChange(Now());
+  // Built aside first: `value` may belong to one of this channel's own
+  // attributes, which growing the list would move.
+  TChannelAttribute created;
+  created.SetID(id);
+  created.SetType(AttributeTypeOf(id));
+  created.SetValue(value);
+  created.SetOwner(owner);
+  created.SetLastChange(now);
+  attributes_.push_back(std::move(created));
 }
 
 bool TChannel2::MergeAttribute(const TChannelAttribute* attribute) {
@@ -221,8 +259,9 @@ bool TChannel2::MergeAttribute(const TChannelAttribute* attribute) {
     existing->Assign(*attribute);
     return false;
   }
-  auto copy = std::make_unique<TChannelAttribute>();
-  copy->Assign(*attribute);
+  // Built aside first: `attribute` may be one of this channel's own.
+  TChannelAttribute copy;
+  copy.Assign(*attribute);
   attributes_.push_back(std::move(copy));
   return true;
 }

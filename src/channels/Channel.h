@@ -4,10 +4,16 @@
 // typed attributes, and the Flags word that tells the worker thread what it
 // still has to send.
 //
-// Ownership: a channel owns its attributes. A channel object is either private
-// to one thread or a master copy owned by the channel list; master copies are
-// read and written only while the list is locked. The channel itself takes no
-// lock and never sets or clears a send flag on its own.
+// Ownership: a channel owns its attributes (held by value). A channel object
+// is either private to one thread or a master copy owned by the channel list;
+// master copies are read and written only while the list is locked. The
+// channel itself takes no lock and never sets or clears a send flag on its
+// own.
+//
+// Layout: the list keeps 100 000 channels and more, and a host's value call
+// touches one of them at random, so the object is kept to two cache lines
+// (the address held inside it), with everything such a call and the send
+// pass read in the first.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -18,13 +24,14 @@
 
 #include "channels/ChannelAttribute.h"
 #include "runtime/Calendar.h"
+#include "runtime/CompactString.h"
 #include "runtime/Variant.h"
 
 namespace kv {
 
 // Send bits of TChannel2::Flags. Whoever sets one on a master channel while
 // holding the list's lock must tell the list (TChannelList2::MarkPending), or
-// set it through the list (TChannelList2::SetSendFlags).
+// set it through the list (SetSendFlags, or inside ChangeByAddress).
 inline constexpr std::uint16_t NeedRegister = 0x4000;
 inline constexpr std::uint16_t NeedSendValue = 0x8000;
 
@@ -107,11 +114,11 @@ class TChannel2 {
   std::uint32_t Number() const noexcept { return number_; }
   void SetNumber(std::uint32_t v) noexcept { number_ = v; }
   std::string NumberStr() const;
-  // ID and Addr are the same field.
-  const std::string& ID() const noexcept { return addr_; }
-  void SetID(std::string v) { addr_ = std::move(v); }
-  const std::string& Addr() const noexcept { return addr_; }
-  void SetAddr(std::string v) { addr_ = std::move(v); }
+  // ID and Addr are the same field. The view lasts until the address changes.
+  std::string_view ID() const noexcept { return addr_.View(); }
+  void SetID(std::string_view v) { addr_.Assign(v); }
+  std::string_view Addr() const noexcept { return addr_.View(); }
+  void SetAddr(std::string_view v) { addr_.Assign(v); }
   std::uint16_t Type() const noexcept { return type_; }
   void SetType(std::uint16_t v) noexcept { type_ = v; }
   std::string TypeText() const;
@@ -130,8 +137,8 @@ class TChannel2 {
   // One byte, published as 16 bits: writing keeps the low 8 bits.
   std::uint16_t Quality() const noexcept { return quality_; }
   void SetQuality(std::uint16_t v) noexcept { quality_ = static_cast<std::uint8_t>(v); }
-  const std::string& UserValue() const noexcept { return userValue_; }
-  void SetUserValue(std::string v) { userValue_ = std::move(v); }
+  std::string_view UserValue() const noexcept { return userValue_.View(); }
+  void SetUserValue(std::string_view v) { userValue_.Assign(v); }
   std::uint16_t Flags() const noexcept { return flags_; }
   void SetFlags(std::uint16_t v) noexcept { flags_ = v; }
   std::uint32_t UserData1() const noexcept { return userData1_; }
@@ -237,10 +244,21 @@ class TChannel2 {
   bool IsFromDriver() const noexcept { return owner_ < 0; }
   bool IsFromServer() const noexcept { return owner_ == 0; }
   bool IsFromNetwork() const noexcept { return owner_ > 0; }
-  bool Valid() const noexcept { return !addr_.empty(); }
+  bool Valid() const noexcept { return !addr_.Empty(); }
   // The send pass has something to do: a registration, or a value of an
   // active channel that has a number (values travel by number).
-  bool HasSendWork() const noexcept;
+  bool HasSendWork() const noexcept {
+    return (flags_ & NeedRegister) != 0 ||
+           ((flags_ & NeedSendValue) != 0 && active_ && number_ != 0);
+  }
+
+  // What the send pass needs of source, copied exactly (values as they are
+  // held): address, number, type, switches, flags, owner, time stamp,
+  // quality and value; with `allAttributes` every attribute, with
+  // `displayAttributes` those that ValuesText reads, otherwise none.
+  void CopySendFields(const TChannel2& source, bool allAttributes, bool displayAttributes);
+  // Whether ValuesText of a channel with quality `quality` reads attribute id.
+  static bool IsDisplayAttribute(std::uint16_t id, std::uint8_t quality) noexcept;
 
  private:
   void AssignAttributes(const TChannel2& source, std::uint16_t mask);
@@ -250,31 +268,35 @@ class TChannel2 {
   std::string TextAttribute(std::uint16_t id) const;
   void SetTextAttribute(std::uint16_t id, std::string_view v);
 
-  std::int16_t creator_ = 0;
-  std::string addr_;
+  // First cache line: what a value registration, the change test and the
+  // send pass read.
+  TCompactString addr_;
+  TDateTime dt_ = 0;
+  Variant value_;
   std::uint32_t number_ = 0;
   std::uint16_t type_ = 0;
-  std::vector<std::unique_ptr<TChannelAttribute>> attributes_;
-  bool active_ = false;
-  bool writeEnable_ = false;
-  bool saveValue_ = false;
-  std::uint32_t groups_ = 0;
-  std::int16_t owner_ = 0;
-  TDateTime dt_ = 0;
-  std::uint8_t quality_ = 0;
-  Variant value_;
-  std::string userValue_;
   std::uint16_t flags_ = 0;
-  std::uint32_t userData1_ = 0;
-  std::uint32_t userData2_ = 0;
-
-  // Position in the owning list's inner list; kept by that list only, never
-  // copied by Assign. npos for a channel the list does not own.
-  friend class TChannelList2;
-  std::size_t listPosition_ = static_cast<std::size_t>(-1);
+  std::uint8_t quality_ = 0;
+  bool active_ : 1 = false;
+  bool writeEnable_ : 1 = false;
+  bool saveValue_ : 1 = false;
   // The owning list handed Number out itself (rather than taking it from
   // the caller or an update); kept by that list only, never copied.
-  bool numberHandedOut_ = false;
+  bool numberHandedOut_ : 1 = false;
+  std::int16_t owner_ = 0;
+  std::int16_t creator_ = 0;
+  // The rest.
+  std::vector<TChannelAttribute> attributes_;
+  TCompactString userValue_;
+  std::uint32_t groups_ = 0;
+  std::uint32_t userData1_ = 0;
+  std::uint32_t userData2_ = 0;
+  // Position in the owning list; kept by that list only, never copied by
+  // Assign. kNoPosition for a channel the list does not own.
+  static constexpr std::uint32_t kNoPosition = 0xFFFFFFFF;
+  std::uint32_t listPosition_ = kNoPosition;
+
+  friend class TChannelList2;
 };
 
 }  // namespace kv

@@ -3,9 +3,9 @@
 // always held converted to that type, the owner that set it and the local
 // date-time of its last change.
 //
-// Ownership: a channel owns its attributes. No lock: an attribute is touched
-// only through its channel, which is private to one thread or used only while
-// the channel list is locked.
+// Ownership: a channel owns its attributes (held by value, 32 bytes each).
+// No lock: an attribute is touched only through its channel, which is
+// private to one thread or used only while the channel list is locked.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,8 +21,11 @@ class TChannelAttribute {
   // ID 0, Type Empty, Empty value, Owner = the client's owner number now,
   // LastChange 0.
   TChannelAttribute();
-  TChannelAttribute(const TChannelAttribute&) = delete;
-  TChannelAttribute& operator=(const TChannelAttribute&) = delete;
+  // Exact copies, the value as it is held; Assign converts it instead.
+  TChannelAttribute(const TChannelAttribute&) = default;
+  TChannelAttribute& operator=(const TChannelAttribute&) = default;
+  TChannelAttribute(TChannelAttribute&&) noexcept = default;
+  TChannelAttribute& operator=(TChannelAttribute&&) noexcept = default;
 
   std::uint16_t ID() const noexcept { return id_; }
   void SetID(std::uint16_t id) noexcept { id_ = id; }
@@ -57,9 +60,9 @@ class TChannelAttribute {
  private:
   std::uint16_t id_ = 0;
   std::uint16_t type_ = 0;
-  Variant value_;
   std::int16_t owner_;
   TDateTime lastChange_ = 0;
+  Variant value_;
 };
 
 // Converts value to the data type code `type` as a channel or attribute

@@ -1,5 +1,6 @@
 #include "channels/Channellist.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <utility>
 
@@ -14,6 +15,13 @@ namespace {
 // Field bits whose change alters the list's configuration (the value,
 // quality, time stamp, owner, user value and flags do not).
 constexpr std::uint16_t kConfigurationFields = 0xD83F;
+
+// One hold of the send pass copies about this many channels plus
+// attributes: a few microseconds at most, which a waiting host thread spins
+// through rather than sleeps.
+constexpr std::size_t kSendBatchCost = 48;
+// One hold of SetSendFlagsOnAll marks this many channels.
+constexpr std::size_t kMarkBatch = 512;
 
 std::string Join(std::initializer_list<std::string_view> parts) {
   std::string text;
@@ -31,23 +39,19 @@ std::string Join(std::initializer_list<std::string_view> parts) {
 
 TChannelList2::~TChannelList2() { Clear(); }
 
-const TChannelList2::TList& TChannelList2::LockList() { return TThreadList::LockList(); }
+const TChannelList2::TList& TChannelList2::LockList() {
+  lock_.lock();
+  return items_;
+}
 
-void TChannelList2::UnlockList() { TThreadList::UnlockList(); }
+void TChannelList2::UnlockList() { lock_.unlock(); }
 
 void TChannelList2::Clear() {
-  std::lock_guard<std::recursive_mutex> guard(Mutex());
-  try {
-    for (auto& channel : Items()) {
-      channel.reset();
-      SetModified(true);
-    }
-  } catch (...) {
-    // Clearing goes on regardless: nothing may stay half-indexed.
-  }
-  Items().clear();
-  addressIndex_.clear();
-  numberIndex_.clear();
+  TGuard guard(lock_);
+  if (!items_.empty()) SetModifiedLocked(true);
+  items_.Clear();
+  addressIndex_.Clear();
+  numberIndex_.Clear();
   pending_.Clear();
 }
 
@@ -55,7 +59,7 @@ void TChannelList2::Clear() {
 
 bool TChannelList2::Add(TChannel2* channel, bool update, bool refuseDuplicate,
                         std::uint16_t mask, bool takeNumber) {
-  std::lock_guard<std::recursive_mutex> guard(Mutex());
+  TGuard guard(lock_);
   lastError_.clear();
   try {
     if (channel == nullptr) throw Exception("неверный параметр"_cp);
@@ -64,12 +68,12 @@ bool TChannelList2::Add(TChannel2* channel, bool update, bool refuseDuplicate,
       if (TChannel2* existing = Find(channel->Addr(), channel->Number())) {
         if (takeNumber) channel->SetNumber(existing->Number());
         UpdateExisting(*existing, *channel, mask);
-        SetModified(true);
+        SetModifiedLocked(true);
         return true;
       }
     }
     AddNew(*channel, !update && refuseDuplicate);
-    SetModified(true);
+    SetModifiedLocked(true);
     return true;
   } catch (const Exception& e) {
     lastError_ = e.Message();
@@ -84,19 +88,22 @@ TChannel2* TChannelList2::AddNew(TChannel2& channel, bool refuseDuplicate) {
     if (Find(channel.Addr(), 0) != nullptr)
       throw Exception(Join({"канал с адресом \""_cp, channel.Addr(), "\" уже есть в списке"_cp}));
     // A taken number is not refused: the channel gets a new one.
-    if (channel.Number() != 0 && numberIndex_.count(channel.Number()) != 0) channel.SetNumber(0);
+    if (channel.Number() != 0 && numberIndex_.Contains(channel.Number())) channel.SetNumber(0);
   }
+  const auto position = static_cast<std::uint32_t>(items_.size());
+  // Everything that may fail for want of memory happens before the channel
+  // is stored, so that a failure leaves no channel half-entered.
+  pending_.Reserve(position + 1);
   const bool handedOut = AssignNumber(channel);
-  auto master = std::make_unique<TChannel2>(&channel);
-  TChannel2* added = master.get();
-  added->listPosition_ = Items().size();
-  added->numberHandedOut_ = handedOut;
-  Items().push_back(std::move(master));
-  addressIndex_[AnsiUpper(added->Addr())].push_back(added);
+  TChannel2& added = items_.Append(channel);
+  added.listPosition_ = position;
+  added.numberHandedOut_ = handedOut;
+  addressIndex_.Insert(added.Addr(), position, items_);
   // A number another channel already holds stays with that channel.
-  numberIndex_.emplace(added->Number(), added);
-  MarkPending(added);
-  return added;
+  if (added.Number() != 0 && !numberIndex_.Contains(added.Number()))
+    numberIndex_.Set(added.Number(), position);
+  RecordPending(added);
+  return &added;
 }
 
 bool TChannelList2::AssignNumber(TChannel2& channel) {
@@ -110,18 +117,53 @@ bool TChannelList2::AssignNumber(TChannel2& channel) {
   do {
     if (lastNumber_ == UINT32_MAX) throw Exception("номера каналов исчерпаны"_cp);
     ++lastNumber_;
-  } while (numberIndex_.count(lastNumber_) != 0);
+  } while (numberIndex_.Contains(lastNumber_));
   channel.SetNumber(lastNumber_);
   return true;
 }
 
 // The indexes follow a changed address or number on this path too, so that
-// a look-up never finds a channel under a key it no longer has.
+// a look-up never finds a channel under a key it no longer has. The address
+// leaves the index while the channel still has it and is entered again once
+// the channel has the new one (the index reads addresses from the channels).
 TNumberLoss TChannelList2::UpdateExisting(TChannel2& existing, const TChannel2& channel,
                                           std::uint16_t mask) {
-  TNumberLoss loss = Reindex(existing, channel, mask);
-  existing.Assign(&channel, mask);
-  MarkPending(&existing);
+  TNumberLoss loss;
+  if ((mask & ChannelField::Number) && existing.Number() != channel.Number())
+    loss = Renumber(existing, channel.Number());
+  // Exact comparison: a change of letter case alone also re-enters the
+  // address, as the last entry under its key.
+  const bool readdress = (mask & ChannelField::Addr) && existing.Addr() != channel.Addr();
+  if (readdress) addressIndex_.Erase(existing.Addr(), existing.listPosition_, items_);
+  try {
+    existing.Assign(&channel, mask);
+  } catch (...) {
+    if (readdress) addressIndex_.Insert(existing.Addr(), existing.listPosition_, items_);
+    throw;
+  }
+  if (readdress) addressIndex_.Insert(existing.Addr(), existing.listPosition_, items_);
+  RecordPending(existing);
+  return loss;
+}
+
+// The number index holds one channel per number, and the number an update
+// gives wins: whoever held it before is left without a number (0) and named
+// in the result.
+TNumberLoss TChannelList2::Renumber(TChannel2& existing, std::uint32_t number) {
+  TNumberLoss loss;
+  if (numberIndex_.Find(existing.Number()) == existing.listPosition_)
+    numberIndex_.Erase(existing.Number());
+  if (number != 0) {
+    const std::uint32_t holder = numberIndex_.Find(number);
+    if (holder != kNoEntry && holder != existing.listPosition_) {
+      TChannel2& previous = items_[holder];
+      loss = {std::string(previous.Addr()), number, previous.numberHandedOut_};
+      previous.SetNumber(0);
+      previous.numberHandedOut_ = false;
+    }
+    numberIndex_.Set(number, existing.listPosition_);
+  }
+  existing.numberHandedOut_ = false;
   return loss;
 }
 
@@ -130,7 +172,7 @@ TNumberLoss TChannelList2::UpdateExisting(TChannel2& existing, const TChannel2& 
 TNumberLoss TChannelList2::UpdateOrRaise(const TChannel2* channel, std::uint16_t mask,
                                          bool byAddress, bool requireActive, TChannel2* after,
                                          TChannel2* before) {
-  std::lock_guard<std::recursive_mutex> guard(Mutex());
+  TGuard guard(lock_);
   if (channel == nullptr) throw Exception("объект канала не задан"_cp);
   if (mask == 0) throw Exception("маска обновления не задана"_cp);
   TChannel2& existing = FindForUpdate(*channel, byAddress);
@@ -138,7 +180,7 @@ TNumberLoss TChannelList2::UpdateOrRaise(const TChannel2* channel, std::uint16_t
   if (requireActive && !existing.Active())
     RaiseChannelState(*channel, byAddress, " не активен"_cp);
   TNumberLoss loss = UpdateExisting(existing, *channel, mask);
-  if (mask & kConfigurationFields) SetModified(true);
+  if (mask & kConfigurationFields) SetModifiedLocked(true);
   if (after != nullptr) after->Assign(&existing);
   return loss;
 }
@@ -166,65 +208,18 @@ bool TChannelList2::Update(const TChannel2* channel, std::uint16_t mask, bool by
   }
 }
 
-// Moves existing's index entries to the address and number it is about to
-// take. The number index holds one channel per number, and the number an
-// update gives wins: whoever held it before is left without a number (0) and
-// named in the result.
-TNumberLoss TChannelList2::Reindex(TChannel2& existing, const TChannel2& channel,
-                                   std::uint16_t mask) {
-  TNumberLoss loss;
-  const std::uint32_t newNumber = channel.Number();
-  if ((mask & ChannelField::Number) && existing.Number() != newNumber) {
-    const auto old = numberIndex_.find(existing.Number());
-    if (old != numberIndex_.end() && old->second == &existing) numberIndex_.erase(old);
-    if (newNumber != 0) {
-      TChannel2*& holder = numberIndex_[newNumber];
-      if (holder != nullptr && holder != &existing) {
-        loss = {holder->Addr(), newNumber, holder->numberHandedOut_};
-        holder->SetNumber(0);
-        holder->numberHandedOut_ = false;
-      }
-      holder = &existing;
-    }
-    existing.numberHandedOut_ = false;
-  }
-  // Exact comparison: a change of letter case alone also re-enters the
-  // address, as the last entry under its key.
-  if ((mask & ChannelField::Addr) && existing.Addr() != channel.Addr()) {
-    RemoveAddressEntry(existing);
-    addressIndex_[AnsiUpper(channel.Addr())].push_back(&existing);
-  }
-  return loss;
-}
-
-void TChannelList2::RemoveAddressEntry(TChannel2& channel) {
-  const auto entry = addressIndex_.find(AnsiUpper(channel.Addr()));
-  if (entry == addressIndex_.end()) return;
-  auto& holders = entry->second;
-  for (auto it = holders.end(); it != holders.begin();) {
-    if (*--it == &channel) {
-      holders.erase(it);
-      break;
-    }
-  }
-  if (holders.empty()) addressIndex_.erase(entry);
-}
-
 // --- look-ups and copies ---
 
 TChannel2* TChannelList2::Find(std::string_view addr, std::uint32_t number) const {
-  if (number != 0) {
-    const auto entry = numberIndex_.find(number);
-    return entry == numberIndex_.end() ? nullptr : entry->second;
-  }
-  const auto entry = addressIndex_.find(AnsiUpper(addr));
-  return entry == addressIndex_.end() ? nullptr : entry->second.back();
+  const std::uint32_t position =
+      number != 0 ? numberIndex_.Find(number) : addressIndex_.Find(addr, items_);
+  return position == kNoEntry ? nullptr : &items_[position];
 }
 
 bool TChannelList2::GetByAddress(std::string_view addr, TChannel2* target) {
   if (addr.empty() || target == nullptr) return false;
   try {
-    std::lock_guard<std::recursive_mutex> guard(Mutex());
+    TGuard guard(lock_);
     const TChannel2* existing = Find(addr, 0);
     if (existing == nullptr) return false;
     target->Assign(existing);
@@ -237,7 +232,7 @@ bool TChannelList2::GetByAddress(std::string_view addr, TChannel2* target) {
 bool TChannelList2::GetByNumber(std::uint32_t number, TChannel2* target) {
   if (number == 0 || target == nullptr) return false;
   try {
-    std::lock_guard<std::recursive_mutex> guard(Mutex());
+    TGuard guard(lock_);
     const TChannel2* existing = Find({}, number);
     if (existing == nullptr) return false;
     target->Assign(existing);
@@ -262,81 +257,120 @@ std::unique_ptr<TChannel2> TChannelList2::CopyByNumber(std::uint32_t number) {
 // --- counters and markers ---
 
 int TChannelList2::Count() const {
-  std::lock_guard<std::recursive_mutex> guard(Mutex());
-  return static_cast<int>(Items().size());
+  TGuard guard(lock_);
+  return static_cast<int>(items_.size());
 }
 
 int TChannelList2::ActiveCount() const {
-  std::lock_guard<std::recursive_mutex> guard(Mutex());
+  TGuard guard(lock_);
   int count = 0;
-  for (const auto& channel : Items())
-    if (channel->Active()) ++count;
+  for (const TChannel2& channel : items_)
+    if (channel.Active()) ++count;
   return count;
 }
 
 // Takes the lock as well: host threads and the worker both set the marker.
 void TChannelList2::SetModified(bool value) {
-  std::lock_guard<std::recursive_mutex> guard(Mutex());
+  TGuard guard(lock_);
+  SetModifiedLocked(value);
+}
+
+void TChannelList2::SetModifiedLocked(bool value) {
   modified_ = value;
   if (value) modifiedTick_ = platform::TickCount();
 }
 
 bool TChannelList2::Modified() const {
-  std::lock_guard<std::recursive_mutex> guard(Mutex());
+  TGuard guard(lock_);
   return modified_;
 }
 
 std::uint32_t TChannelList2::ModifiedTick() const {
-  std::lock_guard<std::recursive_mutex> guard(Mutex());
+  TGuard guard(lock_);
   return modifiedTick_;
 }
 
 std::string TChannelList2::LastError() const {
-  std::lock_guard<std::recursive_mutex> guard(Mutex());
+  TGuard guard(lock_);
   return lastError_;
 }
 
 std::uint32_t TChannelList2::LastNumber() const {
-  std::lock_guard<std::recursive_mutex> guard(Mutex());
+  TGuard guard(lock_);
   return lastNumber_;
 }
 
 // --- the pending record ---
 
 bool TChannelList2::IsMaster(const TChannel2* channel) const {
-  return channel != nullptr && channel->listPosition_ < Items().size() &&
-         Items()[channel->listPosition_].get() == channel;
+  return channel != nullptr && channel->listPosition_ < items_.size() &&
+         &items_[channel->listPosition_] == channel;
 }
 
 void TChannelList2::MarkPending(TChannel2* channel) {
-  std::lock_guard<std::recursive_mutex> guard(Mutex());
-  if (IsMaster(channel) && channel->HasSendWork()) pending_.Insert(channel->listPosition_);
+  TGuard guard(lock_);
+  if (IsMaster(channel)) RecordPending(*channel);
 }
 
 void TChannelList2::SetSendFlags(TChannel2* channel, std::uint16_t bits) {
-  std::lock_guard<std::recursive_mutex> guard(Mutex());
+  TGuard guard(lock_);
   if (!IsMaster(channel)) return;
   channel->SetFlags(channel->Flags() | bits);
-  MarkPending(channel);
+  RecordPending(*channel);
 }
 
 void TChannelList2::ClearSendFlags(TChannel2* channel, std::uint16_t bits) {
-  std::lock_guard<std::recursive_mutex> guard(Mutex());
+  TGuard guard(lock_);
   if (!IsMaster(channel)) return;
   channel->SetFlags(channel->Flags() & static_cast<std::uint16_t>(~bits));
   if (!channel->HasSendWork()) pending_.Erase(channel->listPosition_);
 }
 
 void TChannelList2::SetSendFlagsOnAll(std::uint16_t bits) {
-  std::lock_guard<std::recursive_mutex> guard(Mutex());
-  for (const auto& channel : Items()) {
-    channel->SetFlags(channel->Flags() | bits);
-    if (channel->HasSendWork()) pending_.Insert(channel->listPosition_);
+  for (std::size_t start = 0;; start += kMarkBatch) {
+    TGuard guard(lock_);
+    const std::size_t end = std::min(items_.size(), start + kMarkBatch);
+    if (start >= end) return;
+    for (std::size_t position = start; position < end; ++position) {
+      TChannel2& channel = items_[position];
+      channel.SetFlags(channel.Flags() | bits);
+      RecordPending(channel);
+    }
   }
 }
 
+std::size_t TChannelList2::TakePending(std::size_t& cursor, std::deque<TSendSnapshot>& batch,
+                                       bool forLog) {
+  TGuard guard(lock_);
+  std::size_t taken = 0;
+  std::size_t cost = 0;
+  for (std::size_t position = pending_.NextFrom(cursor);
+       position != TPositionSet::npos && cost < kSendBatchCost;
+       position = pending_.NextFrom(position + 1)) {
+    cursor = position + 1;
+    TChannel2& master = items_[position];
+    if (!master.HasSendWork()) {
+      pending_.Erase(position);
+      continue;
+    }
+    if (taken == batch.size()) batch.emplace_back();
+    TSendSnapshot& snapshot = batch[taken];
+    snapshot.Registration = (master.Flags() & NeedRegister) != 0;
+    snapshot.Value = (master.Flags() & NeedSendValue) != 0 && master.Active() && master.Number() != 0;
+    snapshot.Channel.CopySendFields(master, snapshot.Registration, forLog && snapshot.Value);
+    snapshot.AttributeCount = master.AttributeCount();
+    ++taken;
+    std::uint16_t done = NeedRegister;
+    if (snapshot.Value) done |= NeedSendValue;
+    master.SetFlags(master.Flags() & static_cast<std::uint16_t>(~done));
+    pending_.Erase(position);
+    cost += 1 + snapshot.Channel.AttributeCount();
+  }
+  return taken;
+}
+
 std::size_t TChannelList2::PendingCount() const {
-  std::lock_guard<std::recursive_mutex> guard(Mutex());
+  TGuard guard(lock_);
   return pending_.Count();
 }
 

@@ -8,14 +8,19 @@
 // Ownership: the list owns its master channels. They are created only by Add,
 // as full copies of the caller's object, and live until Clear or the list's
 // destruction; callers get copies (GetBy*, CopyBy*) or, while holding the
-// lock, the master itself (Find, LockList).
+// lock, the master itself (Find, ChangeByAddress, LockList).
 //
-// Lock: the one re-entrant lock of the base guards the inner list, both
-// indexes, the pending record, LastNumber, LastError, Modified, ModifiedTick
-// and every field of every master channel. Every public operation takes it
-// for its whole run, except Find, which the caller calls inside its own
-// LockList/UnlockList (or TLockedList). A pointer from Find or from the inner
-// list is valid only until the lock is released.
+// Lock: one lock guards the store, both indexes, the pending record,
+// LastNumber, LastError, Modified, ModifiedTick and every field of every
+// master channel. It is re-entrant: the thread that holds it may call any
+// operation. Every public operation takes it for its whole run, except Find,
+// which the caller calls inside its own LockList/UnlockList (or
+// TLockedList). A pointer from Find or from the store is valid only until
+// the lock is released. Waiters spin briefly before they sleep (see
+// TSpinParkLock), and every hold is short and bounded: a host's call holds
+// it for one look-up and change, the worker for at most one small batch of
+// channels (TakePending, SetSendFlagsOnAll), so a host thread never waits
+// longer than one batch.
 //
 // Numbers. Add hands out 1, 2, 3... to channels that come without one,
 // skipping numbers held at the time; an update may give any number. The
@@ -30,22 +35,25 @@
 // the master channels that may have send work (HasSendWork: NeedRegister, or
 // NeedSendValue on an Active channel with a number). RULE: whoever, holding
 // the lock, sets NeedRegister or NeedSendValue on a master channel, or makes
-// one Active, must then call MarkPending(channel) — or use SetSendFlags,
-// which does both. Add and Update keep the record right by themselves. An
-// inactive or unnumbered channel whose only pending bit is NeedSendValue
-// keeps its bit but leaves the record until an Update (or a MarkPending)
-// activates or numbers it.
+// one Active, must then call MarkPending(channel) — or use SetSendFlags or
+// ChangeByAddress, which do it. Add and Update keep the record right by
+// themselves. An inactive or unnumbered channel whose only pending bit is
+// NeedSendValue keeps its bit but leaves the record until an Update (or a
+// MarkPending) activates or numbers it.
 #include <cstddef>
+#include <deque>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "channels/Channel.h"
+#include "channels/ChannelIndex.h"
+#include "channels/ChannelStore.h"
 #include "channels/PositionSet.h"
+#include "runtime/SpinLock.h"
 #include "runtime/ThreadList.h"
 
 namespace kv {
@@ -57,12 +65,24 @@ struct TNumberLoss {
   bool HandedOut = false;    // the list had handed that number out itself
 };
 
-class TChannelList2 : protected TThreadList<TChannel2> {
+// One channel's send work, taken from the list by TakePending: a copy of
+// what its records need, made under the lock, so that encoding and log
+// lines run after it is released.
+struct TSendSnapshot {
+  TChannel2 Channel;
+  bool Registration = false;      // its registration record is due
+  bool Value = false;             // its value record is due
+  std::uint16_t AttributeCount = 0;  // of the master channel
+};
+
+class TChannelList2 {
  public:
-  using TList = TThreadList<TChannel2>::TList;
+  using TList = TChannelStore;
 
   TChannelList2() = default;
-  ~TChannelList2() override;
+  TChannelList2(const TChannelList2&) = delete;
+  TChannelList2& operator=(const TChannelList2&) = delete;
+  ~TChannelList2();
 
   // Enters the lock and gives the master channels in list order. The list's
   // shape may only be changed through the operations below; the channels
@@ -104,6 +124,13 @@ class TChannelList2 : protected TThreadList<TChannel2> {
   std::unique_ptr<TChannel2> CopyByAddress(std::string_view addr);
   std::unique_ptr<TChannel2> CopyByNumber(std::uint32_t number);
 
+  // Under the lock, change(master) on the channel listed under addr, then the
+  // pending rule applied to it (also when change raises, which then goes on
+  // to the caller); change's result, or notListed. One look-up, one hold:
+  // the host's registrations of values and attributes.
+  template <class R, class Change>
+  R ChangeByAddress(std::string_view addr, R notListed, Change change);
+
   int Count() const;
   int ActiveCount() const;
 
@@ -121,50 +148,62 @@ class TChannelList2 : protected TThreadList<TChannel2> {
   // Sets / clears Flags bits on a master channel and keeps the record right.
   void SetSendFlags(TChannel2* channel, std::uint16_t bits);
   void ClearSendFlags(TChannel2* channel, std::uint16_t bits);
-  // Sets bits on every master channel (the one full walk, after a login).
+  // Sets bits on every master channel (after a login), a batch of channels
+  // per hold of the lock.
   void SetSendFlagsOnAll(std::uint16_t bits);
-  // Calls visit(TChannel2&) under the lock for each recorded channel that
-  // has send work, in list order; visit returns false to stop the walk.
-  // Channels left without work are dropped from the record. visit may
-  // change channels and call any operation except Clear.
-  template <class Visit>
-  void ForEachPending(Visit visit);
+  // One batch of the send pass: from list position `cursor` on, in list
+  // order, the recorded channels that have send work, as many as one short
+  // hold of the lock copies (at least one). For each it copies the fields
+  // its due records need into `batch` (with `forLog` also the attributes its
+  // values' text reads) and clears the bits of those records: NeedRegister,
+  // and NeedSendValue when its value goes out. A change the host makes
+  // afterwards marks the channel again. Moves `cursor` past the last channel
+  // looked at and returns how many entries of `batch` it filled; 0 when
+  // nothing is left from `cursor` on. `batch` only grows, so its channels
+  // keep their storage from one batch to the next.
+  std::size_t TakePending(std::size_t& cursor, std::deque<TSendSnapshot>& batch, bool forLog);
   // Recorded positions (channels without work not yet dropped included).
   std::size_t PendingCount() const;
 
  private:
-  using TAddressIndex = std::unordered_map<std::string, std::vector<TChannel2*>>;
+  using TGuard = std::lock_guard<TReentrantLock>;
 
   TChannel2* AddNew(TChannel2& channel, bool refuseDuplicate);
   // True when it handed a number out (the caller's channel had none).
   bool AssignNumber(TChannel2& channel);
   TNumberLoss UpdateExisting(TChannel2& existing, const TChannel2& channel, std::uint16_t mask);
   TChannel2& FindForUpdate(const TChannel2& channel, bool byAddress) const;
-  TNumberLoss Reindex(TChannel2& existing, const TChannel2& channel, std::uint16_t mask);
-  void RemoveAddressEntry(TChannel2& channel);
+  TNumberLoss Renumber(TChannel2& existing, std::uint32_t number);
   bool IsMaster(const TChannel2* channel) const;
+  void RecordPending(const TChannel2& master) {
+    if (master.HasSendWork()) pending_.Insert(master.listPosition_);
+  }
+  void SetModifiedLocked(bool value);
 
-  // Guarded by the base's lock.
+  mutable TReentrantLock lock_;
+  // Guarded by lock_.
+  TChannelStore items_;
+  TAddressIndex addressIndex_;
+  TNumberIndex numberIndex_;
+  TPositionSet pending_;
   std::string lastError_;
   bool modified_ = false;
   std::uint32_t modifiedTick_ = 0;
-  TAddressIndex addressIndex_;  // key: address upper-cased; the last entry wins
-  std::unordered_map<std::uint32_t, TChannel2*> numberIndex_;
   std::uint32_t lastNumber_ = 0;
-  TPositionSet pending_;
 };
 
-template <class Visit>
-void TChannelList2::ForEachPending(Visit visit) {
-  std::lock_guard<std::recursive_mutex> guard(Mutex());
-  for (std::size_t pos = pending_.NextFrom(0); pos != TPositionSet::npos;
-       pos = pending_.NextFrom(pos + 1)) {
-    TChannel2& channel = *Items()[pos];
-    const bool goOn = !channel.HasSendWork() || visit(channel);
-    if (pos >= Items().size()) return;  // the visitor cleared the list
-    if (!channel.HasSendWork()) pending_.Erase(pos);
-    if (!goOn) return;
-  }
+template <class R, class Change>
+R TChannelList2::ChangeByAddress(std::string_view addr, R notListed, Change change) {
+  TGuard guard(lock_);
+  const std::uint32_t position = addressIndex_.Find(addr, items_);
+  if (position == kNoEntry) return notListed;
+  TChannel2& master = items_[position];
+  struct TRecord {
+    TChannelList2& list;
+    TChannel2& master;
+    ~TRecord() { list.RecordPending(master); }
+  } record{*this, master};
+  return change(master);
 }
 
 }  // namespace kv

@@ -14,12 +14,17 @@ constexpr std::uint64_t Bit(std::size_t index) noexcept {
 
 }  // namespace
 
+void TPositionSet::Reserve(std::size_t count) {
+  if (count == 0) return;
+  const std::size_t word = (count - 1) / kBits;
+  if (word < words_.size()) return;
+  words_.resize(word + 1, 0);
+  summary_.resize(word / kBits + 1, 0);
+}
+
 void TPositionSet::Insert(std::size_t position) {
+  Reserve(position + 1);
   const std::size_t word = position / kBits;
-  if (word >= words_.size()) {
-    words_.resize(word + 1, 0);
-    summary_.resize(word / kBits + 1, 0);
-  }
   if (words_[word] & Bit(position)) return;
   words_[word] |= Bit(position);
   summary_[word / kBits] |= Bit(word);

@@ -18,6 +18,9 @@ class TPositionSet {
  public:
   static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
+  // Makes room for positions below `count`: inserting one of them never
+  // allocates afterwards.
+  void Reserve(std::size_t count);
   void Insert(std::size_t position);
   void Erase(std::size_t position);
   bool Contains(std::size_t position) const noexcept;

@@ -37,18 +37,6 @@ constexpr int kTimedOut = 10060;
 // less the text's length word.
 constexpr std::size_t kMaxValueText = TKavrelCmdParser::kValueRoom - 2;
 
-// Holds the list's lock for a scope.
-class TListLock {
- public:
-  explicit TListLock(TChannelList2& list) : list_(list) { list_.LockList(); }
-  ~TListLock() { list_.UnlockList(); }
-  TListLock(const TListLock&) = delete;
-  TListLock& operator=(const TListLock&) = delete;
-
- private:
-  TChannelList2& list_;
-};
-
 // The texts between tabs, empty ones kept, as an array of OLE texts.
 Variant EnumTextArray(std::string_view texts) {
   std::vector<std::string_view> parts;
@@ -128,25 +116,18 @@ bool TOpros2Thread::RegisterAttribute(std::string_view addr, std::uint16_t id, s
                                       const Variant& value) {
   if (addr.empty() || id == 0 || type == 0 || !HasBinaryForm(type)) return false;
   try {
-    TListLock lock(channels_);
-    TChannel2* channel = channels_.Find(addr, 0);
-    if (channel == nullptr) return false;
     const std::int16_t owner = CurrentClientOwnerID();
     const TDateTime now = Now();
-    // Tried on a copy first: an attribute the record cannot carry changes
-    // nothing.
-    TChannel2 candidate(channel);
-    candidate.SetAttribute(id, type, value, owner, now);
-    if (!RegistrationEncodes(candidate)) return false;
-    bool result = false;
-    try {
-      result = channel->SetAttribute(id, type, value, owner, now);
-    } catch (...) {
-      channels_.SetSendFlags(channel, NeedRegister);
-      throw;
-    }
-    channels_.SetSendFlags(channel, NeedRegister);
-    return result;
+    return channels_.ChangeByAddress(addr, false, [&](TChannel2& channel) {
+      // Tried on a copy first: an attribute the record cannot carry changes
+      // nothing.
+      TChannel2 candidate(&channel);
+      candidate.SetAttribute(id, type, value, owner, now);
+      if (!RegistrationEncodes(candidate)) return false;
+      // Due whatever SetAttribute gives or raises.
+      channel.SetFlags(channel.Flags() | NeedRegister);
+      return channel.SetAttribute(id, type, value, owner, now);
+    });
   } catch (...) {
     return false;
   }
@@ -160,65 +141,78 @@ bool TOpros2Thread::RegisterValueByID(std::string_view addr, std::uint16_t quali
   // lock and at the cost of a length, arrays (rare) once the type is known.
   if (quality == 0 && value.TextLength() > kMaxValueText) return false;
   try {
-    TListLock lock(channels_);
-    TChannel2* channel = channels_.Find(addr, 0);
-    if (channel == nullptr) return false;
-    if (quality == 0 && value.IsArray() && !ValueFits(value, channel->Type())) return false;
-    // The stored quality is one byte, so a quality above 255 never counts
-    // as unchanged.
-    if (channel->DT() == dt && channel->Quality() == quality && channel->Value() == value)
-      return false;
-    channel->SetDT(dt);
-    channel->SetQuality(quality);
-    if (quality == 0) channel->SetValue(value);
-    channels_.SetSendFlags(channel, NeedSendValue);
-    return true;
+    return channels_.ChangeByAddress(addr, false, [&](TChannel2& channel) {
+      if (quality == 0 && value.IsArray() && !ValueFits(value, channel.Type())) return false;
+      // The stored quality is one byte, so a quality above 255 never counts
+      // as unchanged.
+      if (channel.DT() == dt && channel.Quality() == quality && channel.Value() == value)
+        return false;
+      channel.SetDT(dt);
+      channel.SetQuality(quality);
+      if (quality == 0) channel.SetValue(value);
+      channel.SetFlags(channel.Flags() | NeedSendValue);
+      return true;
+    });
   } catch (...) {
     return false;
   }
 }
 
-bool TOpros2Thread::SendChannel(TChannel2& channel, std::vector<std::string>& debugLines) {
-  std::uint16_t current = NeedRegister;
+void TOpros2Thread::SendSnapshot(const TSendSnapshot& item, std::vector<std::string>& lines) {
+  const TChannel2& channel = item.Channel;
+  // A record that cannot be encoded now never will be: it is dropped with
+  // its line rather than failing every pass, and the channels behind it go
+  // on (the writer has cut the buffer back to where the record began).
   try {
-    if (channel.Flags() & NeedRegister) {
+    if (item.Registration)
       SetChannelRegisterCmd(sendBuffer_, &channel, RegisterFlag::Client, kAnyOwner, true, false);
-      channel.SetFlags(channel.Flags() & ~NeedRegister);
-    }
-    current = NeedSendValue;
-    // Values travel by number: one without a number waits for the server's.
-    if ((channel.Flags() & NeedSendValue) && channel.Active() && channel.Number() != 0) {
-      SetChannelValueCmd(sendBuffer_, &channel, ValueFlag::Client, false, kCmdChannelValue);
-      channel.SetFlags(channel.Flags() & ~NeedSendValue);
-      if (Debug) {
-        debugLines.push_back(Wsprintf(
-            kValueLine, {channel.Addr(), static_cast<unsigned long>(channel.Number()), channel.Type(),
-                         channel.Active() ? kYes : kNo, SafeDateTimeText(channel.DT()),
-                         SafeValuesText(channel), channel.AttributeCount()}));
-      }
-    }
-    return sendBuffer_.Size() < kSendBufferSoftLimit;
   } catch (const Exception& e) {
-    debugLines.push_back(Wsprintf(kSendErrorLine, {e.Message()}));
+    lines.push_back(Wsprintf(kSendErrorLine, {e.Message()}));
   } catch (...) {
-    debugLines.push_back(std::string(kSendUnknownLine));
+    lines.push_back(std::string(kSendUnknownLine));
   }
-  // A record that cannot be encoded now never will be: drop it rather than
-  // fail on it every pass, and go on with the channels behind it (the
-  // writer has cut the buffer back to where the record began).
-  channel.SetFlags(channel.Flags() & ~current);
-  return sendBuffer_.Size() < kSendBufferSoftLimit;
+  if (!item.Value) return;
+  try {
+    SetChannelValueCmd(sendBuffer_, &channel, ValueFlag::Client, false, kCmdChannelValue);
+    if (Debug) {
+      lines.push_back(Wsprintf(
+          kValueLine, {channel.Addr(), static_cast<unsigned long>(channel.Number()), channel.Type(),
+                       channel.Active() ? kYes : kNo, SafeDateTimeText(channel.DT()),
+                       SafeValuesText(channel), item.AttributeCount}));
+    }
+  } catch (const Exception& e) {
+    lines.push_back(Wsprintf(kSendErrorLine, {e.Message()}));
+  } catch (...) {
+    lines.push_back(std::string(kSendUnknownLine));
+  }
 }
 
+// The list is never held while records are encoded or lines formatted: each
+// batch of channels is copied out under one short hold, then encoded, and
+// the host's calls get the lock between batches. A channel the host changes
+// after its copy was taken is marked again and goes out with this pass, if
+// the pass has not passed it yet, or the next.
 void TOpros2Thread::KVProcessSend() {
-  // Lines are written after the lock is released: hosts never wait on the log.
-  std::vector<std::string> lines;
   // While the socket has not taken everything queued, new records would only
   // pile up behind it; the channels keep their marks and go out, with their
   // latest values, once it has.
-  if (sendBuffer_.Size() == 0)
-    channels_.ForEachPending([&](TChannel2& channel) { return SendChannel(channel, lines); });
-  for (const std::string& line : lines) log_.Write(line);
+  if (sendBuffer_.Size() == 0) {
+    std::vector<std::string> lines;
+    try {
+      std::size_t cursor = 0;
+      while (sendBuffer_.Size() < kSendBufferSoftLimit) {
+        const std::size_t taken = channels_.TakePending(cursor, sendBatch_, Debug);
+        if (taken == 0) break;
+        for (std::size_t i = 0; i < taken; ++i) SendSnapshot(sendBatch_[i], lines);
+        for (const std::string& line : lines) log_.Write(line);
+        lines.clear();
+      }
+    } catch (const Exception& e) {
+      log_.Write(kSendErrorLine, {e.Message()});
+    } catch (...) {
+      log_.Write(kSendUnknownLine);
+    }
+  }
   if (!FlushSend()) log_.Write(kSendFailedLine);
 }
 

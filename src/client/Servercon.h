@@ -23,6 +23,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "channels/Channellist.h"
 #include "client/Log.h"
@@ -146,7 +147,9 @@ class TOpros2Thread : public TThread {
   // Ends an overflow of the control queue with its one line, once the host
   // has made room or when the worker ends.
   void EndControlOverflow(bool workerEnds);
-  bool SendChannel(TChannel2& channel, std::vector<std::string>& debugLines);
+  // Appends the records of one channel's send work; their failures and the
+  // debug lines go to `lines`.
+  void SendSnapshot(const TSendSnapshot& item, std::vector<std::string>& lines);
   enum class TWrite { Done, Waiting, Failed };
   TWrite WriteQueued();
   void WriteLoginRequest(const std::uint8_t* request);
@@ -166,6 +169,7 @@ class TOpros2Thread : public TThread {
   TTCPClient tcp_;
   TKavrelCmdParser recvBuffer_;
   TKavrelCmdParser sendBuffer_;
+  std::deque<TSendSnapshot> sendBatch_;  // the send pass's copies, kept for their storage
   std::uint32_t lastLoginTick_ = 0;
   bool loginSent_ = false;  // lastLoginTick_ holds the time of a sent request
   bool connectFailed_ = false;  // the last attempt found no TCP connection

@@ -60,7 +60,7 @@ std::map<std::string, std::string> Fields(const TChannel2& c) {
     attributes += std::to_string(a->ID()) + "=" + a->ValueText() + ";";
   }
   return {{"Creator", std::to_string(c.Creator())},
-          {"Addr", c.Addr()},
+          {"Addr", std::string(c.Addr())},
           {"Number", c.NumberStr()},
           {"Type", std::to_string(c.Type())},
           {"Attributes", attributes},
@@ -68,7 +68,7 @@ std::map<std::string, std::string> Fields(const TChannel2& c) {
           {"WriteEnable", std::to_string(c.WriteEnable())},
           {"SaveValue", std::to_string(c.SaveValue())},
           {"Groups", std::to_string(c.Groups())},
-          {"UserValue", c.UserValue()},
+          {"UserValue", std::string(c.UserValue())},
           {"UserData1", std::to_string(c.UserData1())},
           {"UserData2", std::to_string(c.UserData2())},
           {"Flags", std::to_string(c.Flags())},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -261,25 +262,22 @@ TEST_F(ChannelListTest, CountsAndFindUnderTheLock) {
   EXPECT_EQ(list.ActiveCount(), 2);
   TLockedList locked(list);
   EXPECT_EQ(locked.Items().size(), 3u);
-  EXPECT_EQ(list.Find("b", 0), locked.Items()[1].get());
-  EXPECT_EQ(list.Find("ignored", 3), locked.Items()[2].get());
+  EXPECT_EQ(list.Find("b", 0), &locked.Items()[1]);
+  EXPECT_EQ(list.Find("ignored", 3), &locked.Items()[2]);
   EXPECT_EQ(list.Find("", 4), nullptr);
   EXPECT_EQ(list.Count(), 3);  // re-entrant
 }
 
 // --- the pending record ---
 
-std::vector<std::string> PendingWalk(TChannelList2& list, bool clearFlags = true) {
+// One whole send pass, batch by batch as the worker takes them: the
+// addresses whose work it took, in order.
+std::vector<std::string> PendingWalk(TChannelList2& list) {
   std::vector<std::string> visited;
-  list.ForEachPending([&](TChannel2& channel) {
-    visited.push_back(channel.Addr());
-    if (clearFlags) {
-      std::uint16_t done = NeedRegister;
-      if (channel.Active()) done |= NeedSendValue;
-      channel.SetFlags(channel.Flags() & static_cast<std::uint16_t>(~done));
-    }
-    return true;
-  });
+  std::deque<TSendSnapshot> batch;
+  std::size_t cursor = 0;
+  while (std::size_t taken = list.TakePending(cursor, batch, false))
+    for (std::size_t i = 0; i < taken; ++i) visited.emplace_back(batch[i].Channel.Addr());
   return visited;
 }
 
@@ -345,25 +343,111 @@ TEST_F(ChannelListTest, ValueOfAChannelThatLostItsNumberWaitsForANewOne) {
   EXPECT_EQ(PendingWalk(list), std::vector<std::string>{"F"});
 }
 
-TEST_F(ChannelListTest, PendingWalkStopsWhenAskedAndKeepsTheRest) {
+TEST_F(ChannelListTest, SendBatchesAreBoundedInListOrderAndLoseNoMark) {
   TChannelList2 list;
-  for (const char* addr : {"S1", "S2", "S3"}) {
-    Named channel(addr);
+  constexpr unsigned kChannels = 300;
+  for (unsigned i = 0; i < kChannels; ++i) {
+    Named channel(Numbered("B", i));
+    channel.SetActive(true);
     channel.SetFlags(NeedRegister);
     ASSERT_TRUE(AddNew(list, channel));
   }
-  int visits = 0;
-  list.ForEachPending([&](TChannel2& channel) {
-    channel.SetFlags(0);
-    return ++visits < 2;
-  });
-  EXPECT_EQ(visits, 2);
-  EXPECT_EQ(PendingWalk(list), std::vector<std::string>{"S3"});
+  std::deque<TSendSnapshot> batch;
+  std::size_t cursor = 0;
+  const std::size_t first = list.TakePending(cursor, batch, false);
+  ASSERT_GT(first, 0u);
+  EXPECT_LT(first, kChannels);
+  EXPECT_EQ(batch[0].Channel.Addr(), "B0");
+  EXPECT_TRUE(batch[0].Registration);
+  EXPECT_FALSE(batch[0].Value);
+  {
+    // Changed after their copies were taken (B0) or before (B299).
+    TLockedList locked(list);
+    list.SetSendFlags(list.Find("B0", 0), NeedSendValue);
+    list.SetSendFlags(list.Find(Numbered("B", kChannels - 1), 0), NeedSendValue);
+  }
+  std::vector<std::string> rest;
+  bool lastWithValue = false;
+  while (std::size_t taken = list.TakePending(cursor, batch, false)) {
+    for (std::size_t i = 0; i < taken; ++i) rest.emplace_back(batch[i].Channel.Addr());
+    lastWithValue = batch[taken - 1].Value;
+  }
+  EXPECT_TRUE(lastWithValue);
+  ASSERT_EQ(rest.size(), kChannels - first);
+  EXPECT_EQ(rest.front(), Numbered("B", static_cast<unsigned>(first)));
+  EXPECT_EQ(PendingWalk(list), std::vector<std::string>{"B0"});  // the next pass
   // Re-registering through Add keeps the record right as well.
-  Named again("S1");
+  Named again("B7");
   again.SetFlags(NeedRegister);
   ASSERT_TRUE(list.Add(&again, true, true, ChannelField::All, true));
-  EXPECT_EQ(PendingWalk(list), std::vector<std::string>{"S1"});
+  EXPECT_EQ(PendingWalk(list), std::vector<std::string>{"B7"});
+}
+
+TEST_F(ChannelListTest, SendCopiesCarryWhatTheRecordsAndTheLogLineRead) {
+  TChannelList2 list;
+  Named channel("S", 0);
+  channel.SetType(3);
+  channel.SetUnit("V");
+  channel.SetEUType(2);
+  channel.SetActive(true);
+  channel.SetQuality(0);
+  channel.SetDT(45000.5);
+  channel.SetValue(Variant::FromInt32(7));
+  channel.SetFlags(NeedSendValue | 1);
+  ASSERT_TRUE(AddNew(list, channel));
+  std::deque<TSendSnapshot> batch;
+  std::size_t cursor = 0;
+  ASSERT_EQ(list.TakePending(cursor, batch, true), 1u);
+  const TSendSnapshot& value = batch[0];
+  EXPECT_TRUE(value.Value);
+  EXPECT_FALSE(value.Registration);
+  EXPECT_EQ(value.AttributeCount, 2);
+  EXPECT_EQ(value.Channel.Number(), 1u);
+  EXPECT_EQ(value.Channel.DT(), 45000.5);
+  EXPECT_EQ(value.Channel.Value().ToInt32(), 7);
+  EXPECT_EQ(value.Channel.Flags() & 1, 1);
+  // For the log line only what the value's text reads: EUType, not Unit.
+  EXPECT_EQ(value.Channel.AttributeCount(), 1);
+  EXPECT_EQ(value.Channel.EUType(), 2);
+  EXPECT_EQ(list.CopyByAddress("S")->Flags(), 1);
+  list.SetSendFlagsOnAll(NeedRegister);
+  ASSERT_EQ(list.TakePending(cursor = 0, batch, false), 1u);
+  EXPECT_TRUE(batch[0].Registration);
+  EXPECT_EQ(batch[0].Channel.AttributeCount(), 2);
+  EXPECT_EQ(batch[0].Channel.Unit(), "V");
+}
+
+// Many channels renamed and renumbered in turn: every address and number
+// stays findable, and only under its current key.
+TEST_F(ChannelListTest, IndexesFollowManyChangesOfAddressAndNumber) {
+  constexpr unsigned kChannels = 1000;
+  constexpr unsigned kRoundStep = 10000;
+  // Odd rounds spell the addresses in lower case.
+  auto name = [](unsigned round, unsigned i) {
+    return Numbered(round % 2 ? "n" : "N", round * kChannels + i);
+  };
+  TChannelList2 list;
+  for (unsigned i = 0; i < kChannels; ++i) {
+    Named channel(name(0, i));
+    ASSERT_TRUE(AddNew(list, channel));  // numbered 1, 2, 3...
+  }
+  for (unsigned round = 1; round <= 3; ++round) {
+    for (unsigned i = 0; i < kChannels; ++i) {
+      Named rename(name(round, i), (round - 1) * kRoundStep + i + 1);
+      ASSERT_EQ(UpdateError(list, &rename, ChannelField::Addr, false), "");
+      Named renumber(name(round, i), round * kRoundStep + i + 1);
+      ASSERT_EQ(UpdateError(list, &renumber, ChannelField::Number, true), "");
+    }
+  }
+  TLockedList locked(list);
+  for (unsigned i = 0; i < kChannels; ++i) {
+    const TChannel2* channel = list.Find({}, 3 * kRoundStep + i + 1);
+    ASSERT_NE(channel, nullptr);
+    EXPECT_EQ(channel->Addr(), name(3, i));
+    EXPECT_EQ(list.Find(AnsiUpper(name(3, i)), 0), channel);
+    EXPECT_EQ(list.Find(name(2, i), 0), nullptr);
+    EXPECT_EQ(list.Find({}, 2 * kRoundStep + i + 1), nullptr);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <deque>
 #include <set>
 #include <string>
 #include <thread>
@@ -61,14 +62,12 @@ TEST_F(ChannelListThreadsTest, HostsAndWorkerShareTheListWithoutLosingAnything) 
   std::atomic<int> failures{0};
   std::atomic<int> hostsRunning{kHosts};
   std::set<std::string> registered;  // worker thread only until joined
+  std::deque<TSendSnapshot> batch;
   auto sendPass = [&] {
-    list.ForEachPending([&](TChannel2& channel) {
-      if (channel.Flags() & NeedRegister) registered.insert(channel.Addr());
-      std::uint16_t sent = NeedRegister;
-      if (channel.Active()) sent |= NeedSendValue;
-      channel.SetFlags(channel.Flags() & static_cast<std::uint16_t>(~sent));
-      return true;
-    });
+    std::size_t cursor = 0;
+    while (std::size_t taken = list.TakePending(cursor, batch, true))
+      for (std::size_t i = 0; i < taken; ++i)
+        if (batch[i].Registration) registered.emplace(batch[i].Channel.Addr());
   };
   std::thread worker([&] {
     while (hostsRunning.load() > 0) {
@@ -95,9 +94,9 @@ TEST_F(ChannelListThreadsTest, HostsAndWorkerShareTheListWithoutLosingAnything) 
   EXPECT_EQ(list.PendingCount(), 0u);
   TLockedList locked(list);
   std::set<std::uint32_t> numbers;
-  for (const auto& channel : locked.Items()) {
-    numbers.insert(channel->Number());
-    EXPECT_EQ(channel->Flags() & (NeedRegister | NeedSendValue), 0);
+  for (const TChannel2& channel : locked.Items()) {
+    numbers.insert(channel.Number());
+    EXPECT_EQ(channel.Flags() & (NeedRegister | NeedSendValue), 0);
   }
   EXPECT_EQ(numbers.size(), static_cast<std::size_t>(total));
   EXPECT_EQ(*numbers.begin(), 1u);
