@@ -37,12 +37,12 @@ class TClientAdapter final : public TClientFacade {
                                    c.EnumTexts);
   }
 
-  bool RegisterValueByID(const std::string& addr, std::uint16_t quality, TDateTime dt,
+  bool RegisterValueByID(std::string_view addr, std::uint16_t quality, TDateTime dt,
                          const Variant& value) override {
     return client_.RegisterValueByID(addr, quality, dt, value);
   }
 
-  bool RegisterAttribute(const std::string& addr, std::uint16_t id, std::uint16_t type,
+  bool RegisterAttribute(std::string_view addr, std::uint16_t id, std::uint16_t type,
                          const Variant& value) override {
     return client_.RegisterAttribute(addr, id, type, value);
   }

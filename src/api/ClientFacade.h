@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "runtime/Calendar.h"
 #include "runtime/Variant.h"
@@ -66,9 +67,9 @@ class TClientFacade {
   virtual bool IsConnected() = 0;
   virtual bool RegisterChannel(const ChannelDeclaration& channel) = 0;
   // value keeps the kind the host gave; the channel converts it.
-  virtual bool RegisterValueByID(const std::string& addr, std::uint16_t quality, TDateTime dt,
+  virtual bool RegisterValueByID(std::string_view addr, std::uint16_t quality, TDateTime dt,
                                  const Variant& value) = 0;
-  virtual bool RegisterAttribute(const std::string& addr, std::uint16_t id, std::uint16_t type,
+  virtual bool RegisterAttribute(std::string_view addr, std::uint16_t id, std::uint16_t type,
                                  const Variant& value) = 0;
   // Removes and returns the oldest queued control; nothing when none waits.
   virtual std::optional<HostControl> PopControl() = 0;

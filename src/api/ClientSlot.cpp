@@ -4,28 +4,32 @@ namespace kv {
 
 bool TClientSlot::Create(const ClientSettings& settings, Factory factory) noexcept {
   try {
-    std::lock_guard gate(gate_);
-    std::unique_lock lock(mutex_);
-    if (!client_) client_ = factory(settings);
-    return client_ != nullptr;
+    std::lock_guard change(change_);
+    if (client_.load(std::memory_order_relaxed) != nullptr) return true;
+    std::unique_ptr<TClientFacade> client = factory(settings);
+    if (!client) return false;
+    client_.store(client.release(), std::memory_order_release);
+    return true;
   } catch (...) {
     return false;
   }
 }
 
-std::shared_lock<std::shared_mutex> TClientSlot::EnterShared() {
-  std::lock_guard gate(gate_);
-  return std::shared_lock(mutex_);
-}
-
 bool TClientSlot::Destroy() noexcept {
   try {
-    std::lock_guard gate(gate_);
-    std::unique_lock lock(mutex_);
-    if (!client_) return false;
-    // Under the lock: a c_CreateOpros racing with us must not start a second
-    // client while this one's worker thread is still ending.
-    client_.reset();
+    std::lock_guard change(change_);
+    std::unique_ptr<TClientFacade> client(client_.load(std::memory_order_relaxed));
+    if (!client) return false;
+    // Calls that count themselves in from now on find no client; those
+    // already inside finish first.
+    std::uint32_t calls = calls_.fetch_or(kClosing, std::memory_order_acq_rel) | kClosing;
+    while ((calls & kCallCount) != 0) {
+      calls_.wait(calls, std::memory_order_acquire);
+      calls = calls_.load(std::memory_order_acquire);
+    }
+    client_.store(nullptr, std::memory_order_relaxed);
+    calls_.fetch_and(kCallCount, std::memory_order_release);
+    client.reset();  // ends the worker thread, still under change_
     return true;
   } catch (...) {
     return false;

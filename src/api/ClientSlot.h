@@ -1,22 +1,24 @@
 #pragma once
-// TClientSlot: the process-wide place of the one client. The exports that
-// use the client run under the slot's shared lock; creating and destroying
-// it take the lock exclusively. So a host thread still inside
-// c_RegisterValueByID when another calls c_DestroyOpros finishes its call
-// first, and no call ever reaches a freed client. Holders of the shared lock
-// never wait for the network, so the exclusive side waits only briefly
-// (apart from the worker thread's own end, which Destroy waits for).
+// TClientSlot: the process-wide place of the one client. Each export that
+// uses the client counts itself in while it runs; Destroy marks the slot as
+// closing, so that calls arriving from then on answer as without a client,
+// and waits until the calls already inside have left before it frees the
+// client. So a host thread still inside c_RegisterValueByID when another
+// calls c_DestroyOpros finishes its call first, and no call ever reaches a
+// freed client. A call costs two atomic operations on one word and waits
+// for nothing; those inside never wait for the network, so Destroy waits
+// only briefly (apart from the worker thread's own end).
 //
-// Locks: gate_ then mutex_, always in that order. The system's reader-writer
-// lock may prefer readers, so a host polling from several threads could
-// keep Destroy waiting for ever; Create and Destroy therefore hold gate_
-// while they wait, and new calls pass gate_ before taking their shared lock.
+// Create and Destroy run one at a time (change_): a c_CreateOpros racing with
+// c_DestroyOpros does not start a second client while the first one's worker
+// thread is still ending.
 //
 // Ownership: the slot owns the facade. Every member function is noexcept:
 // nothing may escape to the host.
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <type_traits>
 
 #include "api/ClientFacade.h"
@@ -30,34 +32,51 @@ class TClientSlot {
   TClientSlot() = default;
   TClientSlot(const TClientSlot&) = delete;
   TClientSlot& operator=(const TClientSlot&) = delete;
+  ~TClientSlot() { Destroy(); }
 
   // Makes the client with factory unless one exists (then the settings are
   // ignored). True when a client exists afterwards; false when the factory
   // failed.
   bool Create(const ClientSettings& settings, Factory factory) noexcept;
-  // False without a client; otherwise destroys it (waiting for its worker
-  // thread) and returns true.
+  // False without a client; otherwise destroys it (waiting for the calls
+  // inside it and for its worker thread) and returns true.
   bool Destroy() noexcept;
 
-  // fn(client) under the shared lock, or fallback without a client or when
-  // fn raises.
+  // fn(client), or fallback without a client, while it is being destroyed,
+  // or when fn raises.
   template <class Fn, class R = std::invoke_result_t<Fn&, TClientFacade&>>
   R WithClient(Fn fn, R fallback) noexcept {
+    TCall call(*this);
+    if (call.client == nullptr) return fallback;
     try {
-      std::shared_lock lock = EnterShared();
-      if (!client_) return fallback;
-      return fn(*client_);
+      return fn(*call.client);
     } catch (...) {
       return fallback;
     }
   }
 
  private:
-  std::shared_lock<std::shared_mutex> EnterShared();
+  static constexpr std::uint32_t kClosing = 0x80000000u;
+  static constexpr std::uint32_t kCallCount = 0x7FFFFFFFu;
 
-  std::mutex gate_;
-  std::shared_mutex mutex_;
-  std::unique_ptr<TClientFacade> client_;  // guarded by mutex_
+  // One export's stay in the slot.
+  struct TCall {
+    explicit TCall(TClientSlot& slot) noexcept : slot(slot) {
+      if ((slot.calls_.fetch_add(1, std::memory_order_acquire) & kClosing) == 0)
+        client = slot.client_.load(std::memory_order_acquire);
+    }
+    ~TCall() {
+      if (slot.calls_.fetch_sub(1, std::memory_order_release) == (kClosing | 1))
+        slot.calls_.notify_all();
+    }
+    TClientSlot& slot;
+    TClientFacade* client = nullptr;
+  };
+
+  // Calls inside (kCallCount bits) and the closing mark.
+  std::atomic<std::uint32_t> calls_{0};
+  std::atomic<TClientFacade*> client_{nullptr};  // owned; changed under change_
+  std::mutex change_;
 };
 
 }  // namespace kv

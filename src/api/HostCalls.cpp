@@ -10,6 +10,10 @@ namespace kv {
 
 std::string TextArg(const char* text) { return text == nullptr ? std::string() : text; }
 
+std::string_view TextView(const char* text) noexcept {
+  return text == nullptr ? std::string_view() : std::string_view(text);
+}
+
 void CopyAddress(std::string_view addr, char* buffer, int size) noexcept {
   if (buffer == nullptr || size <= 0) return;
   std::size_t count = std::min(addr.size(), static_cast<std::size_t>(size) - 1);
@@ -82,14 +86,14 @@ bool RegisterValueCall(TClientFacade& client, const char* addr, const FILETIME* 
   if (!DateTimeFromHost(time, dt)) return false;
   std::optional<Variant> typed = VariantFromOle(value);
   if (!typed) return false;
-  return client.RegisterValueByID(TextArg(addr), quality, dt, *typed);
+  return client.RegisterValueByID(TextView(addr), quality, dt, *typed);
 }
 
 bool RegisterAttributeCall(TClientFacade& client, const char* addr, unsigned short id,
                            unsigned short type, const VARIANT& value) {
   std::optional<Variant> typed = VariantFromOle(value);
   if (!typed) return false;
-  return client.RegisterAttribute(TextArg(addr), id, type, *typed);
+  return client.RegisterAttribute(TextView(addr), id, type, *typed);
 }
 
 bool ReceiveControlCall(TClientFacade& client, char* addrBuf, int addrBufSize, kv_uint32* number,

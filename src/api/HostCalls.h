@@ -18,8 +18,10 @@
 
 namespace kv {
 
-// A host text; null is the empty text.
+// A host text; null is the empty text. The view lasts as long as the
+// host's text (the call).
 std::string TextArg(const char* text);
+std::string_view TextView(const char* text) noexcept;
 
 // Copies at most size - 1 characters of addr into buffer, ends them with a
 // zero, and always stores a zero at buffer[size - 1]. Does nothing for a

@@ -98,16 +98,16 @@ class TFakeClient : public TClientFacade {
     Channels.push_back(channel);
     return Result;
   }
-  bool RegisterValueByID(const std::string& addr, std::uint16_t quality, TDateTime dt,
+  bool RegisterValueByID(std::string_view addr, std::uint16_t quality, TDateTime dt,
                          const Variant& value) override {
     Check();
-    Values.push_back({addr, quality, dt, value});
+    Values.push_back({std::string(addr), quality, dt, value});
     return Result;
   }
-  bool RegisterAttribute(const std::string& addr, std::uint16_t id, std::uint16_t type,
+  bool RegisterAttribute(std::string_view addr, std::uint16_t id, std::uint16_t type,
                          const Variant& value) override {
     Check();
-    Attributes.push_back({addr, id, type, value});
+    Attributes.push_back({std::string(addr), id, type, value});
     return Result;
   }
   std::optional<HostControl> PopControl() override {
