@@ -5,8 +5,14 @@
 // well below a tenth of a second.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "channels/Channel.h"
 #include "client/Servercon.h"
@@ -95,6 +101,80 @@ void BM_ReRegistration(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ReRegistration)->Unit(benchmark::kMillisecond);
+
+// Call times in 10-ns steps up to 100 us, and the longest.
+class THistogram {
+ public:
+  void Add(std::int64_t ns) {
+    ++counts_[static_cast<std::size_t>(std::min<std::int64_t>(ns / 10, kBuckets - 1))];
+    longest_ = std::max(longest_, ns);
+    ++total_;
+  }
+  double Percentile(double fraction) const {
+    const auto wanted = static_cast<std::uint64_t>(fraction * static_cast<double>(total_));
+    std::uint64_t seen = 0;
+    for (std::size_t i = 0; i < counts_.size(); ++i)
+      if ((seen += counts_[i]) > wanted) return static_cast<double>(i * 10);
+    return static_cast<double>(longest_);
+  }
+  std::uint64_t Above(std::int64_t ns) const {
+    std::uint64_t count = 0;
+    for (std::size_t i = static_cast<std::size_t>(ns / 10); i < counts_.size(); ++i) count += counts_[i];
+    return count;
+  }
+  std::int64_t Longest() const { return longest_; }
+  std::uint64_t Total() const { return total_; }
+
+ private:
+  static constexpr std::int64_t kBuckets = 10001;
+  std::vector<std::uint64_t> counts_ = std::vector<std::uint64_t>(kBuckets);
+  std::int64_t longest_ = 0;
+  std::uint64_t total_ = 0;
+};
+
+// A host thread hands over values without pause while the worker sends the
+// whole list again (a login's worth of passes), with debug lines (1) or
+// without (0): how long the host's calls take meanwhile, the longest above
+// all, which is the wait behind the worker's hold of the list (or the
+// system's scheduler on a busy machine).
+void BM_HostCallDuringResend(benchmark::State& state) {
+  TOpros2Thread& client = Client();
+  client.Debug = state.range(0) != 0;
+  static const std::vector<std::string> addresses = [] {
+    std::vector<std::string> all;
+    for (int i = 0; i < kChannels; ++i) all.push_back(Address(i));
+    return all;
+  }();
+  std::atomic<bool> stop{false};
+  THistogram times;
+  std::thread host([&] {
+    double value = 0;
+    std::size_t i = 0;
+    while (!stop.load(std::memory_order_relaxed)) {
+      const auto start = std::chrono::steady_clock::now();
+      client.RegisterValueByID(addresses[i], 0, 45000.0, Variant::FromDouble(value += 1));
+      times.Add((std::chrono::steady_clock::now() - start).count());
+      if (++i == addresses.size()) i = 0;
+    }
+  });
+  for (auto _ : state) {
+    client.NeedRegisterAllChannels();
+    for (int pass = 0; pass < 8; ++pass) {
+      client.KVProcessSend();
+      client.SendBuffer().Clear();
+    }
+  }
+  stop = true;
+  host.join();
+  client.Debug = false;
+  state.counters["calls"] = static_cast<double>(times.Total());
+  state.counters["median_ns"] = times.Percentile(0.5);
+  state.counters["p999_ns"] = times.Percentile(0.999);
+  state.counters["p9999_ns"] = times.Percentile(0.9999);
+  state.counters["over_50us"] = static_cast<double>(times.Above(50000));
+  state.counters["max_us"] = static_cast<double>(times.Longest()) / 1000;
+}
+BENCHMARK(BM_HostCallDuringResend)->Arg(0)->Arg(1)->Iterations(10)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace kv
