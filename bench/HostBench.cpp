@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -111,8 +112,9 @@ class TSession {
  public:
   TSession(const TExports& api, bool debug) : api_(api) {
     server_ = std::make_unique<kv::bench::TBenchServer>();
-    const std::string log = debug ? "/tmp/kv_bench_host.log" : "";
-    std::remove("/tmp/kv_bench_host.log");
+    const std::string log =
+        debug ? (std::filesystem::temp_directory_path() / "kv_bench_host.log").string() : "";
+    if (!log.empty()) std::remove(log.c_str());
     api_.create("127.0.0.1", server_->Port(), 10, "bench", "", 0, debug ? 1 : 0, log.c_str());
     RegisterAll(api_);
     const auto until = Clock::now() + 120s;
@@ -171,7 +173,7 @@ void BM_HostValue(benchmark::State& state, const TExports* api, TScenario scenar
   const bool debug = scenario == TScenario::ReloginDebug;
   TSession session(*api, debug);
   if (scenario == TScenario::Relogin || scenario == TScenario::ReloginDebug)
-    session.Relogin(std::chrono::milliseconds(700));
+    session.Relogin(std::chrono::milliseconds(200));
   if (scenario == TScenario::Stalled) session.Server().SetReading(false);
   const std::vector<std::string>& addresses = Addresses();
   std::vector<std::int64_t> times;
@@ -182,6 +184,7 @@ void BM_HostValue(benchmark::State& state, const TExports* api, TScenario scenar
   std::memset(&value, 0, sizeof value);
   value.vt = VT_R8;
   std::size_t i = 0;
+  const std::uint64_t loginsBefore = session.Server().Logins();
   for (auto _ : state) {
     ticks += 10000;
     FILETIME time{static_cast<std::uint32_t>(ticks), static_cast<std::uint32_t>(ticks >> 32)};
@@ -192,6 +195,7 @@ void BM_HostValue(benchmark::State& state, const TExports* api, TScenario scenar
     benchmark::DoNotOptimize(stored);
     if (++i == addresses.size()) i = 0;
   }
+  state.counters["logins"] = static_cast<double>(session.Server().Logins() - loginsBefore);
   std::sort(times.begin(), times.end());
   state.counters["median_ns"] = Percentile(times, 0.5);
   state.counters["p99_ns"] = Percentile(times, 0.99);
@@ -235,9 +239,10 @@ int RegisterHostBenchmarks() {
     const std::string suffix = "/" + library->label;
     for (TScenario scenario :
          {TScenario::Quiet, TScenario::Relogin, TScenario::ReloginDebug, TScenario::Stalled}) {
+      const bool relogin = scenario == TScenario::Relogin || scenario == TScenario::ReloginDebug;
       benchmark::RegisterBenchmark(("BM_HostValue/" + std::string(Name(scenario)) + suffix).c_str(),
                                    BM_HostValue, library.get(), scenario)
-          ->Iterations(2000000)
+          ->Iterations(relogin ? 5000000 : 2000000)
           ->Unit(benchmark::kNanosecond);
     }
     benchmark::RegisterBenchmark(("BM_MemoryPerChannel" + suffix).c_str(), BM_MemoryPerChannel,

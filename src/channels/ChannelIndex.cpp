@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "channels/ChannelStore.h"
 #include "runtime/Codepage.h"
@@ -11,10 +12,13 @@ namespace {
 
 constexpr std::size_t kFirstCapacity = 16;
 
-// Grows before the table is more than four fifths full: probe runs stay a
-// few slots long, within one or two cache lines.
-bool Crowded(std::size_t count, std::size_t capacity) {
-  return (count + 1) * 5 > capacity * 4;
+// A table is never more than four fifths full: probe runs stay a few slots
+// long, within one or two cache lines. The capacity for `entries`, or the
+// current one when that suffices.
+std::size_t CapacityFor(std::size_t entries, std::size_t current) {
+  std::size_t capacity = std::max(current, kFirstCapacity);
+  while (entries * 5 > capacity * 4) capacity *= 2;
+  return capacity;
 }
 
 constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
@@ -74,9 +78,14 @@ std::uint32_t TAddressIndex::Find(std::string_view addr, const TChannelStore& st
   }
 }
 
+void TAddressIndex::Reserve(std::size_t entries) {
+  const std::size_t capacity = CapacityFor(entries, slots_.size());
+  if (capacity != slots_.size()) Rehash(capacity);
+}
+
 void TAddressIndex::Insert(std::string_view addr, std::uint32_t position,
                            const TChannelStore& store) {
-  if (Crowded(count_, slots_.size())) Grow();
+  Reserve(count_ + 1);
   const std::uint32_t hash = Hash(addr);
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
@@ -139,11 +148,10 @@ void TAddressIndex::RemoveSlot(std::size_t gap) noexcept {
   --count_;
 }
 
-void TAddressIndex::Grow() {
-  std::vector<TSlot> old = std::move(slots_);
-  slots_.assign(std::max(kFirstCapacity, old.size() * 2), TSlot{});
+void TAddressIndex::Rehash(std::size_t capacity) {
+  const std::vector<TSlot> previous = std::exchange(slots_, std::vector<TSlot>(capacity));
   const std::size_t mask = slots_.size() - 1;
-  for (const TSlot& entry : old) {
+  for (const TSlot& entry : previous) {
     if (entry.position == kNoEntry) continue;
     std::size_t i = entry.hash & mask;
     while (slots_[i].position != kNoEntry) i = (i + 1) & mask;
@@ -166,9 +174,14 @@ std::uint32_t TNumberIndex::Find(std::uint32_t number) const noexcept {
   }
 }
 
+void TNumberIndex::Reserve(std::size_t entries) {
+  const std::size_t capacity = CapacityFor(entries, slots_.size());
+  if (capacity != slots_.size()) Rehash(capacity);
+}
+
 void TNumberIndex::Set(std::uint32_t number, std::uint32_t position) {
   if (number == 0) return;
-  if (Crowded(count_, slots_.size())) Grow();
+  Reserve(count_ + 1);
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = Home(number);; i = (i + 1) & mask) {
     TSlot& slot = slots_[i];
@@ -208,11 +221,10 @@ void TNumberIndex::Clear() noexcept {
   count_ = 0;
 }
 
-void TNumberIndex::Grow() {
-  std::vector<TSlot> old = std::move(slots_);
-  slots_.assign(std::max(kFirstCapacity, old.size() * 2), TSlot{});
+void TNumberIndex::Rehash(std::size_t capacity) {
+  const std::vector<TSlot> previous = std::exchange(slots_, std::vector<TSlot>(capacity));
   const std::size_t mask = slots_.size() - 1;
-  for (const TSlot& entry : old) {
+  for (const TSlot& entry : previous) {
     if (entry.number == 0) continue;
     std::size_t i = Home(entry.number);
     while (slots_[i].number != 0) i = (i + 1) & mask;

@@ -29,6 +29,9 @@ class TAddressIndex {
   static bool SameAddress(std::string_view a, std::string_view b) noexcept;
 
   std::uint32_t Find(std::string_view addr, const TChannelStore& store) const noexcept;
+  // Makes room for `entries` entries: entering that many allocates nothing
+  // more (unless addresses are shared).
+  void Reserve(std::size_t entries);
   // Enters `position`, whose channel in `store` now has address `addr`.
   void Insert(std::string_view addr, std::uint32_t position, const TChannelStore& store);
   // Removes `position`, entered under `addr` (its channel still has it).
@@ -41,7 +44,7 @@ class TAddressIndex {
     std::uint32_t position = kNoEntry;  // kNoEntry: empty
   };
 
-  void Grow();
+  void Rehash(std::size_t capacity);
   void RemoveSlot(std::size_t index) noexcept;
 
   std::vector<TSlot> slots_;  // a power of two in size, or empty
@@ -56,6 +59,8 @@ class TAddressIndex {
 class TNumberIndex {
  public:
   std::uint32_t Find(std::uint32_t number) const noexcept;
+  // Makes room for `entries` entries: setting that many allocates nothing.
+  void Reserve(std::size_t entries);
   // Maps number to position, replacing whatever it mapped to.
   void Set(std::uint32_t number, std::uint32_t position);
   void Erase(std::uint32_t number) noexcept;
@@ -69,7 +74,7 @@ class TNumberIndex {
   };
 
   std::size_t Home(std::uint32_t number) const noexcept;
-  void Grow();
+  void Rehash(std::size_t capacity);
 
   std::vector<TSlot> slots_;
   std::size_t count_ = 0;

@@ -94,6 +94,8 @@ TChannel2* TChannelList2::AddNew(TChannel2& channel, bool refuseDuplicate) {
   // Everything that may fail for want of memory happens before the channel
   // is stored, so that a failure leaves no channel half-entered.
   pending_.Reserve(position + 1);
+  addressIndex_.Reserve(std::size_t{position} + 1);
+  numberIndex_.Reserve(std::size_t{position} + 1);
   const bool handedOut = AssignNumber(channel);
   TChannel2& added = items_.Append(channel);
   added.listPosition_ = position;
@@ -150,6 +152,7 @@ TNumberLoss TChannelList2::UpdateExisting(TChannel2& existing, const TChannel2& 
 // gives wins: whoever held it before is left without a number (0) and named
 // in the result.
 TNumberLoss TChannelList2::Renumber(TChannel2& existing, std::uint32_t number) {
+  numberIndex_.Reserve(items_.size());  // nothing below fails half-way
   TNumberLoss loss;
   if (numberIndex_.Find(existing.Number()) == existing.listPosition_)
     numberIndex_.Erase(existing.Number());
