@@ -133,6 +133,9 @@ TNumberLoss TChannelList2::UpdateExisting(TChannel2& existing, const TChannel2& 
   TNumberLoss loss;
   if ((mask & ChannelField::Number) && existing.Number() != channel.Number())
     loss = Renumber(existing, channel.Number());
+  // A number an update gives, even the one the channel holds, is no longer
+  // one the list handed out.
+  if (mask & ChannelField::Number) existing.numberHandedOut_ = false;
   // Exact comparison: a change of letter case alone also re-enters the
   // address, as the last entry under its key.
   const bool readdress = (mask & ChannelField::Addr) && existing.Addr() != channel.Addr();
@@ -166,7 +169,6 @@ TNumberLoss TChannelList2::Renumber(TChannel2& existing, std::uint32_t number) {
     }
     numberIndex_.Set(number, existing.listPosition_);
   }
-  existing.numberHandedOut_ = false;
   return loss;
 }
 
