@@ -16,7 +16,6 @@
 // pass read in the first.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
