@@ -14,6 +14,8 @@ TSimChannel* TSimState::Register(const TRegistration& registration, bool& isNew)
     TSimChannel fresh;
     fresh.addr = registration.addr;
     fresh.number = nextNumber_++;
+    byAddress_.emplace(AnsiUpper(fresh.addr), channels_.size());
+    byNumber_.emplace(fresh.number, channels_.size());
     channels_.push_back(std::move(fresh));
     channel = &channels_.back();
     isNew = true;
@@ -22,6 +24,7 @@ TSimChannel* TSimState::Register(const TRegistration& registration, bool& isNew)
   channel->registerFlags = registration.flags;
   channel->attributes = registration.attributes;
   ++channel->registrations;
+  ++registrations_;
   return channel;
 }
 
@@ -34,6 +37,7 @@ TSimChannel* TSimState::ApplyValue(const TValueRecord& record) {
   channel->quality = record.quality;
   channel->value = record.value;
   ++channel->values;
+  ++values_;
   return channel;
 }
 
@@ -45,10 +49,8 @@ void TSimState::Add(TReceivedRecord record) {
 }
 
 TSimChannel* TSimState::Find(const std::string& addr) {
-  const std::string key = AnsiUpper(addr);
-  for (TSimChannel& channel : channels_)
-    if (AnsiUpper(channel.addr) == key) return &channel;
-  return nullptr;
+  const auto found = byAddress_.find(AnsiUpper(addr));
+  return found == byAddress_.end() ? nullptr : &channels_[found->second];
 }
 
 const TSimChannel* TSimState::Find(const std::string& addr) const {
@@ -57,9 +59,8 @@ const TSimChannel* TSimState::Find(const std::string& addr) const {
 
 TSimChannel* TSimState::FindNumber(std::uint32_t number) {
   if (number == 0) return nullptr;
-  for (TSimChannel& channel : channels_)
-    if (channel.number == number) return &channel;
-  return nullptr;
+  const auto found = byNumber_.find(number);
+  return found == byNumber_.end() ? nullptr : &channels_[found->second];
 }
 
 const TSimChannel* TSimState::FindNumber(std::uint32_t number) const {
