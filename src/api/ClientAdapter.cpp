@@ -3,9 +3,14 @@
 
 #include "api/ClientFacade.h"
 #include "client/Servercon.h"
+#include "kvopros2.h"
 
 namespace kv {
 namespace {
+
+// The client's own default, for clients made without the exports, must not
+// drift from what the header promises hosts.
+static_assert(kMaxWaitingControls == KVOPROS2_MAX_WAITING_CONTROLS);
 
 class TClientAdapter final : public TClientFacade {
  public:
@@ -18,6 +23,7 @@ class TClientAdapter final : public TClientFacade {
     client_.SetClock = settings.SetClock;
     client_.Debug = settings.DebugLog;
     client_.SetLogFileName(settings.LogFile);
+    client_.MaxWaitingControls = KVOPROS2_MAX_WAITING_CONTROLS;
     client_.Resume();
   }
   // ~TOpros2Thread asks the worker to end and waits for it.

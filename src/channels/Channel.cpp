@@ -149,7 +149,8 @@ Variant TChannel2::GetValueAt(std::int32_t index) const {
 }
 
 bool TChannel2::HasSendWork() const noexcept {
-  return (flags_ & NeedRegister) != 0 || ((flags_ & NeedSendValue) != 0 && active_);
+  return (flags_ & NeedRegister) != 0 ||
+         ((flags_ & NeedSendValue) != 0 && active_ && number_ != 0);
 }
 
 }  // namespace kv

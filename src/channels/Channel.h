@@ -239,7 +239,7 @@ class TChannel2 {
   bool IsFromNetwork() const noexcept { return owner_ > 0; }
   bool Valid() const noexcept { return !addr_.empty(); }
   // The send pass has something to do: a registration, or a value of an
-  // active channel.
+  // active channel that has a number (values travel by number).
   bool HasSendWork() const noexcept;
 
  private:
@@ -272,6 +272,9 @@ class TChannel2 {
   // copied by Assign. npos for a channel the list does not own.
   friend class TChannelList2;
   std::size_t listPosition_ = static_cast<std::size_t>(-1);
+  // The owning list handed Number out itself (rather than taking it from
+  // the caller or an update); kept by that list only, never copied.
+  bool numberHandedOut_ = false;
 };
 
 }  // namespace kv

@@ -86,10 +86,11 @@ TChannel2* TChannelList2::AddNew(TChannel2& channel, bool refuseDuplicate) {
     // A taken number is not refused: the channel gets a new one.
     if (channel.Number() != 0 && numberIndex_.count(channel.Number()) != 0) channel.SetNumber(0);
   }
-  AssignNumber(channel);
+  const bool handedOut = AssignNumber(channel);
   auto master = std::make_unique<TChannel2>(&channel);
   TChannel2* added = master.get();
   added->listPosition_ = Items().size();
+  added->numberHandedOut_ = handedOut;
   Items().push_back(std::move(master));
   addressIndex_[AnsiUpper(added->Addr())].push_back(added);
   // A number another channel already holds stays with that channel.
@@ -98,30 +99,37 @@ TChannel2* TChannelList2::AddNew(TChannel2& channel, bool refuseDuplicate) {
   return added;
 }
 
-void TChannelList2::AssignNumber(TChannel2& channel) {
+bool TChannelList2::AssignNumber(TChannel2& channel) {
   if (channel.Number() != 0) {
     if (channel.Number() > lastNumber_) lastNumber_ = channel.Number();
-    return;
+    return false;
   }
   // Numbers only rise; after the last one there is none to hand out, and
-  // wrapping to 0 would give a channel the "no number" mark.
-  if (lastNumber_ == UINT32_MAX) throw Exception("номера каналов исчерпаны"_cp);
-  channel.SetNumber(++lastNumber_);
+  // wrapping to 0 would give a channel the "no number" mark. A number an
+  // update gave some channel is skipped: it would be taken from it again.
+  do {
+    if (lastNumber_ == UINT32_MAX) throw Exception("номера каналов исчерпаны"_cp);
+    ++lastNumber_;
+  } while (numberIndex_.count(lastNumber_) != 0);
+  channel.SetNumber(lastNumber_);
+  return true;
 }
 
 // The indexes follow a changed address or number on this path too, so that
 // a look-up never finds a channel under a key it no longer has.
-void TChannelList2::UpdateExisting(TChannel2& existing, const TChannel2& channel,
-                                   std::uint16_t mask) {
-  Reindex(existing, channel, mask);
+TNumberLoss TChannelList2::UpdateExisting(TChannel2& existing, const TChannel2& channel,
+                                          std::uint16_t mask) {
+  TNumberLoss loss = Reindex(existing, channel, mask);
   existing.Assign(&channel, mask);
   MarkPending(&existing);
+  return loss;
 }
 
 // --- UpdateOrRaise ---
 
-void TChannelList2::UpdateOrRaise(const TChannel2* channel, std::uint16_t mask, bool byAddress,
-                                  bool requireActive, TChannel2* after, TChannel2* before) {
+TNumberLoss TChannelList2::UpdateOrRaise(const TChannel2* channel, std::uint16_t mask,
+                                         bool byAddress, bool requireActive, TChannel2* after,
+                                         TChannel2* before) {
   std::lock_guard<std::recursive_mutex> guard(Mutex());
   if (channel == nullptr) throw Exception("объект канала не задан"_cp);
   if (mask == 0) throw Exception("маска обновления не задана"_cp);
@@ -129,9 +137,10 @@ void TChannelList2::UpdateOrRaise(const TChannel2* channel, std::uint16_t mask, 
   if (before != nullptr) before->Assign(&existing);
   if (requireActive && !existing.Active())
     RaiseChannelState(*channel, byAddress, " не активен"_cp);
-  UpdateExisting(existing, *channel, mask);
+  TNumberLoss loss = UpdateExisting(existing, *channel, mask);
   if (mask & kConfigurationFields) SetModified(true);
   if (after != nullptr) after->Assign(&existing);
+  return loss;
 }
 
 TChannel2& TChannelList2::FindForUpdate(const TChannel2& channel, bool byAddress) const {
@@ -158,21 +167,28 @@ bool TChannelList2::Update(const TChannel2* channel, std::uint16_t mask, bool by
 }
 
 // Moves existing's index entries to the address and number it is about to
-// take. A number held by another channel is refused before anything changes:
-// the number index holds one channel per number.
-void TChannelList2::Reindex(TChannel2& existing, const TChannel2& channel, std::uint16_t mask) {
+// take. The number index holds one channel per number, and the number an
+// update gives wins: whoever held it before is left without a number (0) and
+// named in the result.
+TNumberLoss TChannelList2::Reindex(TChannel2& existing, const TChannel2& channel,
+                                   std::uint16_t mask) {
+  TNumberLoss loss;
   const std::uint32_t newNumber = channel.Number();
-  const bool numberChanges = (mask & ChannelField::Number) && existing.Number() != newNumber;
-  if (numberChanges && newNumber != 0) {
-    const auto holder = numberIndex_.find(newNumber);
-    if (holder != numberIndex_.end() && holder->second != &existing)
-      throw Exception(Join({"номер канала "_cp, channel.NumberStr(), " уже занят каналом \""_cp,
-                            holder->second->Addr(), "\""}));
-  }
-  if (numberChanges) {
+  // A number an update gives, even the one the channel holds, is no longer
+  // one the list handed out.
+  if (mask & ChannelField::Number) existing.numberHandedOut_ = false;
+  if ((mask & ChannelField::Number) && existing.Number() != newNumber) {
     const auto old = numberIndex_.find(existing.Number());
     if (old != numberIndex_.end() && old->second == &existing) numberIndex_.erase(old);
-    if (newNumber != 0) numberIndex_[newNumber] = &existing;
+    if (newNumber != 0) {
+      TChannel2*& holder = numberIndex_[newNumber];
+      if (holder != nullptr && holder != &existing) {
+        loss = {holder->Addr(), newNumber, holder->numberHandedOut_};
+        holder->SetNumber(0);
+        holder->numberHandedOut_ = false;
+      }
+      holder = &existing;
+    }
   }
   // Exact comparison: a change of letter case alone also re-enters the
   // address, as the last entry under its key.
@@ -180,6 +196,7 @@ void TChannelList2::Reindex(TChannel2& existing, const TChannel2& channel, std::
     RemoveAddressEntry(existing);
     addressIndex_[AnsiUpper(channel.Addr())].push_back(&existing);
   }
+  return loss;
 }
 
 void TChannelList2::RemoveAddressEntry(TChannel2& channel) {

@@ -17,15 +17,24 @@
 // LockList/UnlockList (or TLockedList). A pointer from Find or from the inner
 // list is valid only until the lock is released.
 //
+// Numbers. Add hands out 1, 2, 3... to channels that come without one,
+// skipping numbers held at the time; an update may give any number. The
+// number an update gives always wins: a channel that held it loses its
+// number (Number 0; still listed and found by address) until an update
+// numbers it again. So the server, which numbers channels through updates,
+// overrides the list's own numbering, and of two channels it gives the same
+// number the later one holds it.
+//
 // The pending record. The worker's send pass must not walk every channel to
 // find the few with work. So the list keeps, in list order, the positions of
 // the master channels that may have send work (HasSendWork: NeedRegister, or
-// NeedSendValue on an Active channel). RULE: whoever, holding the lock, sets
-// NeedRegister or NeedSendValue on a master channel, or makes one Active,
-// must then call MarkPending(channel) — or use SetSendFlags, which does both.
-// Add and Update keep the record right by themselves. An inactive channel
-// whose only pending bit is NeedSendValue keeps its bit but leaves the record
-// until an Update (or a MarkPending) activates it.
+// NeedSendValue on an Active channel with a number). RULE: whoever, holding
+// the lock, sets NeedRegister or NeedSendValue on a master channel, or makes
+// one Active, must then call MarkPending(channel) — or use SetSendFlags,
+// which does both. Add and Update keep the record right by themselves. An
+// inactive or unnumbered channel whose only pending bit is NeedSendValue
+// keeps its bit but leaves the record until an Update (or a MarkPending)
+// activates or numbers it.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -40,6 +49,13 @@
 #include "runtime/ThreadList.h"
 
 namespace kv {
+
+// The channel an update took its new number from.
+struct TNumberLoss {
+  std::string Addr;          // empty: no other channel held the number
+  std::uint32_t Number = 0;  // the number it lost
+  bool HandedOut = false;    // the list had handed that number out itself
+};
 
 class TChannelList2 : protected TThreadList<TChannel2> {
  public:
@@ -67,9 +83,11 @@ class TChannelList2 : protected TThreadList<TChannel2> {
   // the same number (or address, with byAddress). after / before, when
   // given, receive full copies of the listed channel after / before the
   // change. Raises kv::Exception; a failed update changes nothing in the
-  // list (before may already hold its copy).
-  void UpdateOrRaise(const TChannel2* channel, std::uint16_t mask, bool byAddress,
-                     bool requireActive, TChannel2* after = nullptr, TChannel2* before = nullptr);
+  // list (before may already hold its copy). A number another channel holds
+  // is taken from it (see Numbers above), and the result names that channel.
+  TNumberLoss UpdateOrRaise(const TChannel2* channel, std::uint16_t mask, bool byAddress,
+                            bool requireActive, TChannel2* after = nullptr,
+                            TChannel2* before = nullptr);
   // UpdateOrRaise with its kv::Exception turned into false.
   bool Update(const TChannel2* channel, std::uint16_t mask, bool byAddress, bool requireActive,
               TChannel2* after = nullptr, TChannel2* before = nullptr);
@@ -118,10 +136,11 @@ class TChannelList2 : protected TThreadList<TChannel2> {
   using TAddressIndex = std::unordered_map<std::string, std::vector<TChannel2*>>;
 
   TChannel2* AddNew(TChannel2& channel, bool refuseDuplicate);
-  void AssignNumber(TChannel2& channel);
-  void UpdateExisting(TChannel2& existing, const TChannel2& channel, std::uint16_t mask);
+  // True when it handed a number out (the caller's channel had none).
+  bool AssignNumber(TChannel2& channel);
+  TNumberLoss UpdateExisting(TChannel2& existing, const TChannel2& channel, std::uint16_t mask);
   TChannel2& FindForUpdate(const TChannel2& channel, bool byAddress) const;
-  void Reindex(TChannel2& existing, const TChannel2& channel, std::uint16_t mask);
+  TNumberLoss Reindex(TChannel2& existing, const TChannel2& channel, std::uint16_t mask);
   void RemoveAddressEntry(TChannel2& channel);
   bool IsMaster(const TChannel2* channel) const;
 

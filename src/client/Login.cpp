@@ -127,7 +127,9 @@ void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
   lastLoginTick_ = loginStart = platform::TickCount();
   loginSent_ = true;
 
-  for (std::int32_t i = 0; i < Timeout * 100; ++i) {
+  // Counted in 64 bits: any timeout the host passes is a valid number of polls.
+  const std::int64_t polls = static_cast<std::int64_t>(Timeout) * 100;
+  for (std::int64_t i = 0; i < polls; ++i) {
     if (tcp_.Poll(true, false, false, 10) || Terminated()) break;
   }
   replyBytes = tcp_.Available();

@@ -44,6 +44,10 @@ constexpr auto kNotActive = " не активен"_cp;
 constexpr auto kChangeFailed = "ошибка изменения канала "_cp;
 constexpr auto kNumberSign = " №"_cp;
 constexpr auto kNotHandled = "команда не обрабатывается"_cp;
+constexpr auto kControlsRefusedLine =
+    "ERROR\tОчередь команд управления переполнена (%lu), отброшено команд: %lu"_cp;
+constexpr auto kNumberTakenLine =
+    "ERROR\tСервер дал номер %lu каналу \"%s\", канал \"%s\" остался без номера."_cp;
 constexpr auto kNoRightsLine = "WARNING\tНе хватает прав для установки времени."_cp;
 constexpr auto kClockSetLine = "INFO\tВремя сервера установлено."_cp;
 constexpr auto kClockErrorLine = "ERROR\tОшибка установки времени сервера: %s"_cp;
@@ -65,6 +69,7 @@ std::string ChannelName(bool byNumber, std::uint32_t number, std::string_view ad
 }  // namespace
 
 int TOpros2Thread::ProcessReceive() {
+  EndControlOverflow(false);
   if (!tcp_.Connected()) return 0;
   if (!tcp_.Poll(true, false, false, 0)) {
     if (tcp_.LastError() != 0) log_.Write(kPollErrorLine, {static_cast<long>(tcp_.LastError())});
@@ -221,7 +226,24 @@ void TOpros2Thread::ParseControl() {
   request->Quality = decoded.Quality();
   request->Value = decoded.Value();
   std::lock_guard<std::mutex> guard(controlLock_);
+  // A host that stops taking controls must not make the queue grow without
+  // end: the oldest stay, the newest are counted and dropped.
+  if (controls_.size() >= MaxWaitingControls) {
+    ++refusedControls_;
+    return;
+  }
   controls_.push_back(std::move(request));
+}
+
+void TOpros2Thread::EndControlOverflow(bool workerEnds) {
+  if (refusedControls_ == 0) return;
+  if (!workerEnds) {
+    std::lock_guard<std::mutex> guard(controlLock_);
+    if (controls_.size() >= MaxWaitingControls) return;
+  }
+  log_.Write(kControlsRefusedLine,
+             {static_cast<unsigned long>(MaxWaitingControls), refusedControls_});
+  refusedControls_ = 0;
 }
 
 void TOpros2Thread::ParseChannelChange() {
@@ -229,9 +251,19 @@ void TOpros2Thread::ParseChannelChange() {
   GetChannelChangeCmd(recvBuffer_, &decoded);
   constexpr std::uint16_t kChangeMask =
       ChannelField::Number | ChannelField::MergeAttributes | ChannelField::Active;
-  if (!channels_.Update(&decoded, kChangeMask, true, false)) {
+  TNumberLoss loss;
+  try {
+    loss = channels_.UpdateOrRaise(&decoded, kChangeMask, true, false);
+  } catch (const Exception&) {
     throw Exception(std::string(kChangeFailed) + Quoted(decoded.Addr()) + std::string(kNumberSign) +
                     std::to_string(decoded.Number()));
+  }
+  // The server's number wins over one the list handed out: that is how the
+  // server's numbering replaces the client's. The same number given to two
+  // channels is the server's mistake, worth a line.
+  if (!loss.Addr.empty() && !loss.HandedOut) {
+    log_.Write(kNumberTakenLine,
+               {static_cast<unsigned long>(loss.Number), decoded.Addr(), loss.Addr});
   }
 }
 

@@ -8,6 +8,7 @@
 #include "protocol/Kavrel.h"
 #include "runtime/Codepage.h"
 #include "runtime/Exception.h"
+#include "values/Channelutils.h"
 #include "values/Utils.h"
 
 namespace kv {
@@ -32,6 +33,9 @@ constexpr int kWouldBlock = 10035;
 constexpr int kConnectionAborted = 10053;
 constexpr int kConnectionReset = 10054;
 constexpr int kTimedOut = 10060;
+// The longest text one value record can carry: a value has this much room,
+// less the text's length word.
+constexpr std::size_t kMaxValueText = TKavrelCmdParser::kValueRoom - 2;
 
 // Holds the list's lock for a scope.
 class TListLock {
@@ -61,6 +65,31 @@ Variant EnumTextArray(std::string_view texts) {
   return array;
 }
 
+// Whether the channel's registration record can be composed at all; one
+// that cannot now never will, so the host's call is refused instead.
+bool RegistrationEncodes(const TChannel2& channel) {
+  try {
+    TKavrelCmdParser scratch;
+    SetChannelRegisterCmd(scratch, &channel, RegisterFlag::Client, kAnyOwner, true, false);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+// Whether value, converted to the channel's type, fits the room of a value.
+// A value that does not convert passes: storing it drops it, as always.
+bool ValueFits(const Variant& value, std::uint16_t type) {
+  Variant converted = value;
+  try {
+    ConvertToType(converted, type);
+  } catch (...) {
+    return true;
+  }
+  const std::int64_t size = BinarySize(converted);
+  return size >= 0 && size <= TKavrelCmdParser::kValueRoom;
+}
+
 }  // namespace
 
 bool TOpros2Thread::RegisterChannel(std::string_view addr, std::uint16_t type, bool writeEnable,
@@ -68,6 +97,7 @@ bool TOpros2Thread::RegisterChannel(std::string_view addr, std::uint16_t type, b
                                     std::string_view prefix, std::string_view unit,
                                     std::string_view formatString, std::string_view description,
                                     std::uint16_t signification, std::string_view enumTexts) {
+  if (!HasBinaryForm(type)) return false;
   try {
     TChannel2 channel;
     channel.SetAddr(std::string(addr));
@@ -85,6 +115,9 @@ bool TOpros2Thread::RegisterChannel(std::string_view addr, std::uint16_t type, b
       channel.SetEUInfo2(EnumTextArray(enumTexts));
     }
     channel.SetFlags(channel.Flags() | kRegisteredByHost | NeedRegister);
+    // A listed channel takes everything from this one, so this one's record
+    // is the one that will be sent.
+    if (!RegistrationEncodes(channel)) return false;
     return channels_.Add(&channel, true, true, ChannelField::All, true);
   } catch (...) {
     return false;
@@ -93,14 +126,21 @@ bool TOpros2Thread::RegisterChannel(std::string_view addr, std::uint16_t type, b
 
 bool TOpros2Thread::RegisterAttribute(std::string_view addr, std::uint16_t id, std::uint16_t type,
                                       const Variant& value) {
-  if (addr.empty() || id == 0 || type == 0) return false;
+  if (addr.empty() || id == 0 || type == 0 || !HasBinaryForm(type)) return false;
   try {
     TListLock lock(channels_);
     TChannel2* channel = channels_.Find(addr, 0);
     if (channel == nullptr) return false;
+    const std::int16_t owner = CurrentClientOwnerID();
+    const TDateTime now = Now();
+    // Tried on a copy first: an attribute the record cannot carry changes
+    // nothing.
+    TChannel2 candidate(channel);
+    candidate.SetAttribute(id, type, value, owner, now);
+    if (!RegistrationEncodes(candidate)) return false;
     bool result = false;
     try {
-      result = channel->SetAttribute(id, type, value, CurrentClientOwnerID(), Now());
+      result = channel->SetAttribute(id, type, value, owner, now);
     } catch (...) {
       channels_.SetSendFlags(channel, NeedRegister);
       throw;
@@ -115,10 +155,15 @@ bool TOpros2Thread::RegisterAttribute(std::string_view addr, std::uint16_t id, s
 bool TOpros2Thread::RegisterValueByID(std::string_view addr, std::uint16_t quality, TDateTime dt,
                                       const Variant& value) {
   if (addr.empty()) return false;
+  // A value no record could carry is refused before anything changes. Only
+  // a good quality stores the value; texts are checked here, outside the
+  // lock and at the cost of a length, arrays (rare) once the type is known.
+  if (quality == 0 && value.TextLength() > kMaxValueText) return false;
   try {
     TListLock lock(channels_);
     TChannel2* channel = channels_.Find(addr, 0);
     if (channel == nullptr) return false;
+    if (quality == 0 && value.IsArray() && !ValueFits(value, channel->Type())) return false;
     // The stored quality is one byte, so a quality above 255 never counts
     // as unchanged.
     if (channel->DT() == dt && channel->Quality() == quality && channel->Value() == value)
@@ -141,7 +186,8 @@ bool TOpros2Thread::SendChannel(TChannel2& channel, std::vector<std::string>& de
       channel.SetFlags(channel.Flags() & ~NeedRegister);
     }
     current = NeedSendValue;
-    if ((channel.Flags() & NeedSendValue) && channel.Active()) {
+    // Values travel by number: one without a number waits for the server's.
+    if ((channel.Flags() & NeedSendValue) && channel.Active() && channel.Number() != 0) {
       SetChannelValueCmd(sendBuffer_, &channel, ValueFlag::Client, false, kCmdChannelValue);
       channel.SetFlags(channel.Flags() & ~NeedSendValue);
       if (Debug) {
@@ -158,10 +204,10 @@ bool TOpros2Thread::SendChannel(TChannel2& channel, std::vector<std::string>& de
     debugLines.push_back(std::string(kSendUnknownLine));
   }
   // A record that cannot be encoded now never will be: drop it rather than
-  // fail on it every pass and hold back every channel behind it. The walk
-  // stops here; the next pass goes on with the rest.
+  // fail on it every pass, and go on with the channels behind it (the
+  // writer has cut the buffer back to where the record began).
   channel.SetFlags(channel.Flags() & ~current);
-  return false;
+  return sendBuffer_.Size() < kSendBufferSoftLimit;
 }
 
 void TOpros2Thread::KVProcessSend() {

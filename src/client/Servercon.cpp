@@ -35,6 +35,7 @@ void TOpros2Thread::Execute() {
   try {
     log_.Write(kStartLine, {kLibraryVersionMajor, kLibraryVersionMinor});
     RunLoop();
+    EndControlOverflow(true);
     if (IsConnected()) log_.Write(kDisconnectingLine);
     Disconnect();
     log_.Write(kEndLine);

@@ -26,6 +26,7 @@
 
 #include "channels/Channellist.h"
 #include "client/Log.h"
+#include "kvopros2_version.h"
 #include "platform/Socket.h"
 #include "protocol/Kvbuffer.h"
 #include "protocol/Tcp.h"
@@ -36,9 +37,16 @@
 
 namespace kv {
 
-// The version this library reports to the server and in its log.
-inline constexpr std::uint8_t kLibraryVersionMajor = 1;
-inline constexpr std::uint8_t kLibraryVersionMinor = 1;
+// The version this library reports to the server and in its log: the
+// project's, made into kvopros2_version.h by the build.
+inline constexpr std::uint8_t kLibraryVersionMajor = KVOPROS2_VERSION_MAJOR;
+inline constexpr std::uint8_t kLibraryVersionMinor = KVOPROS2_VERSION_MINOR;
+static_assert(KVOPROS2_VERSION_MAJOR <= 255 && KVOPROS2_VERSION_MINOR <= 255,
+              "the login request carries each number in one byte");
+
+// How many controls wait for the host by default: the public header's
+// KVOPROS2_MAX_WAITING_CONTROLS.
+inline constexpr std::size_t kMaxWaitingControls = 65536;
 
 // One control command from the server, waiting for the host.
 struct ControlRequest {
@@ -75,6 +83,10 @@ class TOpros2Thread : public TThread {
   std::string Password;
   bool SetClock = false;
   bool Debug = false;
+  // Controls that may wait for the host; the server's further ones are
+  // refused until the host takes some (the exports use the public header's
+  // KVOPROS2_MAX_WAITING_CONTROLS, which this default equals).
+  std::size_t MaxWaitingControls = kMaxWaitingControls;
   void SetLogFileName(std::string name) { log_.SetFileName(std::move(name)); }
   // The log writer, for a test sink (set before Resume).
   TLogWriter& Log() { return log_; }
@@ -135,6 +147,9 @@ class TOpros2Thread : public TThread {
   void DropOnBadFrame(std::string_view format, std::uint8_t id);
   void ParseControl();
   void ParseChannelChange();
+  // Ends an overflow of the control queue with its one line, once the host
+  // has made room or when the worker ends.
+  void EndControlOverflow(bool workerEnds);
   bool SendChannel(TChannel2& channel, std::vector<std::string>& debugLines);
   enum class TWrite { Done, Waiting, Failed };
   TWrite WriteQueued();
@@ -170,6 +185,7 @@ class TOpros2Thread : public TThread {
   bool writeWaiting_ = false;
   std::uint32_t writeProgressTick_ = 0;
   bool writeErrorLogged_ = false;  // this wait's write error is in the log
+  unsigned long refusedControls_ = 0;  // in the current overflow of the control queue
 };
 
 }  // namespace kv

@@ -162,6 +162,12 @@ std::string Variant::ToAnsi() const {
   return std::move(ChangeType(varString).ansi_);
 }
 
+std::size_t Variant::TextLength() const noexcept {
+  if (kind_ == varString) return ansi_.size();
+  if (kind_ == varOleStr) return wide_.size();
+  return 0;
+}
+
 std::u16string Variant::ToWide() const {
   if (kind_ == varOleStr) return wide_;
   return std::move(ChangeType(varOleStr).wide_);

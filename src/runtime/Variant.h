@@ -14,6 +14,7 @@
 // runtime's texts:
 //   "Could not convert variant of type (X) into type (Y)"
 //   "Overflow while converting variant of type (X) into type (Y)"
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -122,6 +123,9 @@ class Variant {
   std::uint16_t ToBooleanWord() const;
   std::string ToAnsi() const;      // Windows-1251
   std::u16string ToWide() const;   // UTF-16
+  // Characters of a text (single-byte or OLE; each is one byte in
+  // Windows-1251), without converting it; 0 for other kinds.
+  std::size_t TextLength() const noexcept;
 
   // Value comparison used to tell whether a value changed. Empty equals only
   // Empty; numbers (dates included) compare by value across kinds; booleans

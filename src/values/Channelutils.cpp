@@ -96,6 +96,15 @@ std::uint64_t PayloadBits(const Variant& value) {
   }
 }
 
+std::int64_t ScalarSize(const Variant& value) {
+  const std::uint16_t kind = value.Kind();
+  if (kind == varEmpty) return 0;
+  if (kind == varOleStr || kind == varString)
+    return 2 + static_cast<std::int64_t>(value.TextLength());
+  const int width = FixedWidth(kind);
+  return width == 0 ? -1 : width;
+}
+
 std::int32_t WriteText(const Variant& value, std::uint8_t* buffer, std::int32_t room) {
   std::string text = value.ToAnsi();
   if (text.size() > static_cast<std::size_t>(kMaxBinaryCount)) Fail(kEncTextTooLong);
@@ -134,6 +143,24 @@ Variant ReadFixed(std::uint16_t element, const std::uint8_t* buffer) {
 }
 
 }  // namespace
+
+bool HasBinaryForm(std::uint16_t code) noexcept {
+  if (code & ~(dtTypeMask | dtArray)) return false;
+  const std::uint16_t element = code & dtTypeMask;
+  if (element == dtEmpty) return (code & dtArray) == 0;  // no array of nothing
+  return element == dtString || FixedWidth(element) != 0;
+}
+
+std::int64_t BinarySize(const Variant& value) {
+  if (!value.IsArray()) return ScalarSize(value);
+  std::int64_t total = 2;
+  for (std::int32_t i = value.ArrayLow(); i <= value.ArrayHigh(); ++i) {
+    const std::int64_t size = ScalarSize(value.GetElement(i));
+    if (size < 0) return -1;
+    total += size;
+  }
+  return total;
+}
 
 std::string DataTypeToText(std::uint16_t code) {
   std::uint16_t element = code & dtTypeMask;

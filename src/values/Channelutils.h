@@ -34,6 +34,11 @@ inline constexpr std::uint16_t dtArray = 0x1000;
 // The wire form counts array elements and text bytes in 16 bits.
 inline constexpr std::int32_t kMaxBinaryCount = 65535;
 
+// True for a code whose values have a binary form: one of the element types
+// above (Empty included) alone or, except Empty, as an array, with no bit
+// beyond the array flag.
+bool HasBinaryForm(std::uint16_t code) noexcept;
+
 // "Int4", "Array of Int4"; an element type without a name gives its number
 // ("9", "Array of 9").
 std::string DataTypeToText(std::uint16_t code);
@@ -61,6 +66,11 @@ void VariantToBinary(const Variant& value, std::uint8_t* buffer, std::int32_t ro
 // element count of an array and the payload. *written counts all of it.
 void VariantToBinary2(const Variant& value, std::uint16_t code, std::uint8_t* buffer,
                       std::int32_t room, std::int32_t* written, bool withType);
+
+// The bytes VariantToBinary2 writes, without a type word, for a value that
+// already has the kind of its type: the count word of an array and the
+// payload. -1 for a kind without a binary form. Limits are not applied.
+std::int64_t BinarySize(const Variant& value);
 
 // Reads one scalar payload of type code from buffer[0..size). Boolean comes
 // back as an unsigned 16-bit word (kind 18), String as single-byte text;

@@ -193,13 +193,49 @@ TEST_F(ChannelListTest, UpdateMovesAddressAndNumberInTheIndexes) {
   list.UpdateOrRaise(&renumber, ChannelField::Number, true, false);
   EXPECT_EQ(list.CopyByNumber(1), nullptr);
   EXPECT_EQ(list.CopyByNumber(500)->Addr(), "NEW");
-  // A number another channel holds is refused and nothing changes.
-  Named clash("NEW", 2);
-  clash.SetActive(true);
-  EXPECT_EQ(UpdateError(list, &clash, ChannelField::Number | ChannelField::Active, true),
-            "номер канала 2 уже занят каналом \"OTHER\""_cp);
-  EXPECT_EQ(list.CopyByNumber(2)->Addr(), "OTHER");
-  EXPECT_EQ(list.CopyByNumber(500)->Active(), false);
+}
+
+// How the server's channel changes number channels.
+constexpr std::uint16_t kServerChange =
+    ChannelField::Number | ChannelField::MergeAttributes | ChannelField::Active;
+
+TNumberLoss Renumber(TChannelList2& list, std::string_view addr, std::uint32_t number) {
+  Named change(addr, number);
+  change.SetActive(true);
+  return list.UpdateOrRaise(&change, kServerChange, true, false);
+}
+
+TEST_F(ChannelListTest, AGivenNumberTakesPrecedenceOverEveryEarlierHolder) {
+  TChannelList2 list;
+  Named a("A");
+  Named b("B");
+  ASSERT_TRUE(AddNew(list, a));  // handed out 1
+  ASSERT_TRUE(AddNew(list, b));  // handed out 2
+  // Numbered the other way round: A loses its handed-out 1 and stays listed.
+  TNumberLoss loss = Renumber(list, "B", 1);
+  EXPECT_EQ(loss.Addr, "A");
+  EXPECT_EQ(loss.Number, 1u);
+  EXPECT_TRUE(loss.HandedOut);
+  EXPECT_EQ(list.CopyByNumber(1)->Addr(), "B");
+  EXPECT_EQ(list.CopyByAddress("a")->Number(), 0u);
+  EXPECT_EQ(Renumber(list, "A", 3).Addr, "");
+  // A number handed out later skips one that was given.
+  Named c("C");
+  ASSERT_TRUE(AddNew(list, c));
+  EXPECT_EQ(c.Number(), 4u);
+  EXPECT_EQ(list.CopyByNumber(3)->Addr(), "A");
+  // The same number given twice: the later change wins.
+  loss = Renumber(list, "C", 1);
+  EXPECT_EQ(loss.Addr, "B");
+  EXPECT_FALSE(loss.HandedOut);
+  EXPECT_EQ(list.CopyByNumber(1)->Addr(), "C");
+  EXPECT_EQ(list.CopyByNumber(4), nullptr);
+  EXPECT_EQ(list.CopyByAddress("B")->Number(), 0u);
+  // A number the server confirms as it stands is the server's from then on.
+  Named d("D");
+  ASSERT_TRUE(AddNew(list, d));
+  Renumber(list, "D", d.Number());
+  EXPECT_FALSE(Renumber(list, "A", d.Number()).HandedOut);
 }
 
 TEST_F(ChannelListTest, CopiesAreIndependentOfTheMaster) {
@@ -289,11 +325,29 @@ TEST_F(ChannelListTest, InactiveValueWaitsOutsideTheRecordUntilActivated) {
   }
   EXPECT_EQ(list.PendingCount(), 0u);
   EXPECT_TRUE(PendingWalk(list).empty());
-  Named activate("W");
+  Named activate("W", 9);
   activate.SetActive(true);
   ASSERT_TRUE(list.Update(&activate, 0x002A, true, false));
   EXPECT_EQ(PendingWalk(list), std::vector<std::string>{"W"});
   EXPECT_EQ(list.CopyByAddress("W")->Flags(), 0);
+}
+
+TEST_F(ChannelListTest, ValueOfAChannelThatLostItsNumberWaitsForANewOne) {
+  TChannelList2 list;
+  Named first("F");
+  Named second("S");
+  ASSERT_TRUE(AddNew(list, first));
+  ASSERT_TRUE(AddNew(list, second));
+  Renumber(list, "F", 7);
+  {
+    TLockedList locked(list);
+    list.SetSendFlags(list.Find("F", 0), NeedSendValue);
+  }
+  Renumber(list, "S", 7);
+  EXPECT_TRUE(PendingWalk(list).empty());
+  EXPECT_EQ(list.CopyByAddress("F")->Flags(), NeedSendValue);
+  Renumber(list, "F", 8);
+  EXPECT_EQ(PendingWalk(list), std::vector<std::string>{"F"});
 }
 
 TEST_F(ChannelListTest, PendingWalkStopsWhenAskedAndKeepsTheRest) {

@@ -76,6 +76,19 @@ TEST_F(SendTest, UnchangedValueIsRefusedAndBadQualityKeepsTheOldValue) {
   EXPECT_EQ(local->Value().ToDouble(), 10);
 }
 
+TEST_F(SendTest, ARecordThatCannotBeEncodedHoldsBackNoOtherChannel) {
+  // Put into the list directly: the host's calls refuse such a channel.
+  TChannel2 bad;
+  bad.SetAddr("BAD");
+  bad.SetAttribute(500, 256, Variant::FromAnsi(std::string(30000, 'x')), -1, 0);
+  ASSERT_TRUE(client_->Channels().Add(&bad, true, true, ChannelField::All, true));
+  ASSERT_TRUE(client_->RegisterChannel("GOOD", 5, false, false, "", "", "", "", "", 0, ""));
+  LogIn();
+  client_->KVProcessSend();
+  EXPECT_TRUE(server_.WaitForRegistration("GOOD", 5s));
+  EXPECT_EQ(log_.Starting("ERROR\tTOpros2Thread::KVProcessSend "_cp).size(), 1u);
+}
+
 TEST_F(SendTest, AttributeOwnerFollowsTheLogin) {
   ClientOwnerID.store(-1);
   ASSERT_TRUE(client_->RegisterChannel("O", 5, false, false, "", "", "", "", "", 0, ""));
@@ -159,6 +172,38 @@ TEST_F(ReceiveTest, ControlsForUnknownOrInactiveChannelsAreDropped) {
   ASSERT_TRUE(PumpUntil([&] { return log_.Has(notFound) && log_.Has(notActive); }));
   EXPECT_EQ(client_->PendingControls(), 0u);
   EXPECT_TRUE(client_->IsConnected());
+}
+
+TEST_F(ReceiveTest, ControlsBeyondTheBoundAreRefusedWithOneLinePerOverflow) {
+  client_->MaxWaitingControls = 2;
+  LogIn();
+  RegisterActive("C");
+  // Controls, then a notice whose line shows they have all been handled.
+  auto sendControls = [&](int count) {
+    for (int k = 1; k <= count; ++k) {
+      sim::TControl control;
+      control.addr = "C";
+      control.type = 3;
+      control.value = Variant(k);
+      ASSERT_TRUE(server_.SendControl(control));
+    }
+    log_.Clear();
+    ASSERT_TRUE(server_.SendChannelNotice(0, 45000.0, 1));
+    ASSERT_TRUE(PumpUntil([&] { return !log_.Starting("INFO\t"_cp).empty(); }));
+  };
+  const std::string refused = Cp("ERROR\tОчередь команд управления переполнена (2), отброшено команд: "_cp);
+  sendControls(5);
+  EXPECT_EQ(client_->PendingControls(), 2u);
+  EXPECT_TRUE(log_.Starting(refused).empty());  // the overflow goes on
+  EXPECT_EQ(client_->PopControl()->Value.ToInt32(), 1);  // the oldest are kept
+  Pass();
+  EXPECT_EQ(log_.Starting(refused), std::vector<std::string>{refused + "3"});
+  EXPECT_EQ(client_->PopControl()->Value.ToInt32(), 2);
+  // A second overflow, still going on when the worker ends.
+  sendControls(3);
+  client_->Resume();
+  client_.reset();
+  EXPECT_EQ(log_.Starting(refused), std::vector<std::string>{refused + "1"});
 }
 
 TEST_F(ReceiveTest, SplitCommandIsHandledOnceWhenComplete) {

@@ -255,6 +255,23 @@ TEST(ValueEncodingLimits, CountsBeyondSixteenBitsAreRefused) {
   EXPECT_EQ(buffer[1], 0xFF);
 }
 
+TEST(ValueEncodingLimits, WhichTypesHaveABinaryFormAndHowLongItIs) {
+  for (std::uint16_t code : {0, 2, 3, 4, 5, 7, 11, 16, 17, 18, 19, 256, 0x1002, 0x100B, 0x1100})
+    EXPECT_TRUE(HasBinaryForm(code)) << code;
+  for (std::uint16_t code : {1, 6, 8, 20, 30, 255, 257, 0x1000, 0x1008, 0x1014, 0x2003, 0x8005})
+    EXPECT_FALSE(HasBinaryForm(code)) << code;
+  Variant texts = CreateTypedArray(0x1100, 2);
+  texts.SetElement(1, Variant::FromWide(u"ёж"));
+  for (const Variant& value : {Variant(), Variant(1), Variant::FromBoolean(true), Variant::FromDate(2),
+                               Variant::FromAnsi("abc"), Variant::FromWide(u"Привет"),
+                               Int2Array({1, 2, 3}), texts, CreateTypedArray(0x1005, 0)}) {
+    SCOPED_TRACE(value.Kind());
+    EXPECT_EQ(BinarySize(value),
+              static_cast<std::int64_t>(Encode(value, VarTypeToDataType(value.Kind()), false).size()));
+  }
+  EXPECT_EQ(BinarySize(Variant::FromAnsi(std::string(70000, 'x'))), 70002);
+}
+
 TEST(ValueEncodingErrors, BadArguments) {
   std::uint8_t buffer[8] = {};
   std::int32_t written = 0;
