@@ -79,6 +79,12 @@ bool TBenchServer::Start(std::string& error) {
   return false;
 }
 
+int TBenchServer::Logins() const {
+  int count = 0;
+  server_->WaitFor([&](const sim::TServerView& v) { return count = v.state.Logins(), true; }, TDuration{0});
+  return count;
+}
+
 std::uint64_t TBenchServer::Registrations() const {
   std::uint64_t count = 0;
   server_->WaitFor([&](const sim::TServerView& v) { return count = v.state.Registrations(), true; },

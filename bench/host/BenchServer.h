@@ -32,6 +32,8 @@ class TBenchServer {
   std::uint16_t Port() const { return server_->Port(); }
   sim::TKavrelServer& Sim() { return *server_; }
 
+  // Logins since the start.
+  int Logins() const;
   // Counts over all channels since the start.
   std::uint64_t Registrations() const;
   std::uint64_t Values() const;

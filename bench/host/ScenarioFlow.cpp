@@ -122,14 +122,19 @@ int RunReregister(const TScenarioContext& context) {
   TBenchServer& server = session.Server();
   const std::uint64_t channels = session.Channels();
 
+  std::vector<double> loggedIn;
   std::vector<double> registered;
   std::vector<double> valued;
   for (int cycle = 0; cycle < context.sizes.reconnects; ++cycle) {
     std::this_thread::sleep_for(200ms);
+    const int logins = server.Logins();
     const std::uint64_t registrations = server.Registrations();
     const std::uint64_t values = server.Values();
     const std::int64_t start = SteadyNs();
     if (!server.Sim().Drop()) return Fail("the server had no connection to drop");
+    if (!server.Sim().WaitForLogins(logins + 1, kReconnectLimit))
+      return Fail("the client did not log in again in time");
+    loggedIn.push_back(static_cast<double>(SteadyNs() - start) / 1e6);
     if (!server.WaitTotals(registrations + channels, 0, kReconnectLimit))
       return Fail("the channels were not registered again in time");
     registered.push_back(static_cast<double>(SteadyNs() - start) / 1e6);
@@ -139,6 +144,7 @@ int RunReregister(const TScenarioContext& context) {
   }
   std::printf("reregister: %d reconnects of %llu channels\n", context.sizes.reconnects,
               static_cast<unsigned long long>(channels));
+  Report("reregister_login_ms", Median(loggedIn));
   Report("reregister_ms", Median(registered));
   Report("reregister_values_ms", Median(valued));
 

@@ -56,6 +56,7 @@ const TRow kRows[] = {
     {"memory per channel, three text attributes", "memory_model_bytes", "<= 600 B", TGoal::AtMost, 600},
     {"  connected, registered, one value each", "memory_connected_bytes", "", TGoal::None, 0},
     {"re-registration of every channel after a reconnect", "reregister_ms", "<= 100 ms", TGoal::AtMost, 100},
+    {"  of which until the login request arrived", "reregister_login_ms", "", TGoal::None, 0},
     {"  until their values are back too", "reregister_values_ms", "", TGoal::None, 0},
     {"test server, CPU for every channel's registration", "server_registrations_ms", "", TGoal::None, 0},
     {"  the same again (re-registration)", "server_reregistrations_ms", "", TGoal::None, 0},

@@ -15,7 +15,6 @@ TSimChannel* TSimState::Register(const TRegistration& registration, bool& isNew)
     fresh.addr = registration.addr;
     fresh.number = nextNumber_++;
     byAddress_.emplace(AnsiUpper(fresh.addr), channels_.size());
-    byNumber_.emplace(fresh.number, channels_.size());
     channels_.push_back(std::move(fresh));
     channel = &channels_.back();
     isNew = true;
@@ -49,8 +48,14 @@ void TSimState::Add(TReceivedRecord record) {
 }
 
 TSimChannel* TSimState::Find(const std::string& addr) {
-  const auto found = byAddress_.find(AnsiUpper(addr));
-  return found == byAddress_.end() ? nullptr : &channels_[found->second];
+  const std::string key = AnsiUpper(addr);
+  // Clients register their channels in the same order every time: the one
+  // after the channel found last is tried before the index.
+  if (hint_ < channels_.size() && AnsiUpper(channels_[hint_].addr) == key) return &channels_[hint_++];
+  const auto found = byAddress_.find(key);
+  if (found == byAddress_.end()) return nullptr;
+  hint_ = found->second + 1;
+  return &channels_[found->second];
 }
 
 const TSimChannel* TSimState::Find(const std::string& addr) const {
@@ -58,9 +63,10 @@ const TSimChannel* TSimState::Find(const std::string& addr) const {
 }
 
 TSimChannel* TSimState::FindNumber(std::uint32_t number) {
-  if (number == 0) return nullptr;
-  const auto found = byNumber_.find(number);
-  return found == byNumber_.end() ? nullptr : &channels_[found->second];
+  // Numbers are handed out in the order channels are added, so a number
+  // is its channel's position.
+  if (number < firstNumber_ || number - firstNumber_ >= channels_.size() || number == 0) return nullptr;
+  return &channels_[number - firstNumber_];
 }
 
 const TSimChannel* TSimState::FindNumber(std::uint32_t number) const {

@@ -58,7 +58,7 @@ class TSimState {
  public:
   // maxRecords > 0: beyond that many records the older half is forgotten.
   explicit TSimState(std::uint32_t firstNumber = 1, std::size_t maxRecords = 0)
-      : nextNumber_(firstNumber), maxRecords_(maxRecords) {}
+      : firstNumber_(firstNumber), nextNumber_(firstNumber), maxRecords_(maxRecords) {}
 
   // Adds or updates the channel a registration names (by address, compared
   // without regard to case, or by number). A new address gets the next
@@ -91,9 +91,11 @@ class TSimState {
  private:
   std::vector<TReceivedRecord> records_;
   std::vector<TSimChannel> channels_;
-  // Positions in channels_: by upper-cased address, by number.
+  // Positions in channels_ by upper-cased address; the position after the
+  // channel found last.
   std::unordered_map<std::string, std::size_t> byAddress_;
-  std::unordered_map<std::uint32_t, std::size_t> byNumber_;
+  std::size_t hint_ = 0;
+  std::uint32_t firstNumber_;
   std::uint32_t nextNumber_;
   std::size_t maxRecords_;
   std::uint64_t added_ = 0;
