@@ -52,5 +52,11 @@ else
   consumer win32 --build-only
 fi
 
+# The benchmarks of the default build, one short run each: they must still
+# run and deliver everything; their figures are not checked here.
+echo "=== benchmarks, one short run each ($((SECONDS - start)) s)"
+build/bench/bench_send --benchmark_min_time=0.001
+build/bench/bench_host table --smoke --runs 1
+
 build clang --target fuzz_records_run
 echo "=== done ($((SECONDS - start)) s)"
