@@ -58,6 +58,30 @@ TEST_F(SendTest, ValuesWaitForActivationAndOnlyTheLatestGoesOut) {
   EXPECT_EQ(seen->dt, 45000.6);
 }
 
+// The debug line is written after the list is released, from a copy of the
+// channel: the value's text still reads the state names and the quality's
+// own text, and the attribute count is the channel's.
+TEST_F(SendTest, DebugLineShowsTheValueAsTheChannelDoes) {
+  client_->Debug = true;
+  LogIn();
+  ASSERT_TRUE(client_->RegisterChannel("E", 3, false, false, "", "", "V", "", "", 0, "off\ton"));
+  ASSERT_TRUE(client_->RegisterAttribute("E", 5105, 256, Variant::FromAnsi("broken")));
+  ASSERT_TRUE(PumpUntil([&] { return client_->Channels().CopyByAddress("E")->Active(); }));
+  const std::string number = std::to_string(server_.Channel("E")->number);
+  const std::string start = Cp("DEBUG\tVALUE_TO_SERVER Addr=E №"_cp) + number + " Type=3 Active=" +
+                            Cp("ДА"_cp) + " DT=";
+  auto lineEnds = [&](const std::string& end) {
+    for (const std::string& line : log_.Starting(start))
+      if (line.size() >= end.size() && line.compare(line.size() - end.size(), end.size(), end) == 0)
+        return true;
+    return false;
+  };
+  ASSERT_TRUE(client_->RegisterValueByID("E", 0, 45000.5, Variant(1)));
+  ASSERT_TRUE(PumpUntil([&] { return lineEnds(" Value=on AttrCount=4"); }));
+  ASSERT_TRUE(client_->RegisterValueByID("E", 5, 45000.6, Variant(0)));
+  EXPECT_TRUE(PumpUntil([&] { return lineEnds(" Value=broken AttrCount=4"); }));
+}
+
 TEST_F(SendTest, UnchangedValueIsRefusedAndBadQualityKeepsTheOldValue) {
   LogIn();
   RegisterActive("Q");
