@@ -22,10 +22,10 @@ bool TClientSlot::Destroy() noexcept {
     if (!client) return false;
     // Calls that count themselves in from now on find no client; those
     // already inside finish first.
-    std::uint32_t calls = calls_.fetch_or(kClosing, std::memory_order_acq_rel) | kClosing;
-    while ((calls & kCallCount) != 0) {
-      calls_.wait(calls, std::memory_order_acquire);
-      calls = calls_.load(std::memory_order_acquire);
+    calls_.fetch_or(kClosing, std::memory_order_acq_rel);
+    {
+      std::unique_lock<std::mutex> waiting(leftMutex_);
+      left_.wait(waiting, [this] { return (calls_.load(std::memory_order_acquire) & kCallCount) == 0; });
     }
     client_.store(nullptr, std::memory_order_relaxed);
     calls_.fetch_and(kCallCount, std::memory_order_release);
@@ -34,6 +34,13 @@ bool TClientSlot::Destroy() noexcept {
   } catch (...) {
     return false;
   }
+}
+
+// The count is changed before the mutex is taken, so a Destroy that saw it
+// non-zero is already waiting when this wakes it.
+void TClientSlot::LastCallLeft() noexcept {
+  std::lock_guard<std::mutex> waiting(leftMutex_);
+  left_.notify_all();
 }
 
 }  // namespace kv

@@ -16,6 +16,7 @@
 // Ownership: the slot owns the facade. Every member function is noexcept:
 // nothing may escape to the host.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -66,17 +67,22 @@ class TClientSlot {
         client = slot.client_.load(std::memory_order_acquire);
     }
     ~TCall() {
-      if (slot.calls_.fetch_sub(1, std::memory_order_release) == (kClosing | 1))
-        slot.calls_.notify_all();
+      if (slot.calls_.fetch_sub(1, std::memory_order_release) == (kClosing | 1)) slot.LastCallLeft();
     }
     TClientSlot& slot;
     TClientFacade* client = nullptr;
   };
 
+  void LastCallLeft() noexcept;
+
   // Calls inside (kCallCount bits) and the closing mark.
   std::atomic<std::uint32_t> calls_{0};
   std::atomic<TClientFacade*> client_{nullptr};  // owned; changed under change_
   std::mutex change_;
+  // Destroy waits here for the calls inside to leave (not on the atomic
+  // itself: see runtime/SpinLock.h for why).
+  std::mutex leftMutex_;
+  std::condition_variable left_;
 };
 
 }  // namespace kv

@@ -31,12 +31,17 @@ void TSpinParkLock::LockContended() noexcept {
       return;
   } while (std::chrono::steady_clock::now() < until);
   // Sleep. Whoever takes the lock from here on marks it as having sleepers,
-  // so that its release wakes the next one.
-  std::uint32_t state = state_.exchange(kHeldWithSleepers, std::memory_order_acquire);
-  while (state != kFree) {
-    state_.wait(kHeldWithSleepers, std::memory_order_relaxed);
-    state = state_.exchange(kHeldWithSleepers, std::memory_order_acquire);
-  }
+  // so that its release wakes the next one. The mark is set under the
+  // sleepers' mutex, which a release that finds it takes before waking: a
+  // release between the mark and the sleep waits for the sleeper to be
+  // asleep, so its wake-up is never lost.
+  std::unique_lock<std::mutex> sleeping(sleepMutex_);
+  while (state_.exchange(kHeldWithSleepers, std::memory_order_acquire) != kFree) wake_.wait(sleeping);
+}
+
+void TSpinParkLock::WakeOne() noexcept {
+  std::lock_guard<std::mutex> sleeping(sleepMutex_);
+  wake_.notify_one();
 }
 
 }  // namespace kv

@@ -12,8 +12,14 @@
 // (and must release it as often).
 //
 // Both meet the standard Lockable requirements (std::lock_guard works).
+//
+// Sleeping goes through a mutex and a condition variable, not the atomic
+// wait of the standard library: in the Windows builds (no futex there) a
+// wake-up through it was seen to be lost, leaving a waiter asleep for ever.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 
 namespace kv {
@@ -36,8 +42,7 @@ class TSpinParkLock {
                                           std::memory_order_relaxed);
   }
   void unlock() noexcept {
-    if (state_.exchange(kFree, std::memory_order_release) == kHeldWithSleepers)
-      state_.notify_one();
+    if (state_.exchange(kFree, std::memory_order_release) == kHeldWithSleepers) WakeOne();
   }
 
  private:
@@ -46,8 +51,13 @@ class TSpinParkLock {
   static constexpr std::uint32_t kHeldWithSleepers = 2;
 
   void LockContended() noexcept;
+  void WakeOne() noexcept;
 
   std::atomic<std::uint32_t> state_{kFree};
+  // Where sleepers wait; the mutex is taken only by them and by a release
+  // that finds sleepers.
+  std::mutex sleepMutex_;
+  std::condition_variable wake_;
 };
 
 class TReentrantLock {
