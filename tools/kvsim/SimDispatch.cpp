@@ -52,7 +52,11 @@ void AnswerLogin(const TLoginBehaviour& login, TDispatchResult& result) {
       result.close = true;
       return;
   }
-  result.reply += reply;
+  result.wholeLoginReply = reply.size() == static_cast<std::size_t>(kLoginReplySize);
+  if (login.replyDelay.count() > 0)
+    result.delayedReply += reply;
+  else
+    result.reply += reply;
 }
 
 void HandleRegistration(TReceivedRecord& record, const TProtocolOptions& options, TSimState& state,

@@ -5,6 +5,28 @@
 
 namespace kv::sim {
 
+const char* SessionEndText(TSessionEnd end) {
+  switch (end) {
+    case TSessionEnd::None:
+      return "still open";
+    case TSessionEnd::ClientClosed:
+      return "closed by the client";
+    case TSessionEnd::ClientFailed:
+      return "reset by the client";
+    case TSessionEnd::ClientGone:
+      return "given up by the client";
+    case TSessionEnd::ServerClosed:
+      return "closed by the server";
+    case TSessionEnd::ServerFinished:
+      return "finished by the server";
+    case TSessionEnd::ServerReset:
+      return "reset by the server";
+    case TSessionEnd::Stopped:
+      return "server stopped";
+  }
+  return "?";
+}
+
 TSimChannel* TSimState::Register(const TRegistration& registration, bool& isNew) {
   isNew = false;
   TSimChannel* channel = (registration.flags & RegisterFlag::ByNumber) ? FindNumber(registration.number)
@@ -40,6 +62,7 @@ TSimChannel* TSimState::ApplyValue(const TValueRecord& record) {
 void TSimState::Add(TReceivedRecord record) {
   if (maxRecords_ > 0 && records_.size() >= maxRecords_)
     records_.erase(records_.begin(), records_.begin() + static_cast<std::ptrdiff_t>(records_.size() / 2 + 1));
+  record.session = static_cast<std::uint32_t>(sessions_);
   records_.push_back(std::move(record));
   ++added_;
 }
