@@ -95,7 +95,8 @@ class TStreamSockets final : public platform::TSocketApi {
       : data_(data), size_(size), pieces_(pieces) {
     // The login reply comes whole most of the time: the rest of the stream
     // is reached only through it.
-    arrived_ = pieces_.Next() % 16 == 0 ? std::min(size_, pieces_.Size()) : std::min<std::size_t>(size_, 25 + pieces_.Size());
+    const std::size_t first = pieces_.Next() % 16 == 0 ? pieces_.Size() : kLoginReplySize + pieces_.Size();
+    arrived_ = std::min(size_, first);
   }
 
   using R = platform::SocketResult;

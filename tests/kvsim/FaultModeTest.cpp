@@ -100,11 +100,12 @@ class Faults : public ::testing::Test {
     TSessionEnd end = TSessionEnd::None;
     server_->WaitFor(
         [&](const TServerView& v) {
-          for (const TReceivedRecord& r : v.state.Records())
-            if (r.kind == TRecordKind::Disconnected && r.session == session) end = r.end;
+          end = v.state.EndOf(session);
           return end != TSessionEnd::None;
         },
         kUpperBound);
+    const auto ends = server_->Records(TRecordKind::Disconnected);
+    EXPECT_TRUE(!ends.empty() && ends.back().session == session && ends.back().end == end);
     return end;
   }
 

@@ -93,7 +93,7 @@ void TFaultPlan::Size(TFaultStep& step) {
       step.variant = random_.Between(0, 1) == 0 ? 0 : static_cast<int>(random_.Between(1, 500));
       break;
     case TFaultKind::DelayedLogin:
-      step.amount = random_.Between(timeout / 10, timeout * 8 / 10);
+      step.amount = random_.Between(timeout / 10, timeout * 6 / 10);
       step.variant = static_cast<int>(random_.Between(0, 1));
       break;
     case TFaultKind::RefusedLogin:

@@ -74,7 +74,7 @@ struct TPlanOptions {
   int longEvery = 0;
   int clientTimeoutMs = 2000;  // the client's network time-out; sizes delays
   int calmMinMs = 100;
-  int calmMaxMs = 600;
+  int calmMaxMs = 450;
   int maxBurst = 3000;
 };
 

@@ -544,6 +544,7 @@ void TKavrelServer::EndSession(const std::string& why, TSessionEnd end) {
     std::lock_guard lock(mutex_);
     connected_ = false;
     finishing_ = false;
+    state_.CountEnd(end);
     for (const auto& action : actions_) action->done = true;  // ok stays false
     actions_.clear();
   }

@@ -111,6 +111,7 @@ void HandleMessage(TReceivedRecord& record, const TProtocolOptions& options, TSi
         return;
       case kStructStatusRequest:
         record.kind = TRecordKind::StatusRequest;
+        state.CountStatusRequest();
         if (options.answerStatus) result.reply += BuildStatusReply(kStructStatusRequest);
         return;
       case kCmdChannelRegister:

@@ -67,6 +67,18 @@ void TSimState::Add(TReceivedRecord record) {
   ++added_;
 }
 
+void TSimState::CountEnd(TSessionEnd end) {
+  constexpr std::size_t kEndsKept = 64;
+  if (ends_.size() == kEndsKept) ends_.pop_front();
+  ends_.emplace_back(static_cast<std::uint32_t>(sessions_), end);
+}
+
+TSessionEnd TSimState::EndOf(std::uint32_t session) const {
+  for (const auto& [which, end] : ends_)
+    if (which == session) return end;
+  return TSessionEnd::None;
+}
+
 TSimChannel* TSimState::Find(const std::string& addr) {
   const std::string key = AnsiUpper(addr);
   for (TSimChannel& channel : channels_)

@@ -5,6 +5,8 @@
 // hands copies to other threads.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <utility>
 #include <optional>
 #include <string>
 #include <vector>
@@ -105,6 +107,13 @@ class TSimState {
   // The connection of the last login, and of the last login reply that went
   // out whole (0: none yet).
   std::uint32_t LoginSession() const noexcept { return loginSession_; }
+  // The connection of the last status request (0: none yet).
+  std::uint32_t StatusSession() const noexcept { return statusSession_; }
+  void CountStatusRequest() noexcept { statusSession_ = static_cast<std::uint32_t>(sessions_); }
+  // How one of the recent connections ended (None: it has not, or too
+  // long ago to remember); the records may have been forgotten already.
+  void CountEnd(TSessionEnd end);
+  TSessionEnd EndOf(std::uint32_t session) const;
   std::uint32_t RepliedSession() const noexcept { return repliedSession_; }
   void MarkReplied() noexcept { repliedSession_ = static_cast<std::uint32_t>(sessions_); }
 
@@ -118,6 +127,8 @@ class TSimState {
   int logins_ = 0;
   std::uint32_t loginSession_ = 0;
   std::uint32_t repliedSession_ = 0;
+  std::uint32_t statusSession_ = 0;
+  std::deque<std::pair<std::uint32_t, TSessionEnd>> ends_;  // the most recent ones
 };
 
 }  // namespace kv::sim

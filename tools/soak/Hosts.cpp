@@ -137,10 +137,10 @@ class THosts::TValueThread {
     const TChannelSpec& spec = Spec(index);
     const std::int64_t k = ++steps_[index];
     const FILETIME time = demo::FileTimeFromTicks(kValueTicks + static_cast<std::uint64_t>(k) * 10000);
-    TOwnedVariant value = spec.type == 256 ? (k % 2 == 0 || spec.padding > 0 ? TOwnedVariant::Text(ValueText(k, spec.padding))
-                                                                              : TOwnedVariant::Int32(static_cast<std::int32_t>(k)))
-                          : k % 2 == 0 ? TOwnedVariant::Double(static_cast<double>(k))
-                                       : TOwnedVariant::Int32(static_cast<std::int32_t>(k));
+    const bool text = spec.type == 256 && (k % 2 == 0 || spec.padding > 0);
+    const TOwnedVariant value = text              ? TOwnedVariant::Text(ValueText(k, spec.padding))
+                                : k % 2 == 0 && spec.type != 256 ? TOwnedVariant::Double(static_cast<double>(k))
+                                                                 : TOwnedVariant::Int32(static_cast<std::int32_t>(k));
     hosts_.watchdog_.Arm(slot_, "c_RegisterValueByID", kCallLimit);
     const bool ok = hosts_.api_.RegisterValueByID(spec.addr.c_str(), &time, QualityOf(k), value.Get());
     hosts_.watchdog_.Disarm(slot_);

@@ -64,7 +64,8 @@ struct TTakenControl {
 };
 
 struct TLedgerFigures {
-  std::uint64_t callsRefused = 0, valuesAccepted = 0, valuesRefused = 0, valuesChecked = 0, valuesCorrupt = 0, valuesStale = 0;
+  std::uint64_t callsRefused = 0, valuesAccepted = 0, valuesRefused = 0, valuesChecked = 0;
+  std::uint64_t valuesCorrupt = 0, valuesStale = 0;
   std::uint64_t channelsChecked = 0, valuesLost = 0, attributesLost = 0;
   std::uint64_t controlsSent = 0, controlsTaken = 0, controlsDuplicated = 0, controlsReordered = 0;
   std::uint64_t controlsCorrupt = 0, controlsPhantom = 0, controlsLostInTransit = 0, controlsLost = 0;

@@ -66,7 +66,7 @@ bool ParseOptions(const std::vector<std::string>& args, TSoakOptions& options, s
     }
     ++i;
   }
-  if (options.longEvery < 0) options.longEvery = options.seconds < 600 ? 0 : 150;
+  if (options.longEvery < 0) options.longEvery = options.seconds < 600 ? 0 : 300;
   return true;
 }
 

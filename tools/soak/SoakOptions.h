@@ -6,7 +6,7 @@
 //   --no-stall                  the same as --without stall
 //   --long-every N              a fault that costs the client a minute after
 //                               every N others (default: none below 10
-//                               minutes, else 150)
+//                               minutes, else 300)
 //   --timeout SECONDS           the client's network time-out (default 2)
 //   --threads N                 host threads handing over values (default 3)
 //   --warm-up N                 reconnections before the first resource
