@@ -9,7 +9,7 @@
 # P is asan (the default: clang with AddressSanitizer and
 # UndefinedBehaviorSanitizer), default, clang, win64 (run under wine64) or
 # win32 (under wine, where the machine runs 32-bit programs). Without a
-# duration it runs for a minute; about 20 minutes give 1 000 reconnections.
+# duration it runs for a minute; 20 minutes give about 1 000 reconnections.
 # Other options go to kvsoak (--no-stall, --without KIND, --long-every N,
 # --record DIR, --log PATH...; --help lists them). The exit status is
 # kvsoak's: 0 when every check held.
