@@ -75,8 +75,8 @@ std::int64_t NumberOf(const VARIANT& value) {
 
 }  // namespace
 
-std::vector<TChannelSpec> SoakChannels(const THostOptions& options) {
-  std::vector<TChannelSpec> specs;
+std::vector<TSoakChannel> SoakChannels(const THostOptions& options) {
+  std::vector<TSoakChannel> specs;
   for (int t = 0; t < options.valueThreads; ++t)
     for (int i = 0; i < options.maxChannels; ++i) specs.push_back({ChannelName(t, i), kTypes[i % 3], 0});
   for (int t = 0; t < options.valueThreads; ++t)
@@ -117,15 +117,15 @@ class THosts::TValueThread {
  private:
   int Index(int i) const { return thread_ * hosts_.options_.maxChannels + i; }
   int Bulk() const { return hosts_.options_.valueThreads * hosts_.options_.maxChannels + thread_; }
-  const TChannelSpec& Spec(int index) const { return hosts_.ledger_.Channels()[index]; }
+  const TSoakChannel& Declared(int index) const { return hosts_.ledger_.Channels()[index]; }
 
   void Declare(int index) {
-    const TChannelSpec& spec = Spec(index);
+    const TSoakChannel& channel = Declared(index);
     hosts_.watchdog_.Arm(slot_, "c_RegisterChannel", kCallLimit);
-    const bool ok = hosts_.api_.RegisterChannel(spec.addr.c_str(), spec.type, 1, index % 2, "soak", "", "u",
+    const bool ok = hosts_.api_.RegisterChannel(channel.addr.c_str(), channel.type, 1, index % 2, "soak", "", "u",
                                                 "%.0f", "", 0, "");
     hosts_.watchdog_.Disarm(slot_);
-    if (!ok) hosts_.ledger_.CallRefused("the channel " + spec.addr);
+    if (!ok) hosts_.ledger_.CallRefused("the channel " + channel.addr);
     if (index != Bulk()) ++declared_;
     steps_.resize(std::max<std::size_t>(steps_.size(), static_cast<std::size_t>(index) + 1), 0);
     Put(index);
@@ -134,15 +134,15 @@ class THosts::TValueThread {
   // The next step of a channel, as the host hands it over; the kind of
   // VARIANT alternates, so that the library converts as well.
   void Put(int index) {
-    const TChannelSpec& spec = Spec(index);
+    const TSoakChannel& channel = Declared(index);
     const std::int64_t k = ++steps_[index];
     const FILETIME time = demo::FileTimeFromTicks(kValueTicks + static_cast<std::uint64_t>(k) * 10000);
-    const bool text = spec.type == 256 && (k % 2 == 0 || spec.padding > 0);
-    const TOwnedVariant value = text              ? TOwnedVariant::Text(ValueText(k, spec.padding))
-                                : k % 2 == 0 && spec.type != 256 ? TOwnedVariant::Double(static_cast<double>(k))
+    const bool text = channel.type == 256 && (k % 2 == 0 || channel.padding > 0);
+    const TOwnedVariant value = text              ? TOwnedVariant::Text(ValueText(k, channel.padding))
+                                : k % 2 == 0 && channel.type != 256 ? TOwnedVariant::Double(static_cast<double>(k))
                                                                  : TOwnedVariant::Int32(static_cast<std::int32_t>(k));
     hosts_.watchdog_.Arm(slot_, "c_RegisterValueByID", kCallLimit);
-    const bool ok = hosts_.api_.RegisterValueByID(spec.addr.c_str(), &time, QualityOf(k), value.Get());
+    const bool ok = hosts_.api_.RegisterValueByID(channel.addr.c_str(), &time, QualityOf(k), value.Get());
     hosts_.watchdog_.Disarm(slot_);
     if (ok)
       hosts_.ledger_.ValueAccepted(index, k);
@@ -155,11 +155,11 @@ class THosts::TValueThread {
   void Attribute(int index) {
     const TOwnedVariant value = TOwnedVariant::Int32(static_cast<std::int32_t>(++attribute_));
     hosts_.watchdog_.Arm(slot_, "c_RegisterAttribute", kCallLimit);
-    const bool added = hosts_.api_.RegisterAttribute(Spec(index).addr.c_str(), kSoakAttribute, kInt4, value.Get());
+    const bool added = hosts_.api_.RegisterAttribute(Declared(index).addr.c_str(), kSoakAttribute, kInt4, value.Get());
     hosts_.watchdog_.Disarm(slot_);
     attributed_.resize(steps_.size(), false);
     if (added == attributed_[index])
-      hosts_.ledger_.CallRefused("attribute " + std::to_string(attribute_) + " of " + Spec(index).addr +
+      hosts_.ledger_.CallRefused("attribute " + std::to_string(attribute_) + " of " + Declared(index).addr +
                                  (added ? ": added twice" : ": not added"));
     attributed_[index] = true;
     hosts_.ledger_.AttributeAccepted(index, attribute_);

@@ -36,7 +36,7 @@ struct THostOptions {
 // Every channel the hosts may declare, in ledger order: for each thread
 // maxChannels channels (Float8, Int4 and String by turns), then one bulk
 // text channel per thread.
-std::vector<TChannelSpec> SoakChannels(const THostOptions& options);
+std::vector<TSoakChannel> SoakChannels(const THostOptions& options);
 
 class THosts {
  public:

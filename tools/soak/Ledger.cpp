@@ -67,9 +67,9 @@ std::int64_t StepOf(double dateTime, double epoch) {
   return std::fabs(ms - k) < 0.01 ? static_cast<std::int64_t>(k) : -1;
 }
 
-TLedger::TLedger(std::vector<TChannelSpec> channels)
-    : specs_(std::move(channels)), books_(std::make_unique<TBook[]>(specs_.size())) {
-  for (std::size_t i = 0; i < specs_.size(); ++i) index_.emplace(specs_[i].addr, static_cast<int>(i));
+TLedger::TLedger(std::vector<TSoakChannel> channels)
+    : soakChannels_(std::move(channels)), books_(std::make_unique<TBook[]>(soakChannels_.size())) {
+  for (std::size_t i = 0; i < soakChannels_.size(); ++i) index_.emplace(soakChannels_[i].addr, static_cast<int>(i));
 }
 
 int TLedger::IndexOf(const std::string& addr) const {
@@ -88,7 +88,7 @@ void TLedger::ValueAccepted(int channel, std::int64_t k) {
 void TLedger::ValueRefused(int channel, std::int64_t k) {
   ++valuesRefused_;
   std::lock_guard lock(mutex_);
-  Problem("the library refused value " + std::to_string(k) + " of " + specs_[channel].addr);
+  Problem("the library refused value " + std::to_string(k) + " of " + soakChannels_[channel].addr);
 }
 
 void TLedger::CallRefused(const std::string& what) {
@@ -169,15 +169,15 @@ void TLedger::Observe(const sim::TReceivedRecord& record) {
 void TLedger::CheckValue(const sim::TReceivedRecord& record) {
   const auto found = byNumber_.find(record.channelNumber);
   if (found == byNumber_.end()) return;
-  const TChannelSpec& spec = specs_[found->second];
+  const TSoakChannel& channel = soakChannels_[found->second];
   TBook& book = books_[found->second];
   ++valuesChecked_;
   const std::int64_t k = StepOf(record.value.dt, kValueEpoch);
-  if (k < 1 || record.value.type != spec.type || record.value.quality != (QualityOf(k) & 0xFF) ||
-      !ValueIs(record.value.value, spec.type, ValueOf(k))) {
+  if (k < 1 || record.value.type != channel.type || record.value.quality != (QualityOf(k) & 0xFF) ||
+      !ValueIs(record.value.value, channel.type, ValueOf(k))) {
     ++valuesCorrupt_;
     std::lock_guard lock(mutex_);
-    Problem("value of " + spec.addr + " at step " + std::to_string(k) + " arrived as " +
+    Problem("value of " + channel.addr + " at step " + std::to_string(k) + " arrived as " +
             sim::ValueText(record.value.value) + " quality " + std::to_string(record.value.quality));
     return;
   }
@@ -186,7 +186,7 @@ void TLedger::CheckValue(const sim::TReceivedRecord& record) {
   if ((sameLink && k <= last) || (!sameLink && k < last)) {
     ++valuesStale_;
     std::lock_guard lock(mutex_);
-    Problem("value " + std::to_string(k) + " of " + spec.addr + " arrived after value " + std::to_string(last) +
+    Problem("value " + std::to_string(k) + " of " + channel.addr + " arrived after value " + std::to_string(last) +
             (sameLink ? " on the same connection" : " of an earlier connection"));
   }
   // The newest the server ever had is what nothing may undercut.
@@ -281,10 +281,10 @@ void TLedger::Problem(std::string text) {
 bool TLedger::Settled(const std::vector<sim::TSimChannel>& server) {
   std::unordered_map<std::string, const sim::TSimChannel*> seen;
   for (const sim::TSimChannel& channel : server) seen.emplace(channel.addr, &channel);
-  for (std::size_t i = 0; i < specs_.size(); ++i) {
+  for (std::size_t i = 0; i < soakChannels_.size(); ++i) {
     const std::int64_t accepted = books_[i].accepted.load();
     if (accepted == 0) continue;
-    const auto it = seen.find(specs_[i].addr);
+    const auto it = seen.find(soakChannels_[i].addr);
     if (it == seen.end() || !it->second->hasValue || StepOf(it->second->dt, kValueEpoch) != accepted) return false;
     const std::int64_t attribute = books_[i].attribute.load();
     const sim::TSimAttribute* sent = AttributeOf(*it->second, kSoakAttribute);
@@ -301,24 +301,24 @@ TLedgerFigures TLedger::Close(const std::vector<sim::TSimChannel>& server) {
   Missing(std::numeric_limits<std::uint64_t>::max(), 0);
   batches_.clear();
   figures_.channelsChecked = figures_.valuesLost = figures_.attributesLost = 0;
-  for (std::size_t i = 0; i < specs_.size(); ++i) {
+  for (std::size_t i = 0; i < soakChannels_.size(); ++i) {
     const std::int64_t accepted = books_[i].accepted.load();
     if (accepted == 0) continue;
     ++figures_.channelsChecked;
-    const auto it = seen.find(specs_[i].addr);
+    const auto it = seen.find(soakChannels_[i].addr);
     const sim::TSimChannel* channel = it == seen.end() ? nullptr : it->second;
     const std::int64_t held = channel && channel->hasValue ? StepOf(channel->dt, kValueEpoch) : 0;
     if (held != accepted || channel->quality != (QualityOf(held) & 0xFF) ||
-        !ValueIs(channel->value, specs_[i].type, ValueOf(held))) {
+        !ValueIs(channel->value, soakChannels_[i].type, ValueOf(held))) {
       ++figures_.valuesLost;
-      Problem(specs_[i].addr + ": the server holds step " + std::to_string(held) + ", the host's last was " +
+      Problem(soakChannels_[i].addr + ": the server holds step " + std::to_string(held) + ", the host's last was " +
               std::to_string(accepted));
     }
     const std::int64_t attribute = books_[i].attribute.load();
     const sim::TSimAttribute* sent = channel ? AttributeOf(*channel, kSoakAttribute) : nullptr;
     if (attribute != 0 && (sent == nullptr || !ValueIs(sent->value, dtInt4, attribute))) {
       ++figures_.attributesLost;
-      Problem(specs_[i].addr + ": the server lacks attribute value " + std::to_string(attribute));
+      Problem(soakChannels_[i].addr + ": the server lacks attribute value " + std::to_string(attribute));
     }
   }
   TLedgerFigures figures = figures_;

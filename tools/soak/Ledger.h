@@ -48,7 +48,7 @@ std::int64_t ValueOf(std::int64_t k);
 // The k of a time, or -1 for a time off the millisecond grid.
 std::int64_t StepOf(double dateTime, double epoch);
 
-struct TChannelSpec {
+struct TSoakChannel {
   std::string addr;  // Windows-1251
   std::uint16_t type = 0;
   std::size_t padding = 0;  // String values: digits, then dots up to this length
@@ -75,9 +75,9 @@ struct TLedgerFigures {
 
 class TLedger {
  public:
-  explicit TLedger(std::vector<TChannelSpec> channels);
+  explicit TLedger(std::vector<TSoakChannel> channels);
 
-  const std::vector<TChannelSpec>& Channels() const { return specs_; }
+  const std::vector<TSoakChannel>& Channels() const { return soakChannels_; }
   int IndexOf(const std::string& addr) const;
 
   // --- host threads ---
@@ -132,7 +132,7 @@ class TLedger {
   // The last control that must still arrive; taken_ when none must.
   std::uint64_t LastOwed() const;
 
-  const std::vector<TChannelSpec> specs_;
+  const std::vector<TSoakChannel> soakChannels_;
   std::unordered_map<std::string, int> index_;
   std::unique_ptr<TBook[]> books_;
 
