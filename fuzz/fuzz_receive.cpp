@@ -185,7 +185,7 @@ void Survey(const std::uint8_t* data, std::size_t size, std::set<std::string>& a
       } catch (const Exception&) {
       } catch (int) {
       }
-      if (!channel.Addr().empty() && addrs.size() < 64) addrs.insert(channel.Addr());
+      if (!channel.Addr().empty() && addrs.size() < 64) addrs.emplace(channel.Addr());
     }
     stream.Skip(frame.size);
   }
