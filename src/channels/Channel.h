@@ -157,6 +157,7 @@ class TChannel2 {
   Variant GetValueAt(std::int32_t index) const;
 
   // --- attributes (linear search in insertion order) ---
+  // A pointer to an attribute lasts until an attribute is added or removed.
   std::uint16_t AttributeCount() const noexcept;
   TChannelAttribute* AttributeByIndex(int index) noexcept;
   const TChannelAttribute* AttributeByIndex(int index) const noexcept;
