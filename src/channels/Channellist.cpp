@@ -310,7 +310,19 @@ bool TChannelList2::IsMaster(const TChannel2* channel) const {
 
 void TChannelList2::MarkPending(TChannel2* channel) {
   std::lock_guard<std::recursive_mutex> guard(Mutex());
-  if (IsMaster(channel) && channel->HasSendWork()) pending_.Insert(channel->listPosition_);
+  if (IsMaster(channel) && channel->HasSendWork()) RecordPending(channel->listPosition_);
+}
+
+void TChannelList2::RecordPending(std::size_t position) {
+  const bool wasEmpty = pending_.Empty();
+  pending_.Insert(position);
+  if (wasEmpty && pendingHook_ != nullptr) pendingHook_(pendingContext_);
+}
+
+void TChannelList2::SetPendingHook(TPendingHook hook, void* context) {
+  std::lock_guard<std::recursive_mutex> guard(Mutex());
+  pendingHook_ = hook;
+  pendingContext_ = context;
 }
 
 void TChannelList2::SetSendFlags(TChannel2* channel, std::uint16_t bits) {
@@ -331,7 +343,7 @@ void TChannelList2::SetSendFlagsOnAll(std::uint16_t bits) {
   std::lock_guard<std::recursive_mutex> guard(Mutex());
   for (const auto& channel : Items()) {
     channel->SetFlags(channel->Flags() | bits);
-    if (channel->HasSendWork()) pending_.Insert(channel->listPosition_);
+    if (channel->HasSendWork()) RecordPending(channel->listPosition_);
   }
 }
 

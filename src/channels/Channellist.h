@@ -35,6 +35,12 @@
 // inactive or unnumbered channel whose only pending bit is NeedSendValue
 // keeps its bit but leaves the record until an Update (or a MarkPending)
 // activates or numbers it.
+//
+// The pending hook. A worker that sleeps while nothing is pending must learn
+// of the first new mark: the list calls its owner's hook whenever the record
+// goes from empty to non-empty (and only then, so a burst of marks costs one
+// call). The hook runs under the list's lock on the marking thread: it must
+// be cheap, must not block and must not call back into the list.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -131,6 +137,9 @@ class TChannelList2 : protected TThreadList<TChannel2> {
   void ForEachPending(Visit visit);
   // Recorded positions (channels without work not yet dropped included).
   std::size_t PendingCount() const;
+  // Installs the pending hook (nullptr: none); context is handed to it.
+  using TPendingHook = void (*)(void* context) noexcept;
+  void SetPendingHook(TPendingHook hook, void* context);
 
  private:
   using TAddressIndex = std::unordered_map<std::string, std::vector<TChannel2*>>;
@@ -143,6 +152,8 @@ class TChannelList2 : protected TThreadList<TChannel2> {
   TNumberLoss Reindex(TChannel2& existing, const TChannel2& channel, std::uint16_t mask);
   void RemoveAddressEntry(TChannel2& channel);
   bool IsMaster(const TChannel2* channel) const;
+  // Records a position, calling the hook when the record was empty.
+  void RecordPending(std::size_t position);
 
   // Guarded by the base's lock.
   std::string lastError_;
@@ -152,6 +163,8 @@ class TChannelList2 : protected TThreadList<TChannel2> {
   std::unordered_map<std::uint32_t, TChannel2*> numberIndex_;
   std::uint32_t lastNumber_ = 0;
   TPositionSet pending_;
+  TPendingHook pendingHook_ = nullptr;
+  void* pendingContext_ = nullptr;
 };
 
 template <class Visit>
