@@ -186,6 +186,8 @@ TEST_F(SocketWake, ReadableAndWritableAgainEndTheWait) {
   while (!(sent = Api().Send(client_, block.data(), static_cast<int>(block.size()))).Failed()) {
   }
   ASSERT_EQ(sent.error, 10035);
+  // Not writable until the peer reads: no event of earlier on (such as the
+  // writability of the connection's start) may end the wait.
   EXPECT_EQ(Api().WaitOrWake(client_, pf::PollFor::Write, wake, 0).value, 0);
   // The peer reads again while the client waits.
   std::atomic<bool> done{false};

@@ -120,12 +120,12 @@ class TWinSockets final : public TSocketApi {
   }
 
   // The socket's readiness sets the wake event's second event through
-  // WSAEventSelect, bound anew for each wait to just the asked directions:
-  // FD_WRITE is an edge (recorded after connecting and after a send that
-  // would block), and binding it while the socket is writable could signal
-  // at once. What was ready before the binding records nothing, so a select
-  // with no time-out looks first; anything that happens after the binding
-  // sets the event.
+  // WSAEventSelect, bound anew for each wait to just the asked directions
+  // (FD_WRITE while the socket is writable would end every wait at once).
+  // The events are edges (FD_WRITE, for one, is recorded after connecting
+  // and after a send that would block), so what is ready before the wait
+  // begins a select with no time-out tells; anything that happens after
+  // the record was emptied sets the event.
   SocketResult WaitOrWake(SocketHandle s, PollFor what, TWakeEvent& wake, int timeoutMs) override {
     if (timeoutMs < 0) timeoutMs = 0;
     if (s != SocketHandle::None && what == PollFor{}) return {-1, wsa::kInvalidArgument};
@@ -145,8 +145,13 @@ class TWinSockets final : public TSocketApi {
       if (Has(what, PollFor::Read)) mask |= FD_READ;
       if (Has(what, PollFor::Write)) mask |= FD_WRITE | FD_CONNECT;
       if (Has(what, PollFor::Except)) mask |= FD_CONNECT | FD_OOB;
-      ResetEvent(events[1]);
       if (WSAEventSelect(Native(s), events[1], mask) == SOCKET_ERROR) return Fail();
+      // Start from an empty record (which also resets the event): it may
+      // still hold events from before, such as the FD_WRITE of the
+      // connection's start that wine keeps until they are enumerated. What
+      // is ready now, the select below tells.
+      WSANETWORKEVENTS before{};
+      if (WSAEnumNetworkEvents(Native(s), events[1], &before) == SOCKET_ERROR) return Fail();
       SocketResult now = Wait(s, what, 0);
       if (now.Failed()) return now;
       if (now.value > 0) return {kWaitReady | TakeSignal(wake), 0};
