@@ -18,7 +18,7 @@ constexpr std::uint32_t kSilenceBeforeStatusMs = 60000;
 constexpr std::uint32_t kRetryPauseMs = 1;
 // The shortest time from the start of one send pass to the next while the
 // passes find values to write.
-constexpr std::uint64_t kSendPassPacingUs = 200;
+constexpr std::uint64_t kSendPassPacingUs = 300;
 
 constexpr auto kStartLine = "INFO\t*** Начало работы с сервером Kavrel [версия %u.%u] ***"_cp;
 constexpr auto kEndLine = "INFO\t*** Завершение работы с сервером Kavrel ***"_cp;
@@ -92,6 +92,9 @@ void TOpros2Thread::WaitForWork() {
     Await(platform::PollFor{}, NextAttemptDue());
     return;
   }
+  const bool wrote = tcp_.BytesSent() != bytesSentAtPassStart_;
+  const bool streaming = wrote && previousPassWrote_;
+  previousPassWrote_ = wrote;
   platform::PollFor what = platform::PollFor::Read;
   std::uint32_t wait = LinkTestDue();
   if (sendBuffer_.Size() > 0) {
@@ -107,13 +110,15 @@ void TOpros2Thread::WaitForWork() {
     }
     std::uint64_t limit = static_cast<std::uint64_t>(std::max(Timeout, 1)) * 1000;
     wait = std::min(wait, MillisecondsLeft(writeProgressTick_, limit));
-  } else if (tcp_.BytesSent() != bytesSentAtPassStart_) {
-    // The pass wrote: the next one follows kSendPassPacingUs after its start
-    // at the earliest, whatever the host marks meanwhile. A stream of values
-    // thus goes out in large writes, and the host has the list to itself in
-    // between; a value that finds the worker idle still goes at once.
+  } else if (wrote) {
+    // A pass that wrote is followed by another at once, which shows whether
+    // values keep coming. While they do (passes write one after the other),
+    // the next pass follows kSendPassPacingUs after this one's start at the
+    // earliest: the stream goes out in large writes, and the host has the
+    // list to itself in between. A value that finds the worker idle still
+    // goes at once.
     const std::uint64_t gone = platform::SystemMicroseconds() - passStart_;
-    if (gone < kSendPassPacingUs)
+    if (streaming && gone < kSendPassPacingUs)
       platform::SystemPauseMicroseconds(static_cast<std::uint32_t>(kSendPassPacingUs - gone));
     return;
   } else {

@@ -218,9 +218,11 @@ class TOpros2Thread : public TThread {
   enum class TWriteWait { None, Writable, Pause };
   TWriteWait writeWait_ = TWriteWait::None;
   // When the last logged-in pass began (real microseconds) and what the
-  // socket had taken by then: whether it wrote decides the next wait.
+  // socket had taken by then: whether it wrote, and the one before it,
+  // decides the next wait.
   std::uint64_t passStart_ = 0;
   std::int32_t bytesSentAtPassStart_ = 0;
+  bool previousPassWrote_ = false;
   unsigned long refusedControls_ = 0;  // in the current overflow of the control queue
 };
 
