@@ -11,12 +11,12 @@
 //
 // Wait(ms, waitReal) lets a worker that sleeps until an event or a deadline
 // run at test speed. With auto-advance on it waits in real time for up to
-// the wait pause (SetWaitPause, 250 ms to start with: long enough for a
-// loopback peer to answer); when the event came, the clock moves on by 1 ms
-// (as if the event took that long), otherwise it jumps to the deadline, so
-// a 60-second silence passes in a quarter of a real second. With
-// auto-advance off it waits, in real pieces of 1 ms, until the event comes
-// or the test has advanced the clock to the deadline.
+// the wait pause (SetWaitPause; 500 ms to start with, long enough for a
+// loopback peer to answer even on a loaded machine). When the event came,
+// the clock moves on by 1 ms, as if the event took that long; otherwise it
+// jumps to the deadline, so a 60-second silence passes in half a real
+// second. With auto-advance off it waits, in real pieces of 1 ms, until the
+// event comes or the test has advanced the clock to the deadline.
 //
 // Threads: every method may be called from any thread; one mutex guards the
 // whole state, and Sleep never holds it while it yields or pauses.
@@ -86,7 +86,7 @@ class TManualClock final : public TClock {
   std::uint32_t setCalls_ = 0;
   bool autoAdvance_ = true;
   std::chrono::microseconds sleepPause_{0};
-  std::chrono::milliseconds waitPause_{250};
+  std::chrono::milliseconds waitPause_{500};
   std::uint64_t waitCalls_ = 0;
   std::int32_t elevationType_ = kElevationFull;
   std::uint32_t setTimeError_ = 0;
