@@ -2,17 +2,34 @@
  * kvopros2: client library of the Kavrel monitoring server, for a host
  * data-acquisition program that loads it into its own process.
  *
+ * The host creates the client once (c_CreateOpros), declares its channels
+ * (c_RegisterChannel) and their attributes (c_RegisterAttribute), hands over
+ * every new value (c_RegisterValueByID), polls for control commands from the
+ * server (c_ReceiveControl) and destroys the client at its end
+ * (c_DestroyOpros). One worker thread of the library does all network work:
+ * it connects, logs in, registers the channels, sends changed values, takes
+ * the server's commands, tests the link and writes the log. No export waits
+ * for the network.
+ *
  * Conventions of every function below
  * -----------------------------------
  * Calling convention: C (cdecl; the caller removes the arguments). The
  *   32-bit Windows DLL exports the seven c_ functions under their decorated
- *   names _c_CreateOpros ... _c_ReceiveControl; the Linux library exports
- *   them under their plain names, together with the kv_ helpers.
+ *   names _c_CreateOpros ... _c_ReceiveControl (the import library
+ *   libkvopros2.dll.a links C callers to them; GetProcAddress takes the
+ *   decorated names); the Linux library exports them under their plain
+ *   names, together with the kv_ helpers.
  * Results: kv_bool is one byte, 1 = true, 0 = false. c_IsServerConnected
- *   returns an int that is exactly 0 or 1.
+ *   returns an int that is exactly 0 or 1. No export raises, crashes on a
+ *   failure of its own or writes to the log; failures are reported by the
+ *   result alone.
  * Texts: const char*, zero-terminated, Windows-1251. A null pointer is taken
- *   as an empty text. The library never keeps a pointer the host passed.
+ *   as an empty text. The library copies what it needs during the call and
+ *   never keeps a pointer the host passed.
  * Flags (unsigned char): 0 = off, any other value = on.
+ * Numbers: data types, qualities, attribute ids and significations have the
+ *   KVOPROS2_TYPE_, KVOPROS2_QUALITY_, KVOPROS2_ATTR_ and
+ *   KVOPROS2_SIGNIFICATION_ names below.
  * VARIANT arguments are passed by value; the library reads them and never
  *   clears or frees them: the host still owns what they point to. Kinds
  *   taken: VT_EMPTY, VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4, VT_UI4, VT_INT,
@@ -29,16 +46,35 @@
  * Threads
  * -------
  * c_CreateOpros and c_DestroyOpros are meant to be called once each, at the
- *   host's start and end. They may run while other host threads are inside
- *   the other exports: those calls finish first (c_DestroyOpros waits for
- *   them and for the library's worker thread); a call made after
- *   c_DestroyOpros returns false.
+ *   host's start and end, from any one thread. They may run while other host
+ *   threads are inside the other exports: those calls finish first
+ *   (c_DestroyOpros waits for them and for the library's worker thread); a
+ *   call made after c_DestroyOpros returns false.
  * c_IsServerConnected, c_RegisterChannel, c_RegisterValueByID,
  *   c_RegisterAttribute and c_ReceiveControl may be called from any thread
- *   at any time; they never wait for the network.
+ *   at any time, also from several at once; they never wait for the network.
  * The kv_ helpers keep no shared state; one value must not be used by two
  *   threads at once.
- * Unloading the library does nothing: call c_DestroyOpros before it.
+ * Unloading the library does nothing: call c_DestroyOpros before it, and
+ *   not from DllMain or from a destructor run while the library unloads (it
+ *   waits for a thread).
+ *
+ * The log the library writes (c_CreateOpros' logFile) is described line by
+ * line, with what to do about each, in docs/LOG.md (share/doc/kvopros2/ in
+ * an installed tree).
+ *
+ * Windows types on Linux
+ * ----------------------
+ * On Linux this header defines the few Windows types it uses (VARIANT,
+ * BSTR, SAFEARRAY, FILETIME and their kin) with the layout given below. A
+ * host that has its own definitions of them defines
+ * KVOPROS2_HOST_WINDOWS_TYPES before including this header, which then uses
+ * the host's: VARTYPE, VARIANT_BOOL, OLECHAR, BSTR, DATE, the VT_ numbers,
+ * SAFEARRAYBOUND, SAFEARRAY, VARIANT and FILETIME must all be defined, with
+ * the same layout (a 16-byte VARIANT, a 2-byte OLECHAR, an 8-byte
+ * FILETIME); the header refuses to compile when the sizes differ. (Wine's
+ * own headers give 64-bit programs a 24-byte VARIANT: that layout cannot
+ * be passed to this library.)
  *
  * The header compiles as C (C89 with GNU-compatible compilers, C99, C11)
  * and as C++.
@@ -46,12 +82,99 @@
 #ifndef KVOPROS2_H
 #define KVOPROS2_H
 
+/* KVOPROS2_VERSION_MAJOR, _MINOR, _PATCH and KVOPROS2_VERSION. */
+#include "kvopros2_version.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #include <oleauto.h>
 #else
 #include <stdint.h>
 #endif
+
+/* Data type codes of channels and attributes (c_RegisterChannel's type,
+ * c_RegisterAttribute's type). A value handed over is converted to its
+ * channel's or attribute's type; one that does not convert is dropped. */
+#define KVOPROS2_TYPE_EMPTY 0
+#define KVOPROS2_TYPE_INT2 2     /* signed 16 bits */
+#define KVOPROS2_TYPE_INT4 3     /* signed 32 bits */
+#define KVOPROS2_TYPE_FLOAT4 4   /* IEEE binary32 */
+#define KVOPROS2_TYPE_FLOAT8 5   /* IEEE binary64 */
+#define KVOPROS2_TYPE_DATE 7     /* OLE date: days since 1899-12-30 */
+#define KVOPROS2_TYPE_BOOLEAN 11
+#define KVOPROS2_TYPE_INT1 16    /* signed 8 bits */
+#define KVOPROS2_TYPE_UINT1 17   /* unsigned 8 bits */
+#define KVOPROS2_TYPE_UINT2 18   /* unsigned 16 bits */
+#define KVOPROS2_TYPE_UINT4 19   /* unsigned 32 bits */
+#define KVOPROS2_TYPE_STRING 256 /* Windows-1251 text */
+/* Added to an element type: a one-dimensional array of it, for example
+ * (KVOPROS2_TYPE_ARRAY | KVOPROS2_TYPE_FLOAT8). A single value handed to an
+ * array type becomes an array of one element. */
+#define KVOPROS2_TYPE_ARRAY 0x1000
+
+/* Qualities of a value (c_RegisterValueByID's and c_ReceiveControl's
+ * quality). Only a good value is stored: with any other quality the channel
+ * keeps its previous value and the server gets the new quality with it. The
+ * channel keeps the low 8 bits; 9 to 255 are shown as their number. */
+#define KVOPROS2_QUALITY_GOOD 0
+#define KVOPROS2_QUALITY_OFF 1                 /* "Выключен" */
+#define KVOPROS2_QUALITY_UNDEFINED 2           /* "Состояние не определено" */
+#define KVOPROS2_QUALITY_SENSOR_FAULT 3        /* "Неисправен датчик" */
+#define KVOPROS2_QUALITY_CONTROLLER_FAULT 4    /* "Неисправен контроллер" */
+#define KVOPROS2_QUALITY_UNRELIABLE 5          /* "Значение недостоверно" */
+#define KVOPROS2_QUALITY_SENSOR_DISCONNECTED 6 /* "Датчик не подключен" */
+#define KVOPROS2_QUALITY_NO_LINK 7             /* "Нет связи" */
+#define KVOPROS2_QUALITY_RECORDER_FAULT 8      /* "Неисправен регистратор" */
+
+/* Attribute ids the library gives a meaning to (c_RegisterAttribute's id),
+ * with the type to set them with. Any other id from 1 to 65535 may be set
+ * as well; the server gets it as it is. */
+#define KVOPROS2_ATTR_EU_TYPE 7             /* Int2: 2 = state names, 3 = EU_INFO3 form */
+#define KVOPROS2_ATTR_EU_INFO1 9            /* array of Float8 */
+#define KVOPROS2_ATTR_EU_INFO2 10           /* array of String: state names */
+#define KVOPROS2_ATTR_EU_INFO3 11           /* Int4 */
+#define KVOPROS2_ATTR_UNIT 100              /* String */
+#define KVOPROS2_ATTR_COMMENTS 101          /* String */
+#define KVOPROS2_ATTR_PREFIX 112            /* String */
+#define KVOPROS2_ATTR_SOUND_FILE 205        /* String */
+#define KVOPROS2_ATTR_ALARM_MESSAGE 301     /* String */
+#define KVOPROS2_ATTR_DEADBAND 306          /* the channel's type */
+#define KVOPROS2_ATTR_HIHI_LIMIT 307        /* the channel's type */
+#define KVOPROS2_ATTR_HI_LIMIT 308          /* the channel's type */
+#define KVOPROS2_ATTR_LO_LIMIT 309          /* the channel's type */
+#define KVOPROS2_ATTR_LOLO_LIMIT 310        /* the channel's type */
+#define KVOPROS2_ATTR_WATCH_LIMITS 314      /* Boolean */
+#define KVOPROS2_ATTR_DESCRIPTION 5000      /* String */
+#define KVOPROS2_ATTR_CONNECTION_QUALITY 5001 /* Int2 */
+#define KVOPROS2_ATTR_FORMAT 5002           /* String: printf-style format of the value */
+#define KVOPROS2_ATTR_MASKED 5003           /* Boolean */
+#define KVOPROS2_ATTR_DTYPE 5004            /* UInt1 */
+#define KVOPROS2_ATTR_SYSM 5005             /* UInt1 */
+#define KVOPROS2_ATTR_ALARM_ID 5006         /* array of three Int4 */
+#define KVOPROS2_ATTR_SIGNIFICATION 5009    /* UInt1: a KVOPROS2_SIGNIFICATION_ */
+/* KVOPROS2_ATTR_QUALITY_TEXT + q (q = 0 to 255): the channel's own String
+ * text for quality q. */
+#define KVOPROS2_ATTR_QUALITY_TEXT 5100
+
+/* What a channel measures or controls (c_RegisterChannel's signification;
+ * 0 sets none). Larger codes are allowed and shown as their number. */
+#define KVOPROS2_SIGNIFICATION_UNDEFINED 0          /* "Не определено" */
+#define KVOPROS2_SIGNIFICATION_PULSE_COUNTER 1      /* "Интегратор в импульсах" */
+#define KVOPROS2_SIGNIFICATION_UNIT_COUNTER 2       /* "Интегратор в физических единицах" */
+#define KVOPROS2_SIGNIFICATION_CONTROL 3            /* "Канал управления" */
+#define KVOPROS2_SIGNIFICATION_MONITOR 4            /* "Канал контроля" */
+#define KVOPROS2_SIGNIFICATION_INTRUSION_SENSOR 5   /* "Охранный датчик" */
+#define KVOPROS2_SIGNIFICATION_FIRE_SENSOR 6        /* "Пожарный датчик" */
+#define KVOPROS2_SIGNIFICATION_SECURITY_STATE 7     /* "Состояние охраны" */
+#define KVOPROS2_SIGNIFICATION_GAS_SENSOR 8         /* "Газовый датчик" */
+#define KVOPROS2_SIGNIFICATION_TEMPERATURE 9        /* "Датчик температуры" */
+#define KVOPROS2_SIGNIFICATION_MANUAL_CALL_POINT 10 /* "Пожарный ручной извещатель" */
+#define KVOPROS2_SIGNIFICATION_FLOOD_SENSOR 11      /* "Датчик затопления" */
+#define KVOPROS2_SIGNIFICATION_ELEVATOR 12          /* "Лифт" */
+#define KVOPROS2_SIGNIFICATION_PRESSURE 13          /* "Датчик давления" */
+#define KVOPROS2_SIGNIFICATION_POWER 14             /* "Мощность" */
+#define KVOPROS2_SIGNIFICATION_ENTHALPY 15          /* "Энтальпия" */
+#define KVOPROS2_SIGNIFICATION_FLOW_RATE 16         /* "Мгновенный (текущий) расход" */
 
 #ifdef __cplusplus
 extern "C" {
@@ -71,7 +194,7 @@ typedef unsigned char kv_bool;
 #define KVOPROS2_API
 typedef DWORD kv_uint32;
 
-#else /* Linux: the Windows types this interface uses, with their layout. */
+#else /* Linux */
 
 #define KVOPROS2_CALL
 #if defined(__GNUC__)
@@ -82,6 +205,9 @@ typedef DWORD kv_uint32;
 #define KVOPROS2_EXTENSION
 #endif
 typedef uint32_t kv_uint32;
+
+#ifndef KVOPROS2_HOST_WINDOWS_TYPES
+/* The Windows types this interface uses, with their layout. */
 
 typedef uint16_t VARTYPE;
 typedef int16_t VARIANT_BOOL;
@@ -148,6 +274,15 @@ typedef struct tagFILETIME {
   uint32_t dwHighDateTime;
 } FILETIME;
 
+#else /* KVOPROS2_HOST_WINDOWS_TYPES: the host's types must have this layout. */
+
+typedef char kvopros2_check_variant_size[sizeof(VARIANT) == 16 ? 1 : -1];
+typedef char kvopros2_check_olechar_size[sizeof(OLECHAR) == 2 && sizeof(*(BSTR)0) == 2 ? 1 : -1];
+typedef char kvopros2_check_filetime_size[sizeof(FILETIME) == 8 ? 1 : -1];
+typedef char kvopros2_check_safearray_size[sizeof(SAFEARRAY) == 16 + 2 * sizeof(void*) ? 1 : -1];
+
+#endif /* KVOPROS2_HOST_WINDOWS_TYPES */
+
 /* Status codes of the kv_ helpers (the OLE numbers). */
 #define KV_S_OK 0
 #define KV_E_INVALIDARG ((int32_t)0x80070057)
@@ -193,47 +328,120 @@ KVOPROS2_API int32_t kv_SafeArrayPutElement(SAFEARRAY* array, const int32_t* ind
 
 #endif /* _WIN32 */
 
-/* Creates the client and starts its worker thread, which connects to
- * host:port (the low 16 bits of port), logs in with login and password and
- * keeps the link up. setClock: set the local clock from the server's time.
- * debugLog: write debug lines. logFile: the log's path, empty for no log.
- * With a client already running, returns true and changes nothing. Returns
- * false only when the client cannot be created. */
+/* c_CreateOpros: creates the client and starts its worker thread, which
+ * connects and logs in on its own and keeps the link up, reconnecting after
+ * every loss. Returns at once; c_IsServerConnected tells when it is in.
+ *   host      server name or dotted IPv4 address; resolved by the worker.
+ *   port      server TCP port; the connection uses its low 16 bits.
+ *   timeoutSec  network time-out in seconds, 1 or more (10 is usual): how
+ *             long a connection attempt and the wait for the login reply may
+ *             take, and how long a silent server may leave the link test's
+ *             status request (sent after 60 s without a message) unanswered
+ *             before the link counts as lost (timeoutSec + 60 s after its
+ *             last message). 0 or less leaves no time to wait: a login then
+ *             only succeeds with a server that answers at once.
+ *   login     login name, at most 39 characters sent (longer ones are cut).
+ *   password  at most 19 characters sent; never written to the log.
+ *   setClock  set the computer's clock from the server's time, at login and
+ *             whenever the server sends its time; needs the right to set
+ *             the clock (without it the log says so and nothing happens).
+ *   debugLog  also log every value sent and every control received.
+ *   logFile   path of the log file (relative paths from the host's current
+ *             directory); lines are appended, the file is never truncated
+ *             or rotated by the library; empty or null: no log.
+ * A failed login is retried after 60 s; an unreachable server once a
+ * second, of which only the first five failures are logged.
+ * With a client already running, returns true and changes nothing (the
+ * first settings stay in force). Returns false only when the client cannot
+ * be created (out of memory, no thread). Thread: any one, see Threads. */
 KVOPROS2_API kv_bool KVOPROS2_CALL c_CreateOpros(const char* host, int port, int timeoutSec,
                                                  const char* login, const char* password,
                                                  unsigned char setClock, unsigned char debugLog,
                                                  const char* logFile);
 
-/* Stops the worker thread, waits for it and frees the client with its
- * channels and pending controls. False when there is no client. */
+/* c_DestroyOpros: stops the worker thread, waits until it has logged off
+ * and ended, and frees the client with its channels and the controls still
+ * waiting. Blocks until the worker has finished its step (milliseconds,
+ * longer only while the system resolves the server's name or blocks a
+ * socket write). False when there is no client. A new c_CreateOpros may
+ * follow. Thread: any one, see Threads. */
 KVOPROS2_API kv_bool KVOPROS2_CALL c_DestroyOpros(void);
 
-/* 1 while logged in to the server, else 0 (also without a client). */
+/* c_IsServerConnected: 1 while logged in to the server, else 0 (also
+ * without a client). Values and channels are taken before the login too;
+ * they are sent once it succeeds. Thread: any. */
 KVOPROS2_API int KVOPROS2_CALL c_IsServerConnected(void);
 
-/* Declares a channel (or updates a declared one). type is the channel's data
- * type code. False without a client or when the client refuses it. */
+/* c_RegisterChannel: declares a channel; the worker registers it with the
+ * server, which activates it and gives it a number; only then are its
+ * values sent.
+ *   addr          the channel's address (case-insensitive, not empty).
+ *   type          its data type, a KVOPROS2_TYPE_ code.
+ *   writeEnable   the server may send controls for it.
+ *   saveValue     the server is to keep its value.
+ *   comments, prefix, unit, formatString, description  texts set as the
+ *                 attributes KVOPROS2_ATTR_COMMENTS, _PREFIX, _UNIT, _FORMAT
+ *                 and _DESCRIPTION; empty or null ones are not set.
+ *   signification a KVOPROS2_SIGNIFICATION_ code; 0 sets none.
+ *   enumTexts     state names separated by tabs ("Off\tOn": value 0 is "Off",
+ *                 1 is "On"); empty or null for none.
+ * Declaring an address again replaces the channel's settings but keeps its
+ * number: it is registered anew and is inactive until the server confirms
+ * it, its value is reset, and attributes set by c_RegisterAttribute are
+ * dropped; declare first, then set attributes and values. False without a
+ * client, for an empty address, or when memory runs out. Thread: any. */
 KVOPROS2_API kv_bool KVOPROS2_CALL c_RegisterChannel(
     const char* addr, unsigned short type, unsigned char writeEnable, unsigned char saveValue,
     const char* comments, const char* prefix, const char* unit, const char* formatString,
     const char* description, unsigned short signification, const char* enumTexts);
 
-/* Hands over a new value of a channel. A VT_BOOL true arrives as 1. False
- * without a client, for a null time or one the calendar cannot hold, for a
- * kind of value not taken, or when the client refuses it. */
+/* c_RegisterValueByID: hands over a new value of a declared channel. The
+ * worker sends the channel's latest value once the channel is active; values
+ * that follow each other faster than they are sent are not queued.
+ *   addr     the channel's address.
+ *   time     the value's time stamp, in the host's own time zone; read only
+ *            during the call.
+ *   quality  KVOPROS2_QUALITY_GOOD stores value; any other quality keeps
+ *            the channel's previous value and sends it with this quality.
+ *   value    the value, converted to the channel's type (one that does not
+ *            convert leaves the previous value). A VT_BOOL true arrives as 1.
+ * False without a client, for an address not declared, for a null time or
+ * one the calendar cannot hold, for a kind of value not taken, and when
+ * time, quality and value equal the channel's current ones (nothing to
+ * send: not an error). Thread: any. */
 KVOPROS2_API kv_bool KVOPROS2_CALL c_RegisterValueByID(const char* addr, const FILETIME* time,
                                                        unsigned short quality, VARIANT value);
 
-/* Sets attribute id of a channel; the value is converted to type. */
+/* c_RegisterAttribute: sets attribute id (a KVOPROS2_ATTR_ id or any other
+ * from 1) of a declared channel to value converted to type (a
+ * KVOPROS2_TYPE_ code, not 0), replacing an attribute of the same id with
+ * its type, and registers the channel anew so the server gets it. A value
+ * that does not convert to type is not stored (the attribute is left
+ * without one). True when the attribute was added; false when it replaced
+ * one the channel had (it is set all the same), and false without a client,
+ * for an empty or undeclared address, an id or type of 0, or a kind of
+ * value not taken. Thread: any. */
 KVOPROS2_API kv_bool KVOPROS2_CALL c_RegisterAttribute(const char* addr, unsigned short id,
                                                        unsigned short type, VARIANT value);
 
-/* Takes the oldest control command from the server. False (nothing written)
- * without a client or when none is waiting. Otherwise each non-null
- * out-parameter is filled and true returned: addrBuf gets at most
- * addrBufSize - 1 characters of the address and a terminating zero (nothing
- * when addrBufSize <= 0); a time before 1601 comes out as a zero FILETIME;
- * value gets a new variant (texts as VT_BSTR) that the host must clear. */
+/* c_ReceiveControl: takes the oldest control command the server sent for an
+ * active channel. False (nothing written) without a client or when none is
+ * waiting: call it until it returns false, as often as controls may come.
+ * At most KVOPROS2_MAX_WAITING_CONTROLS controls wait for the host; when
+ * more arrive, controls are dropped and the log says so. Otherwise each
+ * non-null out-parameter is filled and true returned:
+ *   addrBuf, addrBufSize  at most addrBufSize - 1 characters of the channel
+ *            address and a terminating zero (nothing when addrBufSize <= 0);
+ *            empty when the server named the channel by number.
+ *   number   the channel number the server named it by, else 0.
+ *   time     the control's time stamp; a time before 1601 comes out as a
+ *            zero FILETIME.
+ *   quality  the control's quality.
+ *   value    a new variant (texts as VT_BSTR, arrays as VT_ARRAY) that the
+ *            host owns and must clear; what it held before is overwritten,
+ *            not cleared.
+ * Null out-parameters are skipped; the control is taken all the same.
+ * Thread: any; two threads never get the same control. */
 KVOPROS2_API kv_bool KVOPROS2_CALL c_ReceiveControl(char* addrBuf, int addrBufSize,
                                                     kv_uint32* number, FILETIME* time,
                                                     unsigned short* quality, VARIANT* value);

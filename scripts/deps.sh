@@ -1,15 +1,23 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a Debian 12 machine, only
 # when it is missing. Idempotent; safe to run on every build.
+#   (no argument)  everything, wine for the Windows tests included
+#   --no-wine      everything but wine (packaging)
+#   --demo         only what the main job builds with: the default preset
 set -euo pipefail
 
+mode=${1:-all}
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-for p in cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev googletest \
-         libbenchmark-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64; do
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
+if [ "$mode" != --demo ]; then
+  packages+=(clang libclang-rt-14-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64
+             pkg-config)
+fi
+for p in "${packages[@]}"; do
   have "$p" || need+=("$p")
 done
-if [ "${1:-}" != "--no-wine" ]; then
+if [ "$mode" = all ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
     need+=(wine wine32)

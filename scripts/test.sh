@@ -4,7 +4,9 @@
 # under wine, and a short fuzzing run. The 32-bit Windows build (the shipped
 # DLL) runs its tests where the machine can execute 32-bit programs; the
 # 64-bit Windows build runs them under wine64 everywhere, so the Windows code
-# is always exercised.
+# is always exercised. After the gcc and the 32-bit Windows builds, a small
+# host is built against the installed library (find_package, pkg-config) and
+# run against the test server (scripts/consumer.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -27,20 +29,34 @@ run() {
   ctest --preset "$1" -j "$jobs"
 }
 
+consumer() {
+  echo "=== installed library, $1 ($((SECONDS - start)) s)"
+  bash scripts/consumer.sh "$@"
+}
+
 for preset in default asan tsan win64; do
   build "$preset"
   run "$preset"
+  if [ "$preset" = default ]; then consumer default; fi
 done
 
 if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
   build win32
   run win32
+  consumer win32
 else
   # The same sources were compiled and tested by the 64-bit Windows build;
-  # here only the shipped DLL and the sample host are built.
-  build win32 --target kvopros2 kvdemo
+  # here only the shipped DLL, the tools and a host linking the DLL are built.
+  build win32 --target kvopros2 kvsim kvdemo
   echo "=== test win32: skipped, this machine cannot execute 32-bit programs (win64 ran them)"
+  consumer win32 --build-only
 fi
+
+# The benchmarks of the default build, one short run each: they must still
+# run and deliver everything; their figures are not checked here.
+echo "=== benchmarks, one short run each ($((SECONDS - start)) s)"
+build/bench/bench_send --benchmark_min_time=0.001
+build/bench/bench_host table --smoke --runs 1
 
 build clang --target fuzz_records_run
 echo "=== done ($((SECONDS - start)) s)"

@@ -174,6 +174,9 @@ TNumberLoss TChannelList2::Reindex(TChannel2& existing, const TChannel2& channel
                                    std::uint16_t mask) {
   TNumberLoss loss;
   const std::uint32_t newNumber = channel.Number();
+  // A number an update gives, even the one the channel holds, is no longer
+  // one the list handed out.
+  if (mask & ChannelField::Number) existing.numberHandedOut_ = false;
   if ((mask & ChannelField::Number) && existing.Number() != newNumber) {
     const auto old = numberIndex_.find(existing.Number());
     if (old != numberIndex_.end() && old->second == &existing) numberIndex_.erase(old);
@@ -186,7 +189,6 @@ TNumberLoss TChannelList2::Reindex(TChannel2& existing, const TChannel2& channel
       }
       holder = &existing;
     }
-    existing.numberHandedOut_ = false;
   }
   // Exact comparison: a change of letter case alone also re-enters the
   // address, as the last entry under its key.

@@ -33,6 +33,7 @@
 
 #include "channels/Channellist.h"
 #include "client/Log.h"
+#include "kvopros2_version.h"
 #include "platform/Socket.h"
 #include "protocol/Kvbuffer.h"
 #include "protocol/Tcp.h"
@@ -43,9 +44,12 @@
 
 namespace kv {
 
-// The version this library reports to the server and in its log.
-inline constexpr std::uint8_t kLibraryVersionMajor = 1;
-inline constexpr std::uint8_t kLibraryVersionMinor = 1;
+// The version this library reports to the server and in its log: the
+// project's, made into kvopros2_version.h by the build.
+inline constexpr std::uint8_t kLibraryVersionMajor = KVOPROS2_VERSION_MAJOR;
+inline constexpr std::uint8_t kLibraryVersionMinor = KVOPROS2_VERSION_MINOR;
+static_assert(KVOPROS2_VERSION_MAJOR <= 255 && KVOPROS2_VERSION_MINOR <= 255,
+              "the login request carries each number in one byte");
 
 // How many controls wait for the host by default: the public header's
 // KVOPROS2_MAX_WAITING_CONTROLS.

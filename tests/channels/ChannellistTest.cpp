@@ -231,6 +231,11 @@ TEST_F(ChannelListTest, AGivenNumberTakesPrecedenceOverEveryEarlierHolder) {
   EXPECT_EQ(list.CopyByNumber(1)->Addr(), "C");
   EXPECT_EQ(list.CopyByNumber(4), nullptr);
   EXPECT_EQ(list.CopyByAddress("B")->Number(), 0u);
+  // A number the server confirms as it stands is the server's from then on.
+  Named d("D");
+  ASSERT_TRUE(AddNew(list, d));
+  Renumber(list, "D", d.Number());
+  EXPECT_FALSE(Renumber(list, "A", d.Number()).HandedOut);
 }
 
 TEST_F(ChannelListTest, CopiesAreIndependentOfTheMaster) {

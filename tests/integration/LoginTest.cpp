@@ -1,5 +1,7 @@
 #include "ClientHarness.h"
 
+#include <limits>
+
 #include "kvsim/SimRecords.h"
 #include "protocol/Kavrel.h"
 
@@ -25,6 +27,13 @@ TEST_F(LoginTest, RequestCarriesCutLoginPasswordAndVersion) {
   expected[63] = 1;
   expected[64] = 4;
   EXPECT_EQ(bytes, expected);
+}
+
+TEST_F(LoginTest, LargestTimeoutStillWaitsForTheReply) {
+  // The reply wait counts polls of 10 ms: timeoutSec * 100 of them.
+  client_->Timeout = std::numeric_limits<std::int32_t>::max();
+  ASSERT_TRUE(client_->KVConnect());
+  EXPECT_TRUE(client_->IsConnected());
 }
 
 TEST_F(LoginTest, SuccessLogsTheConnectionAndTheLogin) {

@@ -4,6 +4,7 @@
 // never expectations about speed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -102,6 +103,13 @@ TEST_F(DemoRoundTrip, ControlComesBackAndTheAnswerReachesTheServer) {
   EXPECT_FALSE(client_.TakeControl().has_value());
   EXPECT_TRUE(client_.HandOverPump(true, 0, LocalNowTicks()));
   EXPECT_TRUE(server_.WaitForSwitch(kPumpAddr, true, kLimit));
+  // The server's view shows the Boolean as a Boolean, not as its wire word.
+  const std::vector<std::string> view = server_.ChannelLines();
+  auto pump = std::find_if(view.begin(), view.end(), [](const std::string& line) {
+    return line.find("\"Boiler.Pump\"  Boolean") != std::string::npos;
+  });
+  ASSERT_NE(pump, view.end()) << Joined(view);
+  EXPECT_NE(pump->find(", last true quality 0 at "), std::string::npos) << *pump;
 }
 
 TEST(DemoServerView, ChannelLineShowsNumberTypeCountsAndLastValue) {

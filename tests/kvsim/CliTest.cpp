@@ -161,6 +161,11 @@ TEST(TerminalText, DatesAndValues) {
   Variant array = CreateTypedArray(dtInt4, 2);
   array.SetElement(1, Variant(5));
   EXPECT_EQ(ValueText(array), "[0, 5]");
+  EXPECT_EQ(ValueText(Variant::FromBoolean(true)), "true");
+  // A Boolean arrives from the wire as a word; its data type says how to show it.
+  EXPECT_EQ(ValueText(Variant::FromUInt16(0xFFFF), dtBoolean), "true");
+  EXPECT_EQ(ValueText(Variant::FromUInt16(0), dtBoolean | dtArray), "false");
+  EXPECT_EQ(ValueText(Variant::FromUInt16(0xFFFF), dtUInt2), "65535");
 }
 
 }  // namespace

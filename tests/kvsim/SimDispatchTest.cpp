@@ -257,6 +257,46 @@ TEST_F(Dispatch, RegistrationByUnknownNumberGetsNoAnswer) {
   EXPECT_TRUE(state_.Channels().empty());
 }
 
+// Without a history the usual shapes take a shortcut; the view, the answers
+// and the counts must come out as with the history kept, and what the
+// shortcut does not take must still be kept.
+TEST_F(Dispatch, WithoutHistoryTheViewAndAnswersAreTheSame) {
+  // Value by number 2, time 2.5, quality 3, Int4 7; a Float8 value of quality 3.
+  const std::string intValue = Bytes({0x37, 0x17, 0x00, 0x05, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x40, 3, 0x03, 0x00, 7, 0, 0, 0});
+  std::string badQuality = Value(1);
+  badQuality[16] = 3;
+  const std::string spare = Bytes({0x33, 0x0F, 0x00, 0x82, 0x00, 0x02, 0x00, 'C', '3', 0x04, 0x00, 0, 0, 0xEE, 0xEE});
+  const std::string stream = Register("A1") + Register("B2") + Value(1) + intValue + Value(9) + badQuality +
+                             Register("a1") + spare;
+  const TDispatchResult kept = Feed(stream);
+
+  TKavrelCmdParser buffer;
+  buffer.Append(stream.data(), static_cast<std::int32_t>(stream.size()));
+  TSimState lean(1);
+  options_.keepChannelRecords = false;
+  TDispatchResult result;
+  DispatchReceived(buffer, options_, lean, result);
+
+  EXPECT_EQ(result.reply, kept.reply);
+  ASSERT_EQ(lean.Channels().size(), 3u);
+  for (const TSimChannel& expected : state_.Channels()) {
+    const TSimChannel* channel = lean.FindNumber(expected.number);
+    ASSERT_NE(channel, nullptr);
+    EXPECT_EQ(channel->addr, expected.addr);
+    EXPECT_EQ(channel->registrations, expected.registrations);
+    EXPECT_EQ(channel->values, expected.values);
+    EXPECT_EQ(channel->dt, expected.dt);
+    EXPECT_EQ(channel->quality, expected.quality);
+    EXPECT_EQ(channel->value.Kind(), expected.value.Kind());
+    EXPECT_TRUE(channel->value == expected.value) << expected.addr;
+  }
+  EXPECT_EQ(lean.Registrations(), 4u);
+  EXPECT_EQ(lean.Values(), 3u);
+  ASSERT_EQ(lean.Records().size(), 2u) << "the unknown channel and the spare bytes";
+  EXPECT_EQ(lean.Records()[0].kind, TRecordKind::Value);
+  EXPECT_EQ(lean.Records()[1].kind, TRecordKind::Registration);
+}
+
 TEST(SimStateRecords, OlderHalfForgottenBeyondLimit) {
   TSimState state(1, 4);
   for (int i = 0; i < 5; ++i) {

@@ -2,7 +2,6 @@
 // The channels the sample host declares, shared by its client side and the
 // in-process server side. Addresses are plain ASCII, so they are the same
 // bytes in Windows-1251 and UTF-8.
-#include <cstdint>
 #include <string_view>
 
 namespace kv::demo {
@@ -11,11 +10,5 @@ inline constexpr std::string_view kTemperatureAddr = "Boiler.Temperature";
 inline constexpr std::string_view kPumpAddr = "Boiler.Pump";
 inline constexpr std::string_view kStartsAddr = "Boiler.Starts";
 inline constexpr std::string_view kModeAddr = "Boiler.Mode";
-
-// Data type codes of the channels.
-inline constexpr std::uint16_t kTypeInt4 = 3;
-inline constexpr std::uint16_t kTypeFloat8 = 5;
-inline constexpr std::uint16_t kTypeBoolean = 11;
-inline constexpr std::uint16_t kTypeString = 256;
 
 }  // namespace kv::demo

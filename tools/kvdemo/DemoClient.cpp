@@ -12,13 +12,6 @@
 namespace kv::demo {
 namespace {
 
-// Attribute identifiers the library gives a meaning to.
-constexpr unsigned short kAttrHiLimit = 308;
-constexpr unsigned short kAttrLoLimit = 309;
-// Signification codes: a temperature sensor, a control channel.
-constexpr unsigned short kSignificationTemperature = 9;
-constexpr unsigned short kSignificationControl = 3;
-
 constexpr int kStepsPerSecond = 4;
 
 struct TChannelPlan {
@@ -37,15 +30,15 @@ struct TChannelPlan {
 };
 
 constexpr TChannelPlan kChannels[] = {
-    {kTemperatureAddr, kTypeFloat8, false, true, "Температура воды в котле", "Котельная", "°C",
-     "%.1f", "Датчик на выходе котла", kSignificationTemperature, "",
+    {kTemperatureAddr, KVOPROS2_TYPE_FLOAT8, false, true, "Температура воды в котле", "Котельная", "°C",
+     "%.1f", "Датчик на выходе котла", KVOPROS2_SIGNIFICATION_TEMPERATURE, "",
      "Float8, unit °C, format %.1f, temperature sensor, limits 40..90"},
-    {kPumpAddr, kTypeBoolean, true, true, "Насос котла", "Котельная", "", "", "", kSignificationControl,
-     "Стоп\tПуск", "Boolean, writable, states Стоп/Пуск, control channel"},
-    {kStartsAddr, kTypeInt4, false, true, "Пуски горелки", "Котельная", "шт", "%d", "", 0, "",
-     "Int4 counter, unit шт"},
-    {kModeAddr, kTypeString, false, false, "Режим работы", "Котельная", "", "", "", 0, "",
-     "String"},
+    {kPumpAddr, KVOPROS2_TYPE_BOOLEAN, true, true, "Насос котла", "Котельная", "", "", "",
+     KVOPROS2_SIGNIFICATION_CONTROL, "Стоп\tПуск", "Boolean, writable, states Стоп/Пуск, control channel"},
+    {kStartsAddr, KVOPROS2_TYPE_INT4, false, true, "Пуски горелки", "Котельная", "шт", "%d", "",
+     KVOPROS2_SIGNIFICATION_UNDEFINED, "", "Int4 counter, unit шт"},
+    {kModeAddr, KVOPROS2_TYPE_STRING, false, false, "Режим работы", "Котельная", "", "", "",
+     KVOPROS2_SIGNIFICATION_UNDEFINED, "", "String"},
 };
 
 std::string Ansi(std::string_view utf8) { return AnsiFromUtf8(utf8); }
@@ -75,7 +68,7 @@ TStepValues ValuesForStep(int step, bool pumpRunning) {
   // A slow swing around 70 °C, to one decimal as the sensor reports it.
   v.temperature = std::round((70.0 + 5.0 * std::sin(step * 0.3)) * 10.0) / 10.0;
   // Every tenth reading is doubtful: the server gets the quality, the old value stays.
-  v.temperatureQuality = step % 10 == 9 ? 1 : 0;
+  v.temperatureQuality = step % 10 == 9 ? KVOPROS2_QUALITY_UNRELIABLE : KVOPROS2_QUALITY_GOOD;
   v.pumpRunning = pumpRunning;
   v.starts = 100 + step / kStepsPerSecond;
   v.mode = (step / (2 * kStepsPerSecond)) % 2 == 0 ? "нагрев" : "поддержание";
@@ -107,8 +100,10 @@ std::vector<TDeclaration> TDemoClient::DeclareChannels() {
     out.push_back({std::string(plan.addr), std::string(plan.summary), created_ && Declare(*api_, plan)});
   if (!created_) return out;
   // Limits are attributes without a parameter of their own.
-  bool limits = SetAttribute(*api_, kTemperatureAddr, kAttrHiLimit, kTypeFloat8, TOwnedVariant::Double(90));
-  limits = SetAttribute(*api_, kTemperatureAddr, kAttrLoLimit, kTypeFloat8, TOwnedVariant::Double(40)) &&
+  bool limits = SetAttribute(*api_, kTemperatureAddr, KVOPROS2_ATTR_HI_LIMIT, KVOPROS2_TYPE_FLOAT8,
+                             TOwnedVariant::Double(90));
+  limits = SetAttribute(*api_, kTemperatureAddr, KVOPROS2_ATTR_LO_LIMIT, KVOPROS2_TYPE_FLOAT8,
+                        TOwnedVariant::Double(40)) &&
            limits;
   out.front().accepted = out.front().accepted && limits;
   return out;
@@ -119,9 +114,9 @@ int TDemoClient::HandOver(const TStepValues& v, std::uint64_t ticks) {
   const FILETIME time = FileTimeFromTicks(ticks);
   int taken = 0;
   taken += Hand(*api_, kTemperatureAddr, time, v.temperatureQuality, TOwnedVariant::Double(v.temperature));
-  taken += HandOverPump(v.pumpRunning, 0, ticks);
-  taken += Hand(*api_, kStartsAddr, time, 0, TOwnedVariant::Int32(v.starts));
-  taken += Hand(*api_, kModeAddr, time, 0, TOwnedVariant::Text(v.mode));
+  taken += HandOverPump(v.pumpRunning, KVOPROS2_QUALITY_GOOD, ticks);
+  taken += Hand(*api_, kStartsAddr, time, KVOPROS2_QUALITY_GOOD, TOwnedVariant::Int32(v.starts));
+  taken += Hand(*api_, kModeAddr, time, KVOPROS2_QUALITY_GOOD, TOwnedVariant::Text(v.mode));
   return taken;
 }
 

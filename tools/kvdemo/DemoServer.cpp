@@ -1,6 +1,7 @@
 #include "DemoServer.h"
 
 #include "TextCodec.h"
+#include "channels/Channel.h"
 #include "kvsim/Describe.h"
 #include "kvsim/KavrelServer.h"
 #include "protocol/Tcp.h"
@@ -11,21 +12,19 @@
 namespace kv::demo {
 namespace {
 
-constexpr std::uint16_t kBoolean = 11;
-
 // Names of the attributes a host usually sets, for a readable view.
 std::string AttributeName(std::uint16_t id) {
   switch (id) {
-    case 7: return "EUType";
-    case 10: return "state names";
-    case 100: return "unit";
-    case 101: return "comments";
-    case 112: return "prefix";
-    case 308: return "high limit";
-    case 309: return "low limit";
-    case 5000: return "description";
-    case 5002: return "format";
-    case 5009: return "signification";
+    case ChannelAttr::EUType: return "EUType";
+    case ChannelAttr::EUInfo2: return "state names";
+    case ChannelAttr::Unit: return "unit";
+    case ChannelAttr::Comments: return "comments";
+    case ChannelAttr::Prefix: return "prefix";
+    case ChannelAttr::HiLimit: return "high limit";
+    case ChannelAttr::LoLimit: return "low limit";
+    case ChannelAttr::Description: return "description";
+    case ChannelAttr::FormatString: return "format";
+    case ChannelAttr::Signification: return "signification";
     default: return "attribute";
   }
 }
@@ -53,12 +52,12 @@ std::vector<std::string> DescribeServerChannel(const sim::TSimChannel& channel) 
                      DataTypeToText(channel.type) + ", " + std::to_string(channel.attributes.size()) +
                      " attributes, " + std::to_string(channel.values) + " values received";
   if (channel.hasValue)
-    head += ", last " + Utf8FromAnsi(sim::ValueText(channel.value)) + " quality " +
+    head += ", last " + Utf8FromAnsi(sim::ValueText(channel.value, channel.type)) + " quality " +
             std::to_string(channel.quality) + " at " + sim::DateTimeText(channel.dt);
   std::vector<std::string> lines{head};
   for (const sim::TSimAttribute& a : channel.attributes)
     lines.push_back("    " + AttributeName(a.id) + " (" + std::to_string(a.id) + ", " +
-                    DataTypeToText(a.type) + ") = " + Utf8FromAnsi(sim::ValueText(a.value)));
+                    DataTypeToText(a.type) + ") = " + Utf8FromAnsi(sim::ValueText(a.value, a.type)));
   return lines;
 }
 
@@ -109,7 +108,7 @@ bool TDemoServer::SendSwitch(std::string_view addr, bool on, std::string& error)
   sim::TControl control;
   control.addr = std::string(addr);
   control.dt = Now();
-  control.type = kBoolean;
+  control.type = dtBoolean;
   control.value = Variant::FromBoolean(on);
   try {
     if (server_->SendControl(control)) return true;

@@ -1,10 +1,11 @@
 #pragma once
 // Where the host finds the library's seven functions. On Linux the program
 // links libkvopros2.so and calls them by their plain names. The Windows DLL
-// exports them only under their cdecl-decorated names (_c_CreateOpros ...),
-// which no import library links against, so the host does what Windows
-// hosts do: loads kvopros2.dll from beside the program and looks the names
-// up. The DLL stays loaded until the process ends.
+// exports them only under their cdecl-decorated names (_c_CreateOpros ...);
+// the host does what Windows hosts usually do (linking the import library
+// libkvopros2.dll.a would work as well): loads kvopros2.dll from beside the
+// program and looks the names up. The DLL stays loaded until the process
+// ends.
 #include <string>
 
 #include "kvopros2.h"

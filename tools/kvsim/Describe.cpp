@@ -19,10 +19,13 @@ std::string Hex16(unsigned value) {
   return text;
 }
 
-std::string ScalarText(const Variant& value) {
+std::string ScalarText(const Variant& value, bool boolean) {
+  if (boolean && value.Kind() != varEmpty) return value.ToBoolean() ? "true" : "false";
   switch (value.Kind()) {
     case varEmpty:
       return "Empty";
+    case varBoolean:
+      return value.ToBoolean() ? "true" : "false";
     case varDate:
       return DateTimeText(value.ToDate());
     case varString:
@@ -35,7 +38,7 @@ std::string ScalarText(const Variant& value) {
 
 std::string AttributeText(const TSimAttribute& attribute) {
   return "    attribute " + std::to_string(attribute.id) + " " + DataTypeToText(attribute.type) + " = " +
-         ValueText(attribute.value) + " (" + DateTimeText(attribute.lastChange) + ")";
+         ValueText(attribute.value, attribute.type) + " (" + DateTimeText(attribute.lastChange) + ")";
 }
 
 std::string ChannelRef(std::uint32_t number, const std::string& addr, bool byNumber) {
@@ -61,7 +64,7 @@ std::string ValueRecordText(const TReceivedRecord& record) {
   const TValueRecord& v = record.value;
   return "value " + std::to_string(record.id) + " " + ChannelRef(v.number, v.addr, (v.flags & 1) != 0) +
          " (#" + std::to_string(record.channelNumber) + ") " + DateTimeText(v.dt) + " quality " +
-         std::to_string(v.quality) + " " + DataTypeToText(v.type) + " = " + ValueText(v.value);
+         std::to_string(v.quality) + " " + DataTypeToText(v.type) + " = " + ValueText(v.value, v.type);
 }
 
 }  // namespace
@@ -75,13 +78,14 @@ std::string DateTimeText(TDateTime value) {
   return text;
 }
 
-std::string ValueText(const Variant& value) {
+std::string ValueText(const Variant& value, std::uint16_t type) {
+  const bool boolean = (type & dtTypeMask) == dtBoolean;
   try {
-    if (!value.IsArray()) return ScalarText(value);
+    if (!value.IsArray()) return ScalarText(value, boolean);
     std::string text = "[";
     for (std::int32_t i = value.ArrayLow(); i <= value.ArrayHigh(); ++i) {
       if (i > value.ArrayLow()) text += ", ";
-      text += ScalarText(value.GetElement(i));
+      text += ScalarText(value.GetElement(i), boolean);
     }
     return text + "]";
   } catch (const Exception& e) {
@@ -133,7 +137,7 @@ std::string DescribeChannel(const TSimChannel& channel) {
                      ", registrations " + std::to_string(channel.registrations) + ", values " +
                      std::to_string(channel.values);
   if (channel.hasValue)
-    text += std::string(", last ") + ValueText(channel.value) + " quality " + std::to_string(channel.quality) + " at " +
+    text += std::string(", last ") + ValueText(channel.value, channel.type) + " quality " + std::to_string(channel.quality) + " at " +
             DateTimeText(channel.dt);
   for (const TSimAttribute& attribute : channel.attributes) {
     text += "\n";

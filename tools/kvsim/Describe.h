@@ -4,6 +4,7 @@
 // Windows-1251 (they quote the client's addresses and values); Utf8.h turns
 // them into terminal text. Never raise: a value that cannot be shown shows
 // the error instead.
+#include <cstdint>
 #include <string>
 
 #include "kvsim/SimState.h"
@@ -12,8 +13,10 @@ namespace kv::sim {
 
 // "2024-03-05 14:07:09.123"; the number itself for a value outside the calendar.
 std::string DateTimeText(TDateTime value);
-// Scalars as text, arrays as "[a, b]", Empty as "Empty".
-std::string ValueText(const Variant& value);
+// Scalars as text, arrays as "[a, b]", Empty as "Empty". Booleans, and any
+// value of a Boolean data type (the wire carries them as words), show as
+// true or false.
+std::string ValueText(const Variant& value, std::uint16_t type = 0);
 std::string DescribeRecord(const TReceivedRecord& record);
 std::string DescribeChannel(const TSimChannel& channel);
 

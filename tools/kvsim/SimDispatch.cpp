@@ -1,7 +1,9 @@
 #include "kvsim/SimDispatch.h"
 
+#include <cstring>
 #include <memory>
 
+#include "protocol/Channelcmd.h"
 #include "protocol/Kavrel.h"
 #include "runtime/Exception.h"
 #include "values/Utils.h"
@@ -55,25 +57,23 @@ void AnswerLogin(const TLoginBehaviour& login, TDispatchResult& result) {
   result.reply += reply;
 }
 
-void HandleRegistration(TReceivedRecord& record, const TProtocolOptions& options, TSimState& state,
-                        TDispatchResult& result) {
-  auto scratch = ScratchOf(record.bytes);
-  record.registration = ReadRegistration(*scratch);
-  record.note = LeftOverNote(*scratch);
+// Registers the channel and answers as configured; null for a registration
+// by a number the view does not know. `answers` is scratch room for the
+// channel change, shared by the messages of one dispatch: a buffer of its
+// own would cost a block per registration.
+TSimChannel* AnswerRegistration(const TRegistration& registration, const TProtocolOptions& options,
+                                TSimState& state, TKavrelCmdParser& answers, TDispatchResult& result) {
   bool isNew = false;
-  TSimChannel* channel = state.Register(record.registration, isNew);
-  if (channel == nullptr) {
-    record.note = kUnknownChannel;
-    return;
-  }
-  record.channelNumber = channel->number;
+  TSimChannel* channel = state.Register(registration, isNew);
+  if (channel == nullptr) return nullptr;
   const TChannelChange change = ActivationFor(*channel, options.activation);
   switch (options.activation) {
     case TActivation::Immediate:
     case TActivation::Inactive: {
-      TKavrelCmdParser out;
-      AppendChannelChange(out, change);
-      result.reply += PendingBytes(out);
+      answers.Clear();
+      AppendChannelChange(answers, change);
+      result.reply.append(reinterpret_cast<const char*>(answers.Data()),
+                          static_cast<std::size_t>(answers.Size()));
       channel->activeSent = change.active;
       break;
     }
@@ -83,6 +83,18 @@ void HandleRegistration(TReceivedRecord& record, const TProtocolOptions& options
     case TActivation::Off:
       break;
   }
+  return channel;
+}
+
+void HandleRegistration(TReceivedRecord& record, const TProtocolOptions& options, TSimState& state,
+                        TKavrelCmdParser& answers, TDispatchResult& result) {
+  auto scratch = ScratchOf(record.bytes);
+  record.registration = ReadRegistration(*scratch);
+  record.note = LeftOverNote(*scratch);
+  if (const TSimChannel* channel = AnswerRegistration(record.registration, options, state, answers, result))
+    record.channelNumber = channel->number;
+  else
+    record.note = kUnknownChannel;
 }
 
 void HandleValue(TReceivedRecord& record, TSimState& state) {
@@ -96,7 +108,7 @@ void HandleValue(TReceivedRecord& record, TSimState& state) {
 
 // One complete message; decoding errors are kept in the record.
 void HandleMessage(TReceivedRecord& record, const TProtocolOptions& options, TSimState& state,
-                   TDispatchResult& result) {
+                   TKavrelCmdParser& answers, TDispatchResult& result) {
   try {
     switch (record.id) {
       case kStructLoginRequest:
@@ -111,7 +123,7 @@ void HandleMessage(TReceivedRecord& record, const TProtocolOptions& options, TSi
         return;
       case kCmdChannelRegister:
         record.kind = TRecordKind::Registration;
-        HandleRegistration(record, options, state, result);
+        HandleRegistration(record, options, state, answers, result);
         return;
       case kCmdChannelValue:
         record.kind = TRecordKind::Value;
@@ -130,6 +142,53 @@ void HandleMessage(TReceivedRecord& record, const TProtocolOptions& options, TSi
   }
 }
 
+// The value record the client sends for a Float8 channel: by number, time
+// as a double, 27 bytes. Without a history to keep it is decoded in place,
+// the bulk of a busy stream at little cost; false for any other shape, which
+// takes the general path.
+constexpr std::int32_t kPlainValueSize = 27;
+
+template <class T>
+T LoadLe(const std::uint8_t* bytes) {
+  T value;
+  std::memcpy(&value, bytes, sizeof value);  // the targets are little-endian
+  return value;
+}
+
+bool ApplyPlainValue(const std::uint8_t* bytes, TSimState& state) {
+  if (bytes[3] != ValueFlag::Client || LoadLe<std::uint16_t>(bytes + 17) != varDouble) return false;
+  TValueRecord value;
+  value.id = bytes[0];
+  value.flags = bytes[3];
+  value.number = LoadLe<std::uint32_t>(bytes + 4);
+  value.dt = LoadLe<double>(bytes + 8);
+  value.quality = bytes[16];
+  value.type = varDouble;
+  value.value = Variant(LoadLe<double>(bytes + 19));
+  return state.ApplyValue(value) != nullptr;
+}
+
+// A registration by address without attributes, decoded in place as well.
+bool AnswerPlainRegistration(const std::uint8_t* bytes, std::int32_t size, const TProtocolOptions& options,
+                             TSimState& state, TKavrelCmdParser& answers, TDispatchResult& result) {
+  constexpr std::int32_t kHeader = 7;  // id, length, flags, address length
+  const auto flags = LoadLe<std::uint16_t>(bytes + 3);
+  const auto length = LoadLe<std::uint16_t>(bytes + 5);
+  if ((flags & RegisterFlag::ByNumber) != 0 || size != kHeader + length + 4 ||
+      LoadLe<std::uint16_t>(bytes + kHeader + length + 2) != 0)
+    return false;
+  TRegistration registration;
+  registration.flags = flags;
+  registration.addr.assign(reinterpret_cast<const char*>(bytes + kHeader), length);
+  registration.type = LoadLe<std::uint16_t>(bytes + kHeader + length);
+  return AnswerRegistration(registration, options, state, answers, result) != nullptr;
+}
+
+bool IsCleanChannelRecord(const TReceivedRecord& record) {
+  return (record.kind == TRecordKind::Registration || record.kind == TRecordKind::Value) &&
+         record.note.empty();
+}
+
 }  // namespace
 
 TChannelChange ActivationFor(const TSimChannel& channel, TActivation activation) {
@@ -142,9 +201,18 @@ TChannelChange ActivationFor(const TSimChannel& channel, TActivation activation)
 
 void DispatchReceived(TKavrelCmdParser& buffer, const TProtocolOptions& options, TSimState& state,
                       TDispatchResult& result) {
+  TKavrelCmdParser answers;
   while (!result.close) {
     const TFrame frame = ClassifyFrame(buffer);
     if (frame.state == TFrameState::Empty || frame.state == TFrameState::Incomplete) return;
+    if (!options.keepChannelRecords && frame.state == TFrameState::Complete &&
+        ((frame.id == kCmdChannelValue && frame.size == kPlainValueSize &&
+          ApplyPlainValue(buffer.Data(), state)) ||
+         (frame.id == kCmdChannelRegister && frame.size >= 11 &&
+          AnswerPlainRegistration(buffer.Data(), frame.size, options, state, answers, result)))) {
+      buffer.Skip(frame.size);
+      continue;
+    }
     TReceivedRecord record;
     record.id = frame.id;
     if (frame.state != TFrameState::Complete) {
@@ -158,8 +226,8 @@ void DispatchReceived(TKavrelCmdParser& buffer, const TProtocolOptions& options,
     }
     record.bytes = Bytes(buffer, frame.size);
     buffer.Skip(frame.size);
-    HandleMessage(record, options, state, result);
-    state.Add(std::move(record));
+    HandleMessage(record, options, state, answers, result);
+    if (options.keepChannelRecords || !IsCleanChannelRecord(record)) state.Add(std::move(record));
   }
 }
 

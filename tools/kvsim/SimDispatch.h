@@ -48,6 +48,10 @@ struct TProtocolOptions {
   bool answerStatus = true;
   TActivation activation = TActivation::Immediate;
   std::chrono::milliseconds activationDelay{0};
+  // false: registrations and values that decode cleanly only update their
+  // channels and the counts; the record history skips them, so a server
+  // taking millions of values a second neither grows nor slows down.
+  bool keepChannelRecords = true;
 };
 
 struct TDispatchResult {

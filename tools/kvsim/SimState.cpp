@@ -14,6 +14,7 @@ TSimChannel* TSimState::Register(const TRegistration& registration, bool& isNew)
     TSimChannel fresh;
     fresh.addr = registration.addr;
     fresh.number = nextNumber_++;
+    byAddress_.emplace(AnsiUpper(fresh.addr), channels_.size());
     channels_.push_back(std::move(fresh));
     channel = &channels_.back();
     isNew = true;
@@ -22,6 +23,7 @@ TSimChannel* TSimState::Register(const TRegistration& registration, bool& isNew)
   channel->registerFlags = registration.flags;
   channel->attributes = registration.attributes;
   ++channel->registrations;
+  ++registrations_;
   return channel;
 }
 
@@ -34,6 +36,7 @@ TSimChannel* TSimState::ApplyValue(const TValueRecord& record) {
   channel->quality = record.quality;
   channel->value = record.value;
   ++channel->values;
+  ++values_;
   return channel;
 }
 
@@ -46,9 +49,13 @@ void TSimState::Add(TReceivedRecord record) {
 
 TSimChannel* TSimState::Find(const std::string& addr) {
   const std::string key = AnsiUpper(addr);
-  for (TSimChannel& channel : channels_)
-    if (AnsiUpper(channel.addr) == key) return &channel;
-  return nullptr;
+  // Clients register their channels in the same order every time: the one
+  // after the channel found last is tried before the index.
+  if (hint_ < channels_.size() && AnsiUpper(channels_[hint_].addr) == key) return &channels_[hint_++];
+  const auto found = byAddress_.find(key);
+  if (found == byAddress_.end()) return nullptr;
+  hint_ = found->second + 1;
+  return &channels_[found->second];
 }
 
 const TSimChannel* TSimState::Find(const std::string& addr) const {
@@ -56,10 +63,10 @@ const TSimChannel* TSimState::Find(const std::string& addr) const {
 }
 
 TSimChannel* TSimState::FindNumber(std::uint32_t number) {
-  if (number == 0) return nullptr;
-  for (TSimChannel& channel : channels_)
-    if (channel.number == number) return &channel;
-  return nullptr;
+  // Numbers are handed out in the order channels are added, so a number
+  // is its channel's position.
+  if (number < firstNumber_ || number - firstNumber_ >= channels_.size() || number == 0) return nullptr;
+  return &channels_[number - firstNumber_];
 }
 
 const TSimChannel* TSimState::FindNumber(std::uint32_t number) const {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "kvsim/SimRecords.h"
@@ -57,11 +58,12 @@ class TSimState {
  public:
   // maxRecords > 0: beyond that many records the older half is forgotten.
   explicit TSimState(std::uint32_t firstNumber = 1, std::size_t maxRecords = 0)
-      : nextNumber_(firstNumber), maxRecords_(maxRecords) {}
+      : firstNumber_(firstNumber), nextNumber_(firstNumber), maxRecords_(maxRecords) {}
 
   // Adds or updates the channel a registration names (by address, compared
   // without regard to case, or by number). A new address gets the next
   // number. Null for a registration by a number the view does not know.
+  // Look-ups go through indexes, so a view of a million channels stays fast.
   TSimChannel* Register(const TRegistration& registration, bool& isNew);
   // Stores the value in the channel the record names; null when unknown.
   TSimChannel* ApplyValue(const TValueRecord& record);
@@ -82,15 +84,25 @@ class TSimState {
   void CountSession() noexcept { ++sessions_; }
   int Logins() const noexcept { return logins_; }
   void CountLogin() noexcept { ++logins_; }
+  // Registrations and values applied to channels so far, over all channels.
+  std::uint64_t Registrations() const noexcept { return registrations_; }
+  std::uint64_t Values() const noexcept { return values_; }
 
  private:
   std::vector<TReceivedRecord> records_;
   std::vector<TSimChannel> channels_;
+  // Positions in channels_ by upper-cased address; the position after the
+  // channel found last.
+  std::unordered_map<std::string, std::size_t> byAddress_;
+  std::size_t hint_ = 0;
+  std::uint32_t firstNumber_;
   std::uint32_t nextNumber_;
   std::size_t maxRecords_;
   std::uint64_t added_ = 0;
   int sessions_ = 0;
   int logins_ = 0;
+  std::uint64_t registrations_ = 0;
+  std::uint64_t values_ = 0;
 };
 
 }  // namespace kv::sim
