@@ -93,8 +93,9 @@ void TOpros2Thread::WaitForWork() {
     return;
   }
   const bool wrote = tcp_.BytesSent() != bytesSentAtPassStart_;
-  const bool streaming = wrote && previousPassWrote_;
-  previousPassWrote_ = wrote;
+  // Values stream in when a pass writes soon after the last one that wrote.
+  const bool streaming = wrote && passStart_ - lastWritingPass_ < 2 * kSendPassPacingUs;
+  if (wrote) lastWritingPass_ = passStart_;
   platform::PollFor what = platform::PollFor::Read;
   std::uint32_t wait = LinkTestDue();
   if (sendBuffer_.Size() > 0) {
@@ -111,12 +112,10 @@ void TOpros2Thread::WaitForWork() {
     std::uint64_t limit = static_cast<std::uint64_t>(std::max(Timeout, 1)) * 1000;
     wait = std::min(wait, MillisecondsLeft(writeProgressTick_, limit));
   } else if (wrote) {
-    // A pass that wrote is followed by another at once, which shows whether
-    // values keep coming. While they do (passes write one after the other),
-    // the next pass follows kSendPassPacingUs after this one's start at the
-    // earliest: the stream goes out in large writes, and the host has the
-    // list to itself in between. A value that finds the worker idle still
-    // goes at once.
+    // While values stream in, the pass after one that wrote follows
+    // kSendPassPacingUs after its start at the earliest: the stream goes
+    // out in large writes, and the host has the list to itself in between.
+    // A value that finds the worker idle after a quiet while goes at once.
     const std::uint64_t gone = platform::SystemMicroseconds() - passStart_;
     if (streaming && gone < kSendPassPacingUs)
       platform::SystemPauseMicroseconds(static_cast<std::uint32_t>(kSendPassPacingUs - gone));
