@@ -16,9 +16,16 @@ constexpr std::uint32_t kSilenceBeforeStatusMs = 60000;
 // How long the worker pauses before it retries a write that failed with an
 // error no readiness of the socket announces.
 constexpr std::uint32_t kRetryPauseMs = 1;
-// The shortest time from the start of one send pass to the next while the
-// passes find values to write.
-constexpr std::uint64_t kSendPassPacingUs = 300;
+// How soon the next send pass may start after one that wrote. Each walk of
+// the channel list holds the host off the list, and each write wakes the
+// peer on processors the host may share with it. A pass that wrote little
+// (a value that came on its own, or a few) is followed after a short pause,
+// so that values coming now and then still go at once; one that wrote this
+// many bytes (some twenty value records) shows a stream, whose values then
+// gather for a millisecond into one walk and one large write.
+constexpr std::uint64_t kAfterWriteUs = 100;
+constexpr std::uint32_t kStreamBytes = 512;
+constexpr std::uint64_t kAfterStreamUs = 1000;
 
 constexpr auto kStartLine = "INFO\t*** Начало работы с сервером Kavrel [версия %u.%u] ***"_cp;
 constexpr auto kEndLine = "INFO\t*** Завершение работы с сервером Kavrel ***"_cp;
@@ -92,10 +99,9 @@ void TOpros2Thread::WaitForWork() {
     Await(platform::PollFor{}, NextAttemptDue());
     return;
   }
-  const bool wrote = tcp_.BytesSent() != bytesSentAtPassStart_;
-  // Values stream in when a pass writes soon after the last one that wrote.
-  const bool streaming = wrote && passStart_ - lastWritingPass_ < 2 * kSendPassPacingUs;
-  if (wrote) lastWritingPass_ = passStart_;
+  // Counted modulo 2^32, as the socket's counter wraps.
+  const std::uint32_t written = static_cast<std::uint32_t>(tcp_.BytesSent()) -
+                                static_cast<std::uint32_t>(bytesSentAtPassStart_);
   platform::PollFor what = platform::PollFor::Read;
   std::uint32_t wait = LinkTestDue();
   if (sendBuffer_.Size() > 0) {
@@ -111,14 +117,11 @@ void TOpros2Thread::WaitForWork() {
     }
     std::uint64_t limit = static_cast<std::uint64_t>(std::max(Timeout, 1)) * 1000;
     wait = std::min(wait, MillisecondsLeft(writeProgressTick_, limit));
-  } else if (wrote) {
-    // While values stream in, the pass after one that wrote follows
-    // kSendPassPacingUs after its start at the earliest: the stream goes
-    // out in large writes, and the host has the list to itself in between.
-    // A value that finds the worker idle after a quiet while goes at once.
+  } else if (written > 0) {
+    // The next pass sees what came meanwhile.
+    const std::uint64_t spacing = written >= kStreamBytes ? kAfterStreamUs : kAfterWriteUs;
     const std::uint64_t gone = platform::SystemMicroseconds() - passStart_;
-    if (streaming && gone < kSendPassPacingUs)
-      platform::SystemPauseMicroseconds(static_cast<std::uint32_t>(kSendPassPacingUs - gone));
+    if (gone < spacing) platform::SystemPauseMicroseconds(static_cast<std::uint32_t>(spacing - gone));
     return;
   } else {
     // Set before the record is looked at, under the list's lock: a mark made

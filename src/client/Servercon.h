@@ -221,12 +221,10 @@ class TOpros2Thread : public TThread {
   // a short pause (an error that no readiness will announce).
   enum class TWriteWait { None, Writable, Pause };
   TWriteWait writeWait_ = TWriteWait::None;
-  // When the last logged-in pass began (real microseconds), what the socket
-  // had taken by then, and when the last pass that wrote began: whether and
-  // how soon passes write decides the next wait.
+  // When the last logged-in pass began (real microseconds) and what the
+  // socket had taken by then: how much it wrote decides the next wait.
   std::uint64_t passStart_ = 0;
   std::int32_t bytesSentAtPassStart_ = 0;
-  std::uint64_t lastWritingPass_ = 0;
   unsigned long refusedControls_ = 0;  // in the current overflow of the control queue
 };
 
