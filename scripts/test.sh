@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds and runs every test: gcc release, clang with AddressSanitizer and
 # UndefinedBehaviorSanitizer, clang with ThreadSanitizer, the Windows build
-# under wine, and a short fuzzing run. The 32-bit Windows build (the shipped
-# DLL) runs its tests where the machine can execute 32-bit programs; the
-# 64-bit Windows build runs them under wine64 everywhere, so the Windows code
-# is always exercised. After the gcc and the 32-bit Windows builds, a small
-# host is built against the installed library (find_package, pkg-config) and
-# run against the test server (scripts/consumer.sh).
+# under wine, a one-minute soak of the sanitized build under faults and a
+# short one of the Windows build, and short fuzzing runs. The 32-bit Windows
+# build (the shipped DLL) runs its tests and its soak where the machine can
+# execute 32-bit programs; the 64-bit Windows build runs them under wine64
+# everywhere, so the Windows code is always exercised. After the gcc and the
+# 32-bit Windows builds, a small host is built against the installed library
+# (find_package, pkg-config) and run against the test server
+# (scripts/consumer.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -28,6 +30,11 @@ run() {
   echo "=== test $1 ($((SECONDS - start)) s)"
   ctest --preset "$1" -j "$jobs"
 }
+# The soak program with its arguments (under wine for the Windows builds).
+soak() {
+  echo "=== soak $* ($((SECONDS - start)) s)"
+  "$@" --warm-up 10
+}
 
 consumer() {
   echo "=== installed library, $1 ($((SECONDS - start)) s)"
@@ -39,17 +46,20 @@ for preset in default asan tsan win64; do
   run "$preset"
   if [ "$preset" = default ]; then consumer default; fi
 done
+soak build-asan/tools/soak/kvsoak --seconds 60
 
 if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
   build win32
   run win32
   consumer win32
+  soak wine build-win32/tools/soak/kvsoak.exe --seconds 30
 else
   # The same sources were compiled and tested by the 64-bit Windows build;
   # here only the shipped DLL, the tools and a host linking the DLL are built.
   build win32 --target kvopros2 kvsim kvdemo
   echo "=== test win32: skipped, this machine cannot execute 32-bit programs (win64 ran them)"
   consumer win32 --build-only
+  soak /usr/lib/wine/wine64 build-win64/tools/soak/kvsoak.exe --seconds 30
 fi
 
 # The benchmarks of the default build, one short run each: they must still
@@ -58,5 +68,5 @@ echo "=== benchmarks, one short run each ($((SECONDS - start)) s)"
 build/bench/bench_send --benchmark_min_time=0.001
 build/bench/bench_host table --smoke --runs 1
 
-build clang --target fuzz_records_run
+build clang --target fuzz_records_run fuzz_receive_run
 echo "=== done ($((SECONDS - start)) s)"

@@ -21,9 +21,19 @@ TEST(CliOptions, EveryOptionTakesEffect) {
   TCliOptions options;
   std::string error;
   ASSERT_TRUE(ParseOptions({"--host", "0.0.0.0", "--port", "4000", "--client-id", "-5", "--version", "3.7",
-                            "--no-activate", "--once"},
+                            "--no-activate", "--once", "--faults", "--seed", "99", "--without", "stall",
+                            "--long-every", "7", "--client-timeout", "3", "--record", "dir"},
                            options, error))
       << error;
+  EXPECT_TRUE(options.faults);
+  EXPECT_EQ(options.fault.seed, 99u);
+  EXPECT_EQ(options.fault.plan.kinds, kAllFaults & ~FaultBit(TFaultKind::Stall));
+  EXPECT_EQ(options.fault.plan.longEvery, 7);
+  EXPECT_EQ(options.fault.plan.clientTimeoutMs, 3000);
+  EXPECT_EQ(options.recordDir, "dir");
+  // Outside its faults the fault mode answers as the server was told to.
+  EXPECT_EQ(options.fault.login.fields.clientId, -5);
+  EXPECT_EQ(options.fault.activation, TActivation::Off);
   EXPECT_EQ(options.server.host, "0.0.0.0");
   EXPECT_EQ(options.server.port, 4000);
   EXPECT_EQ(options.server.protocol.login.fields.clientId, -5);
@@ -46,7 +56,8 @@ TEST(CliOptions, DefaultsAndMajorOnlyVersion) {
 
 TEST(CliOptions, BadInputIsRefused) {
   const std::vector<std::vector<std::string>> bad = {
-      {"--port", "70000"}, {"--port", "12x"}, {"--port"}, {"--version", "4.256"}, {"--client-id", ""}, {"--what"}};
+      {"--port", "70000"}, {"--port", "12x"}, {"--port"}, {"--version", "4.256"}, {"--client-id", ""}, {"--what"},
+      {"--without", "everything"}, {"--client-timeout", "0"}};
   for (const auto& args : bad) {
     TCliOptions options;
     std::string error;

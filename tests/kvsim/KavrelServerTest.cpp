@@ -21,18 +21,6 @@ using namespace kv::sim;
 using std::chrono::milliseconds;
 using namespace kvsim_test;
 
-std::string LoginRequest() {
-  std::string request(72, '\0');
-  request[0] = 42;
-  request[1] = 2;
-  request.replace(2, 3, "CFG");
-  request.replace(42, 3, "pwd");
-  request[62] = 1;
-  request[63] = 1;
-  request[64] = 4;
-  return request;
-}
-
 // Registration 51 of channel A1, Float8, address as text, no attributes.
 const std::string kRegisterA1 = Bytes({0x33, 0x0D, 0x00, 0x82, 0x00, 0x02, 0x00, 'A', '1', 0x05, 0x00, 0, 0});
 // The channel change that answers it: A1 is number 1 and active.

@@ -22,6 +22,19 @@ inline std::string Bytes(std::initializer_list<int> values) {
   return out;
 }
 
+// The login request 42 of login CFG, password pwd.
+inline std::string LoginRequest() {
+  std::string request(72, '\0');
+  request[0] = 42;
+  request[1] = 2;
+  request.replace(2, 3, "CFG");
+  request.replace(42, 3, "pwd");
+  request[62] = 1;
+  request[63] = 1;
+  request[64] = 4;
+  return request;
+}
+
 // The client side: a TTCPClient with reads bounded in time.
 class TestClient {
  public:

@@ -109,20 +109,43 @@ bool ParseOptions(const std::vector<std::string>& args, TCliOptions& options, st
     } else if (arg == "--version" && hasValue) {
       if (!ParseVersion(args[++i], options.server.protocol.login.fields))
         return error = "bad version: " + args[i], false;
+    } else if (arg == "--faults") {
+      options.faults = true;
+    } else if (arg == "--seed" && hasValue) {
+      if (!ParseNumber(args[++i], options.fault.seed)) return error = "bad seed: " + args[i], false;
+    } else if (arg == "--without" && hasValue) {
+      TFaultKind kind;
+      if (!FaultByName(args[++i], kind)) return error = "no such fault: " + args[i], false;
+      options.fault.plan.kinds &= ~FaultBit(kind);
+    } else if (arg == "--long-every" && hasValue) {
+      if (!ParseNumber(args[++i], options.fault.plan.longEvery)) return error = "bad count: " + args[i], false;
+    } else if (arg == "--client-timeout" && hasValue) {
+      int seconds = 0;
+      if (!ParseNumber(args[++i], seconds) || seconds < 1) return error = "bad time-out: " + args[i], false;
+      options.fault.plan.clientTimeoutMs = seconds * 1000;
+    } else if (arg == "--record" && hasValue) {
+      options.recordDir = args[++i];
     } else {
       error = "unknown option or missing value: " + arg;
       return false;
     }
   }
+  options.fault.login = options.server.protocol.login;
+  options.fault.activation = options.server.protocol.activation;
   return true;
 }
 
 std::string UsageText() {
   return "usage: kvsim [--host ADDR] [--port N] [--client-id N] [--version MAJOR[.MINOR]]\n"
-         "             [--no-activate] [--once]\n"
+         "             [--no-activate] [--once] [--record DIR]\n"
+         "             [--faults [--seed N] [--without KIND]... [--long-every N] [--client-timeout S]]\n"
          "Listens (default 127.0.0.1:3000), serves one Kavrel client at a time and prints\n"
          "what it receives. Ends on quit, when standard input closes, or with --once\n"
-         "when the first connection ends. Commands:\n"
+         "when the first connection ends. --record keeps what each connection was sent\n"
+         "in DIR/session-NNNNN.bin. --faults injects seeded faults and numbered controls;\n"
+         "--long-every N adds a fault that costs the client a minute after every N others;\n"
+         "KIND: close reset stall slow-reader split merged unknown burst late-login\n"
+         "refused-login link-test. Commands:\n"
          "  control <addr> <value>   controln <number> <value>   time   notice [flags] [id]\n"
          "  statusreply [id]   raw <hex bytes>   drop   reset   status   channels   help   quit";
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "kvsim/FaultDriver.h"
 #include "kvsim/KavrelServer.h"
 
 namespace kv::sim {
@@ -24,10 +25,15 @@ struct TCliOptions {
   TServerOptions server;
   bool once = false;  // serve one connection, then end
   bool help = false;
+  bool faults = false;      // run the fault mode
+  TFaultOptions fault;      // its options; login and activation follow the server's
+  std::string recordDir;    // keep each connection's sent bytes there
 };
 
 // Options: --host H, --port N, --client-id N, --version MAJOR[.MINOR],
-// --no-activate, --once, --help. False with `error` for anything else.
+// --no-activate, --once, --help; the fault mode: --faults, --seed N,
+// --without KIND (repeatable), --long-every N, --client-timeout SECONDS;
+// --record DIR. False with `error` for anything else.
 bool ParseOptions(const std::vector<std::string>& args, TCliOptions& options, std::string& error);
 std::string UsageText();
 

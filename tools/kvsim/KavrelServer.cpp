@@ -14,6 +14,9 @@ constexpr int kSliceMs = 10;
 constexpr auto kActionSlack = std::chrono::milliseconds(2000);
 
 constexpr const char* kClosedByClient = "closed by the client";
+constexpr const char* kFinished = "finished by the server, then closed by the client";
+constexpr const char* kNotFinished = "finished by the server, reset as the client did not close";
+constexpr const char* kAbandoned = "given up by the client: it connected again while the server was not reading";
 constexpr const char* kClosedAfterError = "closed by the server after a protocol error";
 constexpr const char* kClosedAtLogin = "closed by the server instead of a login reply";
 constexpr const char* kDropped = "closed by the server";
@@ -26,13 +29,14 @@ constexpr const char* kInternalError = "server error: ";
 }  // namespace
 
 struct TKavrelServer::TAction {
-  enum class TKind { Send, Drop, Reset };
+  enum class TKind { Send, Drop, Reset, Finish };
   TKind kind = TKind::Send;
   std::string bytes;
   std::size_t pieceSize = 0;  // 0: one write
-  Duration pause{0};
+  Duration pause{0};          // Finish: how long the client may take to close
   bool done = false;
   bool ok = false;
+  std::uint32_t session = 0;  // where it was carried out
 };
 
 TKavrelServer::TKavrelServer(TServerOptions options, platform::TSocketApi& api)
@@ -107,12 +111,23 @@ void TKavrelServer::SetReading(bool reading) {
   changed_.notify_all();
 }
 
+void TKavrelServer::SetReadPace(std::size_t maxBytes, Duration pause) {
+  std::lock_guard lock(mutex_);
+  readLimit_ = maxBytes;
+  readPause_ = maxBytes > 0 ? pause : Duration{0};
+}
+
 // ---------------------------------------------------------------------------
 // Inspection and waits
 
 bool TKavrelServer::Connected() const {
   std::lock_guard lock(mutex_);
   return connected_;
+}
+
+std::uint32_t TKavrelServer::Session() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<std::uint32_t>(state_.Sessions());
 }
 
 std::vector<TReceivedRecord> TKavrelServer::Records() const {
@@ -229,13 +244,14 @@ bool TKavrelServer::SendCommand(std::uint8_t id, const std::string& body) {
   return SendRaw(std::move(bytes));
 }
 
-bool TKavrelServer::SendRaw(std::string bytes) {
+bool TKavrelServer::SendRaw(std::string bytes, std::uint32_t* session) {
   auto action = std::make_shared<TAction>();
   action->bytes = std::move(bytes);
-  return Perform(action, Duration(options_.sendTimeoutMs));
+  return Perform(action, Duration(options_.sendTimeoutMs), session);
 }
 
-bool TKavrelServer::SendInPieces(std::string bytes, std::size_t pieceSize, Duration pause) {
+bool TKavrelServer::SendInPieces(std::string bytes, std::size_t pieceSize, Duration pause,
+                                 std::uint32_t* session) {
   auto action = std::make_shared<TAction>();
   action->pieceSize = std::max<std::size_t>(pieceSize, 1);
   const std::size_t pieces = (bytes.size() + action->pieceSize - 1) / action->pieceSize;
@@ -243,7 +259,7 @@ bool TKavrelServer::SendInPieces(std::string bytes, std::size_t pieceSize, Durat
   action->pause = pause;
   const Duration limit = Duration(options_.sendTimeoutMs) * static_cast<int>(std::max<std::size_t>(pieces, 1)) +
                          pause * static_cast<int>(pieces);
-  return Perform(action, limit);
+  return Perform(action, limit, session);
 }
 
 bool TKavrelServer::SendGarbage(std::size_t count) {
@@ -269,13 +285,23 @@ bool TKavrelServer::Reset() {
   return Perform(action, Duration{0});
 }
 
-bool TKavrelServer::Perform(std::shared_ptr<TAction> action, Duration limit) {
+bool TKavrelServer::Finish(Duration limit) {
+  auto action = std::make_shared<TAction>();
+  action->kind = TAction::TKind::Finish;
+  action->pause = limit;
+  return Perform(action, Duration{0});
+}
+
+bool TKavrelServer::Perform(std::shared_ptr<TAction> action, Duration limit, std::uint32_t* session) {
   std::unique_lock lock(mutex_);
-  if (!connected_ || stopping_) return false;
+  if (session != nullptr) *session = 0;
+  if (!connected_ || finishing_ || stopping_) return false;
   actions_.push_back(action);
   changed_.notify_all();
   changed_.wait_for(lock, limit + kActionSlack, [&] { return action->done; });
-  return action->done && action->ok;
+  if (!action->done) return false;
+  if (session != nullptr) *session = action->session;
+  return action->ok;
 }
 
 // ---------------------------------------------------------------------------
@@ -295,10 +321,10 @@ void TKavrelServer::Run() {
     } catch (const std::exception& e) {
       // Nothing may end the thread but Stop(); a failure costs the client
       // its connection and is kept as the reason.
-      if (peer_ != nullptr) EndSession(kInternalError + std::string(e.what()), true);
+      if (peer_ != nullptr) EndSession(kInternalError + std::string(e.what()), TSessionEnd::ServerReset);
     }
   }
-  if (peer_ != nullptr) EndSession(kStopped, false);
+  if (peer_ != nullptr) EndSession(kStopped, TSessionEnd::Stopped);
   listener_.Close();
 }
 
@@ -311,6 +337,7 @@ void TKavrelServer::AcceptOne() {
   }
   received_.Clear();
   delayed_.clear();
+  waitingReply_.reset();
   TReceivedRecord record;
   record.kind = TRecordKind::Connected;
   record.note = peer_->PeerText();
@@ -318,27 +345,61 @@ void TKavrelServer::AcceptOne() {
     std::lock_guard lock(mutex_);
     connected_ = true;
     state_.CountSession();
+    session_ = static_cast<std::uint32_t>(state_.Sessions());
   }
   Record(std::move(record));
 }
 
 void TKavrelServer::ServeOnce() {
-  RunActions();
+  // Nothing may overtake a login reply that is held back.
+  if (!ReplyStillWaiting() && peer_ != nullptr) {
+    RunActions();
+    if (peer_ == nullptr) return;
+    SendDueActivations();
+  }
   if (peer_ == nullptr) return;
-  SendDueActivations();
-  if (peer_ == nullptr) return;
-  bool reading;
+  bool reading, finishing;
+  std::size_t limit;
+  Duration pause;
   {
     std::lock_guard lock(mutex_);
     reading = reading_;
+    finishing = finishing_;
+    limit = readLimit_;
+    pause = readPause_;
   }
-  if (reading) {
-    ReceiveOnce();
+  if (finishing && TClock::now() >= finishDeadline_) {
+    EndSession(kNotFinished, TSessionEnd::ServerReset);
     return;
   }
+  if (!reading) {
+    if (listener_.Pending())
+      EndSession(kAbandoned, TSessionEnd::ClientGone);
+    else
+      WaitSlice(std::chrono::milliseconds(kSliceMs));
+    return;
+  }
+  ReceiveOnce(limit);
+  if (peer_ != nullptr && pause.count() > 0) WaitSlice(pause);
+}
+
+bool TKavrelServer::ReplyStillWaiting() {
+  if (!waitingReply_) return false;
+  if (TClock::now() < waitingReply_->due) return true;
+  const TWaitingReply reply = std::move(*waitingReply_);
+  waitingReply_.reset();
+  if (Transmit(reply.bytes) && reply.wholeLogin) {
+    std::lock_guard lock(mutex_);
+    state_.MarkReplied();
+  }
+  return false;
+}
+
+// Waits until the slice has passed, something is to be done, or the server stops.
+void TKavrelServer::WaitSlice(Duration slice) {
   std::unique_lock lock(mutex_);
-  changed_.wait_for(lock, std::chrono::milliseconds(kSliceMs),
-                    [&] { return stopping_ || reading_ || !actions_.empty(); });
+  const bool reading = reading_;
+  changed_.wait_for(lock, slice, [&] { return stopping_ || reading_ != reading || !actions_.empty(); });
 }
 
 void TKavrelServer::RunActions() {
@@ -349,6 +410,7 @@ void TKavrelServer::RunActions() {
       if (actions_.empty()) return;
       action = actions_.front();
       actions_.pop_front();
+      action->session = session_;
     }
     Execute(*action);
     {
@@ -363,21 +425,30 @@ void TKavrelServer::Execute(TAction& action) {
   if (peer_ == nullptr) return;
   switch (action.kind) {
     case TAction::TKind::Drop:
-      EndSession(kDropped, false);
+      EndSession(kDropped, TSessionEnd::ServerClosed);
       action.ok = true;
       return;
     case TAction::TKind::Reset:
-      EndSession(kReset, true);
+      EndSession(kReset, TSessionEnd::ServerReset);
       action.ok = true;
       return;
+    case TAction::TKind::Finish: {
+      peer_->ShutdownSends();
+      finishDeadline_ = TClock::now() + action.pause;
+      delayed_.clear();
+      waitingReply_.reset();
+      std::lock_guard lock(mutex_);
+      finishing_ = true;
+      action.ok = true;
+      return;
+    }
     case TAction::TKind::Send:
       break;
   }
   const std::size_t piece = action.pieceSize == 0 ? action.bytes.size() : action.pieceSize;
   for (std::size_t at = 0; at < action.bytes.size(); at += piece) {
     if (at > 0 && action.pause.count() > 0) std::this_thread::sleep_for(action.pause);
-    Transmit(action.bytes.substr(at, piece));
-    if (peer_ == nullptr) return;
+    if (!Transmit(action.bytes.substr(at, piece))) return;
   }
   action.ok = true;
 }
@@ -389,23 +460,31 @@ void TKavrelServer::SendDueActivations() {
     delayed_.erase(delayed_.begin());
     TKavrelCmdParser out;
     AppendChannelChange(out, change);
-    Transmit(PendingBytes(out));
+    if (!Transmit(PendingBytes(out))) return;
     std::lock_guard lock(mutex_);
     if (TSimChannel* channel = state_.FindNumber(change.number)) channel->activeSent = change.active;
   }
 }
 
-void TKavrelServer::ReceiveOnce() {
+void TKavrelServer::ReceiveOnce(std::size_t maxBytes) {
   std::string data;
   int error = 0;
-  switch (peer_->Receive(data, kSliceMs, error)) {
+  bool finishing;
+  {
+    std::lock_guard lock(mutex_);
+    finishing = finishing_;
+  }
+  switch (peer_->Receive(data, kSliceMs, error, maxBytes)) {
     case TSimSocket::TReceive::Nothing:
       return;
     case TSimSocket::TReceive::Closed:
-      EndSession(kClosedByClient, false);
+      if (finishing)
+        EndSession(kFinished, TSessionEnd::ServerFinished);
+      else
+        EndSession(kClosedByClient, TSessionEnd::ClientClosed);
       return;
     case TSimSocket::TReceive::Failed:
-      EndSession(kReceiveFailed + std::to_string(error), false);
+      EndSession(kReceiveFailed + std::to_string(error), TSessionEnd::ClientFailed);
       return;
     case TSimSocket::TReceive::Data:
       break;
@@ -424,32 +503,48 @@ void TKavrelServer::ReceiveOnce() {
     protocolError = !records.empty() && records.back().kind == TRecordKind::ProtocolError;
   }
   Notify(addedBefore);
+  // The sending side is closed once the server finished: nothing is answered.
+  if (finishing) return;
   for (const TChannelChange& change : result.delayed)
     delayed_.emplace_back(TClock::now() + protocol.activationDelay, change);
-  if (!result.reply.empty()) Transmit(result.reply);
-  if (result.close && peer_ != nullptr) EndSession(protocolError ? kClosedAfterError : kClosedAtLogin, false);
+  if (!result.delayedReply.empty()) {
+    waitingReply_ = TWaitingReply{TClock::now() + protocol.login.replyDelay, result.delayedReply + result.reply,
+                                  result.wholeLoginReply};
+  } else if (!result.reply.empty() && Transmit(result.reply) && result.wholeLoginReply) {
+    std::lock_guard lock(mutex_);
+    state_.MarkReplied();
+  }
+  if (result.close && peer_ != nullptr)
+    EndSession(protocolError ? kClosedAfterError : kClosedAtLogin, TSessionEnd::ServerClosed);
 }
 
-void TKavrelServer::Transmit(const std::string& bytes) {
+bool TKavrelServer::Transmit(const std::string& bytes) {
+  if (options_.transcript) options_.transcript(session_, bytes);
   const int error = peer_->SendAll(bytes.data(), bytes.size(), options_.sendTimeoutMs);
-  if (error != 0) EndSession(kSendFailed + std::to_string(error), true);
+  if (error == 0) return true;
+  EndSession(kSendFailed + std::to_string(error), TSessionEnd::ServerReset);
+  return false;
 }
 
-void TKavrelServer::EndSession(const std::string& why, bool reset) {
-  if (reset)
+void TKavrelServer::EndSession(const std::string& why, TSessionEnd end) {
+  if (end == TSessionEnd::ServerReset || end == TSessionEnd::ClientGone)
     peer_->Reset();
   else
     peer_->Close();
   peer_.reset();
   received_.Clear();
   delayed_.clear();
+  waitingReply_.reset();
   TReceivedRecord record;
   record.kind = TRecordKind::Disconnected;
   record.note = why;
+  record.end = end;
   {
     // Injections still queued were meant for this connection, not the next.
     std::lock_guard lock(mutex_);
     connected_ = false;
+    finishing_ = false;
+    state_.CountEnd(end);
     for (const auto& action : actions_) action->done = true;  // ok stays false
     actions_.clear();
   }

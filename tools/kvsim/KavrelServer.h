@@ -5,7 +5,8 @@
 // registrations as configured (see SimDispatch.h), records everything it
 // receives, and sends whatever a test asks for: controls, channel changes,
 // server time, notices, any structure or raw bytes, bytes in pieces, and
-// faults (closing, resetting, no longer reading).
+// faults (closing, resetting, finishing, no longer reading, reading slowly,
+// answering the login late). FaultMode.h drives these at random.
 //
 // Threads. The server thread alone touches the sockets and the receive
 // buffer. Every public call may come from any other thread: configuration
@@ -42,6 +43,9 @@ struct TServerOptions {
   int receiveBufferBytes = 0;     // > 0: receive buffer of accepted sockets
   int sendTimeoutMs = 5000;       // a send the client does not drain fails after this
   std::size_t maxRecords = 0;     // > 0: older records are forgotten beyond this
+  // Called on the server thread with every byte string the server is about
+  // to send and the connection it goes to (SessionRecorder.h keeps them).
+  std::function<void(std::uint32_t session, const std::string& bytes)> transcript;
 };
 
 // What a wait condition sees, under the server's lock. The condition must
@@ -79,11 +83,18 @@ class TKavrelServer {
   void SetLoginBehaviour(const TLoginBehaviour& login);
   void SetAnswerStatus(bool answer);
   void SetActivation(TActivation activation, Duration delay = Duration{0});
-  // While off, the server reads nothing from the client.
+  // While off, the server reads nothing from the client. A connection that
+  // arrives meanwhile ends the current one (TSessionEnd::ClientGone): a
+  // client that gave up on a server that stopped reading connects again.
   void SetReading(bool reading);
+  // Reads at most `maxBytes` at a time and waits `pause` after each read;
+  // 0 bytes: as much as one read takes, no pause.
+  void SetReadPace(std::size_t maxBytes, Duration pause);
 
   // --- inspection (copies) ---
   bool Connected() const;
+  // The current or last connection, counted from 1; 0 before the first.
+  std::uint32_t Session() const;
   std::vector<TReceivedRecord> Records() const;
   std::vector<TReceivedRecord> Records(TRecordKind kind) const;
   std::vector<TSimChannel> Channels() const;
@@ -105,7 +116,8 @@ class TKavrelServer {
   // connection, when a send failed (the connection is then reset), or when
   // the server thread had not finished within the send time-out and a
   // little more (the action may still complete later). Encoding errors
-  // raise kv::Exception before anything is sent. ---
+  // raise kv::Exception before anything is sent. Where `session` is given
+  // it receives the connection the bytes went to, 0 when none went out. ---
   bool SendControl(const TControl& control);
   bool SendChannelChange(const TChannelChange& change);
   bool SendServerTime(TDateTime serverTime, std::int16_t bias);
@@ -116,30 +128,38 @@ class TKavrelServer {
   bool SendStructure(std::uint8_t id);
   // A variable-length command: the id, the length word, then `body`.
   bool SendCommand(std::uint8_t id, const std::string& body);
-  bool SendRaw(std::string bytes);
+  bool SendRaw(std::string bytes, std::uint32_t* session = nullptr);
   // `bytes` in writes of `pieceSize` bytes with `pause` after each but the last.
-  bool SendInPieces(std::string bytes, std::size_t pieceSize, Duration pause);
+  bool SendInPieces(std::string bytes, std::size_t pieceSize, Duration pause,
+                    std::uint32_t* session = nullptr);
   // `count` bytes that begin with an id no message has (255), then a fixed
   // pseudo-random sequence.
   bool SendGarbage(std::size_t count);
   // Ends the connection gracefully / with a reset. False when none is open.
   bool Drop();
   bool Reset();
+  // The gentlest end: no more sends, then reading on (what arrives is
+  // recorded, nothing is answered) until the client, having read everything,
+  // closes (TSessionEnd::ServerFinished); after `limit` it is reset. Returns
+  // once sending has ended; no injection is taken after it.
+  bool Finish(Duration limit);
 
  private:
   struct TAction;
   using TClock = std::chrono::steady_clock;
 
-  bool Perform(std::shared_ptr<TAction> action, Duration limit);
+  bool Perform(std::shared_ptr<TAction> action, Duration limit, std::uint32_t* session = nullptr);
   void Run();
   void AcceptOne();
   void ServeOnce();
+  bool ReplyStillWaiting();
   void RunActions();
   void Execute(TAction& action);
   void SendDueActivations();
-  void ReceiveOnce();
-  void Transmit(const std::string& bytes);
-  void EndSession(const std::string& why, bool reset);
+  void ReceiveOnce(std::size_t maxBytes);
+  void WaitSlice(Duration slice);
+  bool Transmit(const std::string& bytes);
+  void EndSession(const std::string& why, TSessionEnd end);
   void Record(TReceivedRecord record);
   void Notify(std::uint64_t addedBefore);
 
@@ -155,6 +175,14 @@ class TKavrelServer {
   std::unique_ptr<TSimSocket> peer_;
   TKavrelCmdParser received_;
   std::vector<std::pair<TClock::time_point, TChannelChange>> delayed_;
+  struct TWaitingReply {
+    TClock::time_point due;
+    std::string bytes;
+    bool wholeLogin = false;
+  };
+  std::optional<TWaitingReply> waitingReply_;
+  TClock::time_point finishDeadline_;
+  std::uint32_t session_ = 0;  // a copy of the session count for this thread
   std::thread thread_;
 
   // Guarded by mutex_.
@@ -164,6 +192,9 @@ class TKavrelServer {
   TSimState state_;
   bool connected_ = false;
   bool reading_ = true;
+  std::size_t readLimit_ = 0;
+  Duration readPause_{0};
+  bool finishing_ = false;  // Finish() ended the sending side
   bool stopping_ = false;
   int lastError_ = 0;
   std::uint16_t port_ = 0;

@@ -54,7 +54,11 @@ void AnswerLogin(const TLoginBehaviour& login, TDispatchResult& result) {
       result.close = true;
       return;
   }
-  result.reply += reply;
+  result.wholeLoginReply = reply.size() == static_cast<std::size_t>(kLoginReplySize);
+  if (login.replyDelay.count() > 0)
+    result.delayedReply += reply;
+  else
+    result.reply += reply;
 }
 
 // Registers the channel and answers as configured; null for a registration
@@ -119,6 +123,7 @@ void HandleMessage(TReceivedRecord& record, const TProtocolOptions& options, TSi
         return;
       case kStructStatusRequest:
         record.kind = TRecordKind::StatusRequest;
+        state.CountStatusRequest();
         if (options.answerStatus) result.reply += BuildStatusReply(kStructStatusRequest);
         return;
       case kCmdChannelRegister:

@@ -33,6 +33,8 @@ struct TLoginBehaviour {
   bool localBias = true;      // send the local time-zone bias instead of fields.bias
   int shortLength = 10;
   std::uint8_t wrongId = 44;
+  // > 0: the reply goes out this much later, and nothing else before it.
+  std::chrono::milliseconds replyDelay{0};
 };
 
 // What a registration is answered with.
@@ -55,7 +57,9 @@ struct TProtocolOptions {
 };
 
 struct TDispatchResult {
-  std::string reply;                    // to send now, in this order
+  std::string reply;                    // to send now, in this order (after a delayed reply)
+  std::string delayedReply;             // the login reply, to send after login.replyDelay
+  bool wholeLoginReply = false;         // reply or delayedReply begins with 25 reply bytes
   std::vector<TChannelChange> delayed;  // to send after activationDelay
   bool close = false;                   // the connection must end
 };

@@ -82,7 +82,12 @@ std::unique_ptr<TSimSocket> TSimSocket::Accept(int timeoutMs, int& error) {
   return socket;
 }
 
-TSimSocket::TReceive TSimSocket::Receive(std::string& out, int timeoutMs, int& error) {
+bool TSimSocket::Pending() {
+  const platform::SocketResult r = api_.Wait(handle_, PollFor::Read, 0);
+  return !r.Failed() && r.value > 0;
+}
+
+TSimSocket::TReceive TSimSocket::Receive(std::string& out, int timeoutMs, int& error, std::size_t maxBytes) {
   error = 0;
   platform::SocketResult r = api_.Wait(handle_, PollFor::Read, timeoutMs);
   if (r.Failed()) {
@@ -91,7 +96,9 @@ TSimSocket::TReceive TSimSocket::Receive(std::string& out, int timeoutMs, int& e
   }
   if (r.value == 0) return TReceive::Nothing;
   char chunk[kReceiveChunk];
-  r = api_.Receive(handle_, chunk, kReceiveChunk);
+  const int size = maxBytes > 0 && maxBytes < static_cast<std::size_t>(kReceiveChunk) ? static_cast<int>(maxBytes)
+                                                                                       : kReceiveChunk;
+  r = api_.Receive(handle_, chunk, size);
   if (r.Failed()) {
     if (r.error == wsa::kWouldBlock) return TReceive::Nothing;
     error = r.error;
@@ -120,6 +127,10 @@ int TSimSocket::SendAll(const char* data, std::size_t size, int timeoutMs) {
     if (w.Failed()) return w.error;
   }
   return 0;
+}
+
+void TSimSocket::ShutdownSends() {
+  if (Valid()) api_.ShutdownSends(handle_);
 }
 
 void TSimSocket::Close() {

@@ -37,17 +37,22 @@ class TSimSocket {
   // Waits up to timeoutMs for a connection and accepts it; null when none
   // came (error 0) or accepting failed (its error).
   std::unique_ptr<TSimSocket> Accept(int timeoutMs, int& error);
+  // Whether a connection waits to be accepted; does not wait.
+  bool Pending();
   // "a.b.c.d:port" of the peer of an accepted socket.
   const std::string& PeerText() const noexcept { return peerText_; }
 
   enum class TReceive { Nothing, Data, Closed, Failed };
-  // Waits up to timeoutMs and appends what arrived to `out`. Closed: the
-  // peer shut its side; Failed: `error` says why (10054 for a reset).
-  TReceive Receive(std::string& out, int timeoutMs, int& error);
+  // Waits up to timeoutMs and appends what arrived to `out`, at most
+  // `maxBytes` (0: as much as one read takes). Closed: the peer shut its
+  // side; Failed: `error` says why (10054 for a reset).
+  TReceive Receive(std::string& out, int timeoutMs, int& error, std::size_t maxBytes = 0);
   // Sends every byte, waiting for room at most timeoutMs in all. 0 when all
   // went out, else the error (10060 when the deadline passed).
   int SendAll(const char* data, std::size_t size, int timeoutMs);
 
+  // No more sends; the peer reads the end of the stream after the rest.
+  void ShutdownSends();
   // Graceful close: no more sends, then close.
   void Close();
   // Abortive close: the peer sees a reset.

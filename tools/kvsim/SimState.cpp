@@ -5,6 +5,28 @@
 
 namespace kv::sim {
 
+const char* SessionEndText(TSessionEnd end) {
+  switch (end) {
+    case TSessionEnd::None:
+      return "still open";
+    case TSessionEnd::ClientClosed:
+      return "closed by the client";
+    case TSessionEnd::ClientFailed:
+      return "reset by the client";
+    case TSessionEnd::ClientGone:
+      return "given up by the client";
+    case TSessionEnd::ServerClosed:
+      return "closed by the server";
+    case TSessionEnd::ServerFinished:
+      return "finished by the server";
+    case TSessionEnd::ServerReset:
+      return "reset by the server";
+    case TSessionEnd::Stopped:
+      return "server stopped";
+  }
+  return "?";
+}
+
 TSimChannel* TSimState::Register(const TRegistration& registration, bool& isNew) {
   isNew = false;
   TSimChannel* channel = (registration.flags & RegisterFlag::ByNumber) ? FindNumber(registration.number)
@@ -43,8 +65,21 @@ TSimChannel* TSimState::ApplyValue(const TValueRecord& record) {
 void TSimState::Add(TReceivedRecord record) {
   if (maxRecords_ > 0 && records_.size() >= maxRecords_)
     records_.erase(records_.begin(), records_.begin() + static_cast<std::ptrdiff_t>(records_.size() / 2 + 1));
+  record.session = static_cast<std::uint32_t>(sessions_);
   records_.push_back(std::move(record));
   ++added_;
+}
+
+void TSimState::CountEnd(TSessionEnd end) {
+  constexpr std::size_t kEndsKept = 64;
+  if (ends_.size() == kEndsKept) ends_.pop_front();
+  ends_.emplace_back(static_cast<std::uint32_t>(sessions_), end);
+}
+
+TSessionEnd TSimState::EndOf(std::uint32_t session) const {
+  for (const auto& [which, end] : ends_)
+    if (which == session) return end;
+  return TSessionEnd::None;
 }
 
 TSimChannel* TSimState::Find(const std::string& addr) {

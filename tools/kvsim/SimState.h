@@ -5,6 +5,8 @@
 // hands copies to other threads.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <utility>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -26,11 +28,27 @@ enum class TRecordKind {
   ProtocolError,  // bytes that could not be framed or decoded; note = why
 };
 
+// How a connection ended, as the server saw it (Disconnected records).
+enum class TSessionEnd {
+  None,            // not an end
+  ClientClosed,    // the client closed its side
+  ClientFailed,    // receiving failed, a reset from the client
+  ClientGone,      // the client connected again while the server read nothing
+  ServerClosed,    // the server closed at once (Drop, a protocol error, a login close)
+  ServerFinished,  // the server finished sending and the client then closed
+  ServerReset,     // the server reset it (Reset, a send that failed)
+  Stopped,         // the server stopped
+};
+// "closed by the client" ...; "still open" for None.
+const char* SessionEndText(TSessionEnd end);
+
 struct TReceivedRecord {
   TRecordKind kind = TRecordKind::ProtocolError;
   std::uint8_t id = 0;  // first byte of the message
   std::string bytes;    // the whole message as it arrived
   std::string note;     // Windows-1251 text where a decoder raised one
+  std::uint32_t session = 0;  // the connection it belongs to, counted from 1
+  TSessionEnd end = TSessionEnd::None;
   TLoginRequest login;
   TRegistration registration;
   TValueRecord value;
@@ -73,6 +91,7 @@ class TSimState {
   TSimChannel* FindNumber(std::uint32_t number);
   const TSimChannel* FindNumber(std::uint32_t number) const;
 
+  // Keeps the record, marked with the current connection.
   void Add(TReceivedRecord record);
   // The records kept, oldest first, and how many were ever added.
   const std::vector<TReceivedRecord>& Records() const noexcept { return records_; }
@@ -83,10 +102,25 @@ class TSimState {
   int Sessions() const noexcept { return sessions_; }
   void CountSession() noexcept { ++sessions_; }
   int Logins() const noexcept { return logins_; }
-  void CountLogin() noexcept { ++logins_; }
   // Registrations and values applied to channels so far, over all channels.
   std::uint64_t Registrations() const noexcept { return registrations_; }
   std::uint64_t Values() const noexcept { return values_; }
+  void CountLogin() noexcept {
+    ++logins_;
+    loginSession_ = static_cast<std::uint32_t>(sessions_);
+  }
+  // The connection of the last login, and of the last login reply that went
+  // out whole (0: none yet).
+  std::uint32_t LoginSession() const noexcept { return loginSession_; }
+  // The connection of the last status request (0: none yet).
+  std::uint32_t StatusSession() const noexcept { return statusSession_; }
+  void CountStatusRequest() noexcept { statusSession_ = static_cast<std::uint32_t>(sessions_); }
+  // How one of the recent connections ended (None: it has not, or too
+  // long ago to remember); the records may have been forgotten already.
+  void CountEnd(TSessionEnd end);
+  TSessionEnd EndOf(std::uint32_t session) const;
+  std::uint32_t RepliedSession() const noexcept { return repliedSession_; }
+  void MarkReplied() noexcept { repliedSession_ = static_cast<std::uint32_t>(sessions_); }
 
  private:
   std::vector<TReceivedRecord> records_;
@@ -103,6 +137,10 @@ class TSimState {
   int logins_ = 0;
   std::uint64_t registrations_ = 0;
   std::uint64_t values_ = 0;
+  std::uint32_t loginSession_ = 0;
+  std::uint32_t repliedSession_ = 0;
+  std::uint32_t statusSession_ = 0;
+  std::deque<std::pair<std::uint32_t, TSessionEnd>> ends_;  // the most recent ones
 };
 
 }  // namespace kv::sim

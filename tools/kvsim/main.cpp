@@ -12,7 +12,9 @@
 
 #include "kvsim/Cli.h"
 #include "kvsim/Describe.h"
+#include "kvsim/FaultDriver.h"
 #include "kvsim/KavrelServer.h"
+#include "kvsim/SessionRecorder.h"
 #include "kvsim/Utf8.h"
 #include "protocol/Tcp.h"
 
@@ -52,6 +54,21 @@ void Print(const std::string& ansi) {
   std::lock_guard lock(outputMutex);
   std::cout << Utf8FromAnsi(ansi) << std::endl;
 }
+
+// Prints the fault mode's doings.
+class TFaultPrinter : public IFaultListener {
+ public:
+  void FaultBegun(const TFaultEvent& event) override {
+    Print("fault " + std::string(FaultName(event.step.kind)) + " (variant " + std::to_string(event.step.variant) +
+          ", amount " + std::to_string(event.step.amount) + ") on connection " + std::to_string(event.session));
+  }
+  void FaultEnded(const TFaultEvent& event) override {
+    Print(std::string(event.failed ? "fault FAILED: " : "fault done: ") + FaultName(event.step.kind) + ": " +
+          event.outcome);
+  }
+  void ControlsComing(const TControlBatch&) override {}
+  void ControlsSent(std::uint64_t, std::uint32_t) override {}
+};
 
 // Runs commands until quit, the end of input, or with --once the end of the
 // first connection.
@@ -93,6 +110,13 @@ int main(int argc, char** argv) {
     std::cout << UsageText() << std::endl;
     return 0;
   }
+  std::unique_ptr<TSessionRecorder> recorder;
+  if (!options.recordDir.empty()) {
+    recorder = std::make_unique<TSessionRecorder>(options.recordDir);
+    options.server.transcript = [&recorder](std::uint32_t session, const std::string& bytes) {
+      recorder->Sent(session, bytes);
+    };
+  }
   TKavrelServer server(options.server);
   server.SetObserver([](const TReceivedRecord& record) { Print(DescribeRecord(record)); });
   if (!server.Start()) {
@@ -102,7 +126,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   Print("kvsim listening on " + options.server.host + ":" + std::to_string(server.Port()));
+  TFaultPrinter printer;
+  std::unique_ptr<TFaultDriver> faults;
+  if (options.faults) {
+    Print("fault mode, seed " + std::to_string(options.fault.seed));
+    faults = std::make_unique<TFaultDriver>(server, options.fault, &printer);
+    faults->Start();
+  }
   Serve(server, options.once);
+  faults.reset();
   server.Stop();
   return 0;
 }
