@@ -123,6 +123,10 @@ class TStreamSockets final : public platform::TSocketApi {
     if (position_ == arrived_ && arrived_ < size_) arrived_ = std::min(size_, arrived_ + pieces_.Size());
     return {1, 0};
   }
+  // The stream is always ready; the passes are driven from outside.
+  R WaitOrWake(platform::SocketHandle s, platform::PollFor, platform::TWakeEvent&, int) override {
+    return {s == platform::SocketHandle::None ? 0 : platform::kWaitReady, 0};
+  }
   R Send(platform::SocketHandle, const void* data, int len) override {
     RequireWholeMessages(static_cast<const std::uint8_t*>(data), len);
     return {len, 0};

@@ -317,6 +317,12 @@ void TChannelList2::MarkPending(TChannel2* channel) {
   if (IsMaster(channel)) RecordPending(*channel);
 }
 
+void TChannelList2::SetPendingHook(TPendingHook hook, void* context) {
+  TGuard guard(lock_);
+  pendingHook_ = hook;
+  pendingContext_ = context;
+}
+
 void TChannelList2::SetSendFlags(TChannel2* channel, std::uint16_t bits) {
   TGuard guard(lock_);
   if (!IsMaster(channel)) return;

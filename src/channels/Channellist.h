@@ -40,6 +40,12 @@
 // themselves. An inactive or unnumbered channel whose only pending bit is
 // NeedSendValue keeps its bit but leaves the record until an Update (or a
 // MarkPending) activates or numbers it.
+//
+// The pending hook. A worker that sleeps while nothing is pending must learn
+// of the first new mark: the list calls its owner's hook whenever the record
+// goes from empty to non-empty (and only then, so a burst of marks costs one
+// call). The hook runs under the list's lock on the marking thread: it must
+// be cheap, must not block and must not call back into the list.
 #include <cstddef>
 #include <deque>
 #include <cstdint>
@@ -164,6 +170,9 @@ class TChannelList2 {
   std::size_t TakePending(std::size_t& cursor, std::deque<TSendSnapshot>& batch, bool forLog);
   // Recorded positions (channels without work not yet dropped included).
   std::size_t PendingCount() const;
+  // Installs the pending hook (nullptr: none); context is handed to it.
+  using TPendingHook = void (*)(void* context) noexcept;
+  void SetPendingHook(TPendingHook hook, void* context);
 
  private:
   using TGuard = std::lock_guard<TReentrantLock>;
@@ -175,8 +184,14 @@ class TChannelList2 {
   TChannel2& FindForUpdate(const TChannel2& channel, bool byAddress) const;
   TNumberLoss Renumber(TChannel2& existing, std::uint32_t number);
   bool IsMaster(const TChannel2* channel) const;
-  void RecordPending(const TChannel2& master) {
-    if (master.HasSendWork()) pending_.Insert(master.listPosition_);
+  // Records a master channel that has send work, calling the hook when the
+  // record was empty. Allocates nothing (AddNew made room for every
+  // position), so it may run while unwinding.
+  void RecordPending(const TChannel2& master) noexcept {
+    if (!master.HasSendWork()) return;
+    const bool wasEmpty = pending_.Empty();
+    pending_.Insert(master.listPosition_);
+    if (wasEmpty && pendingHook_ != nullptr) pendingHook_(pendingContext_);
   }
   void SetModifiedLocked(bool value);
 
@@ -190,6 +205,8 @@ class TChannelList2 {
   bool modified_ = false;
   std::uint32_t modifiedTick_ = 0;
   std::uint32_t lastNumber_ = 0;
+  TPendingHook pendingHook_ = nullptr;
+  void* pendingContext_ = nullptr;
 };
 
 template <class R, class Change>

@@ -18,6 +18,7 @@ namespace {
 
 constexpr std::uint32_t kLoginGateMs = 60000;
 constexpr std::uint32_t kConnectRetryMs = 1000;
+constexpr std::uint32_t kNextPassMs = 1;
 constexpr int kLoggedAttempts = 5;
 constexpr int kTimedOut = 10060;  // the WinSock time-out code
 
@@ -89,6 +90,16 @@ bool TOpros2Thread::KVConnect() {
   return false;
 }
 
+std::uint32_t TOpros2Thread::NextAttemptDue() const {
+  std::uint32_t wait = 0;
+  if (loginSent_) wait = std::max(wait, MillisecondsLeft(lastLoginTick_, kLoginGateMs));
+  if (connectFailed_) wait = std::max(wait, MillisecondsLeft(connectFailTick_, kConnectRetryMs));
+  if (loginSent_ || connectFailed_) return wait;
+  // An attempt that failed before either gate is repeated on the next pass;
+  // a short pause keeps that from spinning.
+  return kNextPassMs;
+}
+
 void TOpros2Thread::WaitForConnection() {
   std::uint32_t start = platform::TickCount();
   std::uint64_t limit = static_cast<std::uint64_t>(Timeout > 0 ? Timeout : 0) * 1000;
@@ -96,8 +107,10 @@ void TOpros2Thread::WaitForConnection() {
     // A refused or failed attempt will not complete: report its own error
     // rather than waiting out the time-out.
     if (tcp_.LastError() != kTimedOut) break;
-    if (platform::TickCount() - start >= limit || Terminated()) break;
-    platform::SleepMs(1);
+    const std::uint32_t left = MillisecondsLeft(start, limit);
+    if (left == 0 || Terminated()) break;
+    // Failed attempts show as exceptional on some systems, not as writable.
+    Await(platform::PollFor::Write | platform::PollFor::Except, left);
   }
   if (!tcp_.Connected()) {
     if (tcp_.LastError() == 0) tcp_.SetError(kTimedOut);
@@ -127,10 +140,11 @@ void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
   lastLoginTick_ = loginStart = platform::TickCount();
   loginSent_ = true;
 
-  // Counted in 64 bits: any timeout the host passes is a valid number of polls.
-  const std::int64_t polls = static_cast<std::int64_t>(Timeout) * 100;
-  for (std::int64_t i = 0; i < polls; ++i) {
-    if (tcp_.Poll(true, false, false, 10) || Terminated()) break;
+  const std::uint64_t replyLimit = static_cast<std::uint64_t>(Timeout > 0 ? Timeout : 0) * 1000;
+  while (!tcp_.Poll(true, false, false, 0) && !Terminated()) {
+    const std::uint32_t left = MillisecondsLeft(loginStart, replyLimit);
+    if (left == 0) break;
+    Await(platform::PollFor::Read, left);
   }
   replyBytes = tcp_.Available();
   if (replyBytes == 0) throw Exception(std::string(kServerGone) + tcp_.ErrorText());
@@ -155,14 +169,16 @@ void TOpros2Thread::WriteLoginRequest(const std::uint8_t* request) {
   if (!sendBuffer_.Append(request, kRequestSize))
     throw Exception(std::string(kRequestError) + tcp_.ErrorText());
   // The socket never blocks: a request it does not take at once is offered
-  // again every millisecond, until it goes, termination, or Timeout seconds
-  // without progress.
+  // again when it can take more, until it goes, termination, or Timeout
+  // seconds without progress.
+  const std::uint64_t limit = static_cast<std::uint64_t>(std::max(Timeout, 1)) * 1000;
   for (;;) {
     TWrite result = WriteQueued();
     if (result == TWrite::Done) return;
     if (result == TWrite::Failed) throw Exception(std::string(kRequestError) + tcp_.ErrorText());
     if (Terminated()) throw Silent();
-    platform::SleepMs(1);
+    if (writeWait_ == TWriteWait::Writable)
+      Await(platform::PollFor::Write, MillisecondsLeft(writeProgressTick_, limit));
   }
 }
 

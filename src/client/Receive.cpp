@@ -156,6 +156,12 @@ void TOpros2Thread::Incomplete(std::uint8_t id) {
   }
 }
 
+std::uint32_t TOpros2Thread::IncompleteDue() {
+  const std::uint64_t limit = (kIncompleteLimitSeconds + 1) * 1000;
+  const std::uint64_t elapsed = incompleteTimer_.GetElapsed();
+  return elapsed >= limit ? 0 : static_cast<std::uint32_t>(limit - elapsed);
+}
+
 bool TOpros2Thread::HandleFixed(std::uint8_t id, std::int32_t size) {
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
   recvBuffer_.Read(bytes.data(), size);

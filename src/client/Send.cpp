@@ -233,16 +233,23 @@ TOpros2Thread::TWrite TOpros2Thread::WriteQueued() {
     writeProgressTick_ = now;
   }
   writeWaiting_ = !written;
+  writeWait_ = TWriteWait::None;
   if (written) return TWrite::Done;
   int error = tcp_.LastError();
   if (error == kConnectionAborted || error == kConnectionReset) return TWrite::Failed;
+  // A short write and "would block" are the socket's flow control: after
+  // the one the socket may take more at once, after the other it says when
+  // it can.
+  bool flowControl = tcp_.Status() == TTCPClient::kStatusShort || error == kWouldBlock;
+  if (error == kWouldBlock)
+    writeWait_ = TWriteWait::Writable;
+  else if (!flowControl)
+    writeWait_ = TWriteWait::Pause;
   std::uint64_t limit = static_cast<std::uint64_t>(std::max(Timeout, 1)) * 1000;
   if (now - writeProgressTick_ >= limit) {
     tcp_.SetError(kTimedOut);
     return TWrite::Failed;
   }
-  // A short write and "would block" are the socket's flow control.
-  bool flowControl = tcp_.Status() == TTCPClient::kStatusShort || error == kWouldBlock;
   return flowControl ? TWrite::Waiting : TWrite::Failed;
 }
 

@@ -1,5 +1,8 @@
 #include "client/Servercon.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "platform/Clock.h"
 #include "protocol/Kavrel.h"
 #include "runtime/Codepage.h"
@@ -10,6 +13,19 @@ namespace kv {
 namespace {
 
 constexpr std::uint32_t kSilenceBeforeStatusMs = 60000;
+// How long the worker pauses before it retries a write that failed with an
+// error no readiness of the socket announces.
+constexpr std::uint32_t kRetryPauseMs = 1;
+// How soon the next send pass may start after one that wrote. Each walk of
+// the channel list holds the host off the list, and each write wakes the
+// peer on processors the host may share with it. A pass that wrote little
+// (a value that came on its own, or a few) is followed after a short pause,
+// so that values coming now and then still go at once; one that wrote this
+// many bytes (some twenty value records) shows a stream, whose values then
+// gather for a millisecond into one walk and one large write.
+constexpr std::uint64_t kAfterWriteUs = 100;
+constexpr std::uint32_t kStreamBytes = 512;
+constexpr std::uint64_t kAfterStreamUs = 1000;
 
 constexpr auto kStartLine = "INFO\t*** Начало работы с сервером Kavrel [версия %u.%u] ***"_cp;
 constexpr auto kEndLine = "INFO\t*** Завершение работы с сервером Kavrel ***"_cp;
@@ -24,7 +40,14 @@ constexpr auto kStatusNoAnswerLine = "DEBUG\tSend status: no answer";
 
 }  // namespace
 
-TOpros2Thread::TOpros2Thread(platform::TSocketApi& sockets) : tcp_(false, sockets) {}
+TOpros2Thread::TOpros2Thread(platform::TSocketApi& sockets) : tcp_(false, sockets) {
+  channels_.SetPendingHook(&TOpros2Thread::WakeOnPending, this);
+}
+
+void TOpros2Thread::WakeOnPending(void* self) noexcept {
+  TOpros2Thread& client = *static_cast<TOpros2Thread*>(self);
+  if (client.idle_.load()) client.wake_.Signal();
+}
 
 TOpros2Thread::~TOpros2Thread() {
   Terminate();
@@ -49,6 +72,8 @@ void TOpros2Thread::Execute() {
 void TOpros2Thread::RunLoop() {
   while (!Terminated()) {
     if (clientId_.load(std::memory_order_relaxed) > 0) {
+      passStart_ = platform::SystemMicroseconds();
+      bytesSentAtPassStart_ = tcp_.BytesSent();
       KVProcessSend();
       if (ProcessReceive() == 0) {
         DropConnection();
@@ -62,8 +87,79 @@ void TOpros2Thread::RunLoop() {
     } else if (KVConnect()) {
       NeedRegisterAllChannels();
     }
-    platform::SleepMs(1);
+    WaitForWork();
   }
+}
+
+void TOpros2Thread::WaitForWork() {
+  if (Terminated()) return;
+  if (clientId_.load(std::memory_order_relaxed) <= 0) {
+    // Nothing the server sends matters before the login: only the next
+    // attempt, the host and a stop request.
+    Await(platform::PollFor{}, NextAttemptDue());
+    return;
+  }
+  // Counted modulo 2^32, as the socket's counter wraps.
+  const std::uint32_t written = static_cast<std::uint32_t>(tcp_.BytesSent()) -
+                                static_cast<std::uint32_t>(bytesSentAtPassStart_);
+  platform::PollFor what = platform::PollFor::Read;
+  std::uint32_t wait = LinkTestDue();
+  if (sendBuffer_.Size() > 0) {
+    switch (writeWait_) {
+      case TWriteWait::None:
+        return;
+      case TWriteWait::Writable:
+        what = what | platform::PollFor::Write;
+        break;
+      case TWriteWait::Pause:
+        wait = std::min(wait, kRetryPauseMs);
+        break;
+    }
+    std::uint64_t limit = static_cast<std::uint64_t>(std::max(Timeout, 1)) * 1000;
+    wait = std::min(wait, MillisecondsLeft(writeProgressTick_, limit));
+  } else if (written > 0) {
+    // The next pass sees what came meanwhile.
+    const std::uint64_t spacing = written >= kStreamBytes ? kAfterStreamUs : kAfterWriteUs;
+    const std::uint64_t gone = platform::SystemMicroseconds() - passStart_;
+    if (gone < spacing) platform::SystemPauseMicroseconds(static_cast<std::uint32_t>(spacing - gone));
+    return;
+  } else {
+    // Set before the record is looked at, under the list's lock: a mark made
+    // after the look sees it and signals.
+    idle_.store(true);
+    if (channels_.PendingCount() > 0) {
+      idle_.store(false);
+      return;
+    }
+    // Drained and idle: what a burst made the buffers grow to goes back.
+    sendBuffer_.Shrink(TKavrelCmdParser::kInitialCapacity);
+    recvBuffer_.Shrink(TKavrelCmdParser::kInitialCapacity);
+  }
+  if (incompleteWaiting_ && recvBuffer_.Size() > 0) wait = std::min(wait, IncompleteDue());
+  Await(what, wait);
+  idle_.store(false);
+}
+
+void TOpros2Thread::Await(platform::PollFor what, std::uint32_t milliseconds) {
+  platform::WaitMs(milliseconds, [this, what](std::uint32_t real) {
+    return tcp_.WaitOrWake(what, wake_, static_cast<int>(std::min<std::uint32_t>(real, INT_MAX)));
+  });
+}
+
+std::uint32_t MillisecondsLeft(std::uint32_t since, std::uint64_t span) {
+  const std::uint32_t gone = platform::TickCount() - since;
+  if (gone >= span) return 0;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(span - gone, UINT32_MAX));
+}
+
+std::uint64_t TOpros2Thread::StatusAnswerLimitMs() const {
+  return static_cast<std::uint64_t>(Timeout > 0 ? Timeout : 0) * 1000 + kSilenceBeforeStatusMs;
+}
+
+std::uint32_t TOpros2Thread::LinkTestDue() const {
+  // KVTest acts once the silence is longer than its limit.
+  return MillisecondsLeft(lastActivityTick_, (statusRequestPending_ ? StatusAnswerLimitMs()
+                                                                    : kSilenceBeforeStatusMs) + 1);
 }
 
 void TOpros2Thread::Disconnect() {
@@ -73,6 +169,7 @@ void TOpros2Thread::Disconnect() {
   sendBuffer_.Clear();
   writeWaiting_ = false;
   writeErrorLogged_ = false;
+  writeWait_ = TWriteWait::None;
 }
 
 void TOpros2Thread::DropConnection() {
@@ -104,9 +201,7 @@ bool TOpros2Thread::KVTest() {
     return true;
   }
   // The deadline counts from the last thing heard, not from the request.
-  std::uint64_t deadline = static_cast<std::uint64_t>(Timeout > 0 ? Timeout : 0) * 1000 +
-                           kSilenceBeforeStatusMs;
-  if (silence > deadline) {
+  if (silence > StatusAnswerLimitMs()) {
     if (Debug) log_.Write(kStatusNoAnswerLine, {});
     statusRequestPending_ = false;
     return false;
@@ -117,6 +212,8 @@ bool TOpros2Thread::KVTest() {
 std::unique_ptr<ControlRequest> TOpros2Thread::PopControl() {
   std::lock_guard<std::mutex> guard(controlLock_);
   if (controls_.empty()) return nullptr;
+  // Room in a full queue ends an overflow: the worker writes its line.
+  if (controls_.size() >= MaxWaitingControls) wake_.Signal();
   std::unique_ptr<ControlRequest> first = std::move(controls_.front());
   controls_.pop_front();
   return first;

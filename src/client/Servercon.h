@@ -16,6 +16,13 @@
 //     worker never holds the list's lock while it writes to or waits on the
 //     socket.
 //   - the settings are written only before Resume.
+//
+// The worker sleeps until something needs it: the host's first new mark in
+// the channel list (the list's pending hook), a control taken from a full
+// queue, the socket readable (or writable again while bytes wait), a stop
+// request, or the next deadline of its timing rules. While there is work it
+// goes on without sleeping. Its waits go through the clock seam, so a test
+// clock can drive them.
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -67,6 +74,9 @@ std::string SafeDateTimeText(TDateTime value);
 // A channel's values as text for a log line; a value that cannot be shown
 // gives the reason instead of failing the caller.
 std::string SafeValuesText(const TChannel2& channel);
+// Milliseconds left (by the clock seam's ticks) until `span` ms have passed
+// since the tick `since`; 0 once they have.
+std::uint32_t MillisecondsLeft(std::uint32_t since, std::uint64_t span);
 
 class TOpros2Thread : public TThread {
  public:
@@ -137,9 +147,24 @@ class TOpros2Thread : public TThread {
 
  protected:
   void Execute() override;
+  void TerminateRequested() noexcept override { wake_.Signal(); }
 
  private:
   void RunLoop();
+  // Sleeps until something needs the worker; returns at once while there
+  // is work.
+  void WaitForWork();
+  // Waits up to `milliseconds` (of the clock seam) for the socket to be
+  // ready as asked (PollFor{}: not watched), a signal or a stop request.
+  void Await(platform::PollFor what, std::uint32_t milliseconds);
+  // Milliseconds until the next due check of each timing rule (0: due).
+  std::uint32_t LinkTestDue() const;
+  // Silence after which a pending status request counts as unanswered.
+  std::uint64_t StatusAnswerLimitMs() const;
+  std::uint32_t IncompleteDue();
+  std::uint32_t NextAttemptDue() const;
+  // The list's pending hook: the host marked the first channel.
+  static void WakeOnPending(void* self) noexcept;
   void LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes);
   void WaitForConnection();
   void LogLogin(const std::uint8_t* reply, std::uint32_t loginStart, std::int32_t replyBytes);
@@ -160,6 +185,12 @@ class TOpros2Thread : public TThread {
   void LogReadFailure();
 
   TLogWriter log_;
+  // Wakes the worker's waits; outlives the channel list, whose hook signals it.
+  platform::TWakeEvent wake_;
+  // Set while the worker sleeps with nothing pending: only then does the
+  // host's first mark signal (a busy worker finds the marks by itself, and
+  // the host saves the system call).
+  std::atomic<bool> idle_{false};
   TChannelList2 channels_;
 
   std::mutex controlLock_;
@@ -189,6 +220,15 @@ class TOpros2Thread : public TThread {
   bool writeWaiting_ = false;
   std::uint32_t writeProgressTick_ = 0;
   bool writeErrorLogged_ = false;  // this wait's write error is in the log
+  // What the last refused write leaves the worker to wait for: nothing (the
+  // socket took part and may take more), writability (it would block), or
+  // a short pause (an error that no readiness will announce).
+  enum class TWriteWait { None, Writable, Pause };
+  TWriteWait writeWait_ = TWriteWait::None;
+  // When the last logged-in pass began (real microseconds) and what the
+  // socket had taken by then: how much it wrote decides the next wait.
+  std::uint64_t passStart_ = 0;
+  std::int32_t bytesSentAtPassStart_ = 0;
   unsigned long refusedControls_ = 0;  // in the current overflow of the control queue
 };
 

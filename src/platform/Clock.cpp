@@ -50,5 +50,8 @@ TClock* SetClockForTesting(TClock* clock) noexcept {
 std::uint32_t TickCount() { return Clock().TickCount(); }
 LocalTime LocalNow() { return Clock().Now(); }
 void SleepMs(std::uint32_t milliseconds) { Clock().Sleep(milliseconds); }
+bool WaitMs(std::uint32_t milliseconds, const TRealWait& waitReal) {
+  return Clock().Wait(milliseconds, waitReal);
+}
 
 }  // namespace kv::platform

@@ -4,8 +4,9 @@
 // with milliseconds, sleeping, setting the local clock and the right to do
 // so, the time-zone bias, and the last system error with its text.
 //
-// THE SEAM. Everything that measures or waits (ticks, now, sleep, setting the
-// clock, the elevation answer) goes through the TClock returned by Clock().
+// THE SEAM. Everything that measures or waits (ticks, now, sleep, waits for
+// an event with a time-out, setting the clock, the elevation answer) goes
+// through the TClock returned by Clock().
 // By default that is the real system clock. A test installs its own clock
 // (usually a TManualClock, see ManualClock.h) with SetClockForTesting or,
 // better, a TScopedTestClock:
@@ -19,6 +20,7 @@
 // The time-zone bias and the error functions are not part of the seam: they
 // answer from the system, and their results do not depend on elapsed time.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kv::platform {
@@ -44,6 +46,11 @@ inline constexpr std::int32_t kElevationDefault = 1;
 inline constexpr std::int32_t kElevationFull = 2;
 inline constexpr std::int32_t kElevationLimited = 3;
 
+// Waits up to the given real milliseconds for something outside the clock
+// (a socket, another thread's signal) and tells whether it came; it may
+// return early either way.
+using TRealWait = std::function<bool(std::uint32_t realMilliseconds)>;
+
 // The clock interface behind the seam.
 class TClock {
  public:
@@ -53,6 +60,12 @@ class TClock {
   virtual std::uint32_t TickCount() = 0;
   virtual LocalTime Now() = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
+  // Waits up to `milliseconds` of this clock's time for what waitReal
+  // watches; true when it came. The system clock hands the whole time to
+  // waitReal; a test clock may hand it pieces and move its own time.
+  virtual bool Wait(std::uint32_t milliseconds, const TRealWait& waitReal) {
+    return waitReal(milliseconds);
+  }
   // Sets the local wall clock. False on failure, with the reason left as
   // the calling thread's last system error (LastSystemError).
   virtual bool SetLocalTime(const LocalTime& time) = 0;
@@ -82,16 +95,23 @@ class TScopedTestClock {
   TClock* previous_;
 };
 
-// Shorthands for Clock().TickCount(), Clock().Now(), Clock().Sleep().
+// Shorthands for Clock().TickCount(), Clock().Now(), Clock().Sleep(),
+// Clock().Wait().
 std::uint32_t TickCount();
 LocalTime LocalNow();
 void SleepMs(std::uint32_t milliseconds);
+bool WaitMs(std::uint32_t milliseconds, const TRealWait& waitReal);
 
 // --- The system itself (one implementation per platform) ---
 
 std::uint32_t SystemTickCount() noexcept;
 LocalTime SystemLocalTime() noexcept;
 void SystemSleep(std::uint32_t milliseconds) noexcept;
+// Real time for pacing below a tick that no test needs to drive (not part
+// of the seam): microseconds of a monotonic clock, and a pause of about that
+// many microseconds (Windows rounds it up to whole milliseconds).
+std::uint64_t SystemMicroseconds() noexcept;
+void SystemPauseMicroseconds(std::uint32_t microseconds) noexcept;
 // Windows: SetLocalTime. POSIX: the local time converted to UTC by the C
 // library's time zone rules, then clock_settime(CLOCK_REALTIME). An invalid
 // time fails with the platform's invalid-parameter error.

@@ -81,6 +81,30 @@ void TManualClock::Sleep(std::uint32_t milliseconds) {
     std::this_thread::yield();
 }
 
+bool TManualClock::Wait(std::uint32_t milliseconds, const TRealWait& waitReal) {
+  bool autoAdvance;
+  std::uint32_t pause;
+  std::uint64_t deadline;
+  {
+    std::lock_guard lock(mutex_);
+    ++waitCalls_;
+    autoAdvance = autoAdvance_;
+    pause = static_cast<std::uint32_t>(waitPause_.count());
+    deadline = elapsed_ + milliseconds;
+  }
+  if (autoAdvance) {
+    const bool came = waitReal(milliseconds < pause ? milliseconds : pause);
+    std::lock_guard lock(mutex_);
+    AdvanceLocked(came ? (milliseconds < 1 ? milliseconds : 1) : milliseconds);
+    return came;
+  }
+  for (;;) {
+    if (waitReal(milliseconds < 1 ? 0 : 1)) return true;
+    std::lock_guard lock(mutex_);
+    if (elapsed_ >= deadline) return false;
+  }
+}
+
 bool TManualClock::SetLocalTime(const LocalTime& time) {
   std::lock_guard lock(mutex_);
   if (setTimeError_ != 0) {
@@ -134,6 +158,11 @@ void TManualClock::SetSleepPause(std::chrono::microseconds pause) {
   sleepPause_ = pause;
 }
 
+void TManualClock::SetWaitPause(std::chrono::milliseconds pause) {
+  std::lock_guard lock(mutex_);
+  waitPause_ = pause;
+}
+
 void TManualClock::SetElevationType(std::int32_t type) {
   std::lock_guard lock(mutex_);
   elevationType_ = type;
@@ -152,6 +181,11 @@ std::uint64_t TManualClock::Elapsed() {
 std::uint64_t TManualClock::SleepCalls() {
   std::lock_guard lock(mutex_);
   return sleepCalls_;
+}
+
+std::uint64_t TManualClock::WaitCalls() {
+  std::lock_guard lock(mutex_);
+  return waitCalls_;
 }
 
 std::uint32_t TManualClock::SetLocalTimeCalls() {

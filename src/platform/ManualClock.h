@@ -9,6 +9,15 @@
 // auto-advance off, Sleep only yields/pauses and time stands still until the
 // test calls Advance.
 //
+// Wait(ms, waitReal) lets a worker that sleeps until an event or a deadline
+// run at test speed. With auto-advance on it waits in real time for up to
+// the wait pause (SetWaitPause; 500 ms to start with, long enough for a
+// loopback peer to answer even on a loaded machine). When the event came,
+// the clock moves on by 1 ms, as if the event took that long; otherwise it
+// jumps to the deadline, so a 60-second silence passes in half a real
+// second. With auto-advance off it waits, in real pieces of 1 ms, until the
+// event comes or the test has advanced the clock to the deadline.
+//
 // Threads: every method may be called from any thread; one mutex guards the
 // whole state, and Sleep never holds it while it yields or pauses.
 #include <chrono>
@@ -30,6 +39,7 @@ class TManualClock final : public TClock {
   std::uint32_t TickCount() override;
   LocalTime Now() override;
   void Sleep(std::uint32_t milliseconds) override;
+  bool Wait(std::uint32_t milliseconds, const TRealWait& waitReal) override;
   // Moves the local time (ticks keep running from where they are, as the
   // system's uptime does), or fails with the error set by FailSetLocalTime.
   // An invalid time fails with InvalidParameterError().
@@ -43,6 +53,7 @@ class TManualClock final : public TClock {
   void SetNow(const LocalTime& now);
   void SetAutoAdvance(bool on);
   void SetSleepPause(std::chrono::microseconds pause);
+  void SetWaitPause(std::chrono::milliseconds pause);
   void SetElevationType(std::int32_t type);
   // 0 lets SetLocalTime succeed; another number makes it fail with that
   // last error.
@@ -52,6 +63,8 @@ class TManualClock final : public TClock {
   std::uint64_t Elapsed();
   // Number of Sleep calls so far.
   std::uint64_t SleepCalls();
+  // Number of Wait calls so far.
+  std::uint64_t WaitCalls();
   // Number of successful SetLocalTime calls so far.
   std::uint32_t SetLocalTimeCalls();
   // Blocks until Elapsed() >= milliseconds or the real-time limit passes
@@ -73,6 +86,8 @@ class TManualClock final : public TClock {
   std::uint32_t setCalls_ = 0;
   bool autoAdvance_ = true;
   std::chrono::microseconds sleepPause_{0};
+  std::chrono::milliseconds waitPause_{500};
+  std::uint64_t waitCalls_ = 0;
   std::int32_t elevationType_ = kElevationFull;
   std::uint32_t setTimeError_ = 0;
 };

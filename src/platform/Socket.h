@@ -20,6 +20,36 @@ namespace kv::platform {
 // it is the SOCKET itself, which is never 0.
 enum class SocketHandle : std::uintptr_t { None = 0 };
 
+// Lets other threads end a wait of WaitOrWake at once: the worker thread
+// sleeps on its socket and this event, and the host's new work or a stop
+// request wakes it. Signals do not add up: any number of them before a wait
+// end that one wait, which consumes them.
+//
+// Threads: Signal from any thread at any time (it never blocks and is cheap
+// enough to call under a lock); the waits from one thread at a time.
+class TWakeEvent {
+ public:
+  TWakeEvent();
+  ~TWakeEvent();
+  TWakeEvent(const TWakeEvent&) = delete;
+  TWakeEvent& operator=(const TWakeEvent&) = delete;
+
+  void Signal() noexcept;
+  // False when the system gave no event; WaitOrWake then waits at most a
+  // millisecond at a time, so a signal is still noticed soon.
+  bool Valid() const noexcept;
+
+  // For the system's WaitOrWake: the signalled object (POSIX: an eventfd;
+  // Windows: an auto-reset event) and, on Windows, the event the socket's
+  // readiness is bound to.
+  std::intptr_t Handle() const noexcept { return handle_; }
+  std::intptr_t SocketEvent() const noexcept { return socketEvent_; }
+
+ private:
+  std::intptr_t handle_ = -1;
+  std::intptr_t socketEvent_ = -1;
+};
+
 // WinSock error numbers the library names. Native errors are translated to
 // these; an error without a WinSock counterpart keeps its native number.
 namespace wsa {
@@ -101,6 +131,10 @@ constexpr bool Has(PollFor set, PollFor one) noexcept {
   return (static_cast<unsigned>(set) & static_cast<unsigned>(one)) != 0;
 }
 
+// Bits of the value of TSocketApi::WaitOrWake.
+inline constexpr int kWaitReady = 1;
+inline constexpr int kWaitWoken = 2;
+
 class TSocketApi {
  public:
   virtual ~TSocketApi() = default;
@@ -133,6 +167,12 @@ class TSocketApi {
   // Waits up to timeoutMs (negative = 0) for the socket to become ready in
   // one of the asked directions; `value` is 1 when it did, 0 on timeout.
   virtual SocketResult Wait(SocketHandle s, PollFor what, int timeoutMs) = 0;
+  // Waits up to timeoutMs (negative = 0) for the socket to become ready in
+  // one of the asked directions or for `wake` to be signalled. With s None
+  // only `wake` and the time count. `value`: 0 on timeout, else bit 1 the
+  // socket is ready (an error or a closed connection counts as ready), bit 2
+  // a signal came (and is consumed).
+  virtual SocketResult WaitOrWake(SocketHandle s, PollFor what, TWakeEvent& wake, int timeoutMs) = 0;
   // One send()/recv(). A negative length or a null buffer with a positive
   // length fails with 10022 / 10014 without reaching the system.
   virtual SocketResult Send(SocketHandle s, const void* data, int len) = 0;
@@ -181,6 +221,9 @@ class TSocketApiWrapper : public TSocketApi {
     return target_.SetNonBlocking(s, nonBlocking);
   }
   SocketResult Wait(SocketHandle s, PollFor what, int timeoutMs) override { return target_.Wait(s, what, timeoutMs); }
+  SocketResult WaitOrWake(SocketHandle s, PollFor what, TWakeEvent& wake, int timeoutMs) override {
+    return target_.WaitOrWake(s, what, wake, timeoutMs);
+  }
   SocketResult Send(SocketHandle s, const void* data, int len) override { return target_.Send(s, data, len); }
   SocketResult Receive(SocketHandle s, void* buffer, int size) override { return target_.Receive(s, buffer, size); }
   SocketResult BytesAvailable(SocketHandle s, std::uint32_t& count) override {

@@ -162,6 +162,20 @@ bool TDataStack::Truncate(std::int32_t size) {
   return true;
 }
 
+bool TDataStack::Shrink(std::int32_t capacity) {
+  TLockGuard guard(*this);
+  const std::int32_t unread = Unread();
+  const std::int32_t target = std::max(capacity, unread);
+  if (capacity < 0 || target >= capacity_) return false;
+  auto smaller = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(target));
+  if (unread > 0) std::memcpy(smaller.get(), block_.get() + readIndex_, static_cast<std::size_t>(unread));
+  block_ = std::move(smaller);
+  capacity_ = target;
+  writeIndex_ = unread;
+  readIndex_ = 0;
+  return true;
+}
+
 // ---------------------------------------------------------------------------
 // TKavrelCmdParser: fixed-width fields
 

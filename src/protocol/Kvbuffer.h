@@ -80,6 +80,11 @@ class TDataStack {
   // changed, for size < 0 or size > unread. Locked.
   bool Truncate(std::int32_t size);
 
+  // Gives memory back after a burst: the block is replaced by one of
+  // max(capacity, unread) bytes, the unread bytes at its start. False, and
+  // nothing changed, when that would not be smaller or capacity < 0. Locked.
+  bool Shrink(std::int32_t capacity);
+
   std::int32_t Capacity() const noexcept { return capacity_; }
 
  protected:

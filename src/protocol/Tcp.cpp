@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/Clock.h"
 #include "runtime/Codepage.h"
 
 namespace kv {
@@ -261,6 +262,16 @@ bool TTCPClient::Poll(bool read, bool write, bool except, int timeoutMs) {
   platform::SocketResult r = api_.Wait(socket_, what, timeoutMs);
   lastError_ = r.Failed() ? r.error : 0;
   return r.value > 0;
+}
+
+bool TTCPClient::WaitOrWake(platform::PollFor what, platform::TWakeEvent& wake, int timeoutMs) {
+  const bool watch = what != platform::PollFor{} && socket_ != platform::SocketHandle::None;
+  platform::SocketResult r =
+      api_.WaitOrWake(watch ? socket_ : platform::SocketHandle::None, what, wake, timeoutMs);
+  lastError_ = r.Failed() ? r.error : 0;
+  // A wait that fails at once must not turn the caller's loop into a spin.
+  if (r.Failed()) platform::SystemSleep(timeoutMs > 0 ? 1 : 0);
+  return r.Failed() || r.value != 0;
 }
 
 bool TTCPClient::Close() {

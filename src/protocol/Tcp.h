@@ -66,6 +66,10 @@ class TTCPClient {
   // Waits up to timeoutMs for readiness in one of the asked directions.
   // Status is not touched; LastError() is 0 on timeout.
   bool Poll(bool read, bool write, bool except, int timeoutMs);
+  // Waits up to timeoutMs for readiness in the asked directions (none, or
+  // no socket: only `wake` and the time count) or for `wake` to be
+  // signalled. True when either happened; LastError() as for Poll.
+  bool WaitOrWake(platform::PollFor what, platform::TWakeEvent& wake, int timeoutMs);
   // Shuts sends down and closes; always true. A failing close only leaves
   // its code in LastError().
   bool Close();

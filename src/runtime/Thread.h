@@ -4,7 +4,8 @@
 // WaitFor. It never frees itself; its owner destroys it after WaitFor.
 //
 // Threads: Terminate, Terminated and WaitFor may be called from any thread;
-// Resume and WaitFor from the owner only.
+// Resume and WaitFor from the owner only. A thread that sleeps on something
+// of its own learns of Terminate through TerminateRequested.
 #include <atomic>
 #include <thread>
 
@@ -20,13 +21,19 @@ class TThread {
 
   // Starts Execute on a new thread; a second call does nothing.
   void Resume();
-  void Terminate() noexcept { terminated_.store(true, std::memory_order_release); }
+  void Terminate() noexcept {
+    terminated_.store(true, std::memory_order_release);
+    TerminateRequested();
+  }
   bool Terminated() const noexcept { return terminated_.load(std::memory_order_acquire); }
   // Waits until Execute has returned; returns at once when never started.
   void WaitFor();
 
  protected:
   virtual void Execute() = 0;
+  // Called by Terminate on the calling thread, after the request is set:
+  // the place to wake Execute from a wait. It must not block.
+  virtual void TerminateRequested() noexcept {}
 
  private:
   std::atomic<bool> terminated_{false};

@@ -455,5 +455,23 @@ TEST_F(ChannelListTest, IndexesFollowManyChangesOfAddressAndNumber) {
   }
 }
 
+TEST_F(ChannelListTest, HookHearsWhenTheRecordStopsBeingEmpty) {
+  TChannelList2 list;
+  int calls = 0;
+  list.SetPendingHook([](void* count) noexcept { ++*static_cast<int*>(count); }, &calls);
+  Named quiet("Q");
+  ASSERT_TRUE(AddNew(list, quiet));  // no send work: nothing recorded
+  EXPECT_EQ(calls, 0);
+  for (const char* addr : {"A", "B"}) {
+    Named channel(addr);
+    channel.SetFlags(NeedRegister);
+    ASSERT_TRUE(AddNew(list, channel));
+  }
+  EXPECT_EQ(calls, 1);  // the second mark found the record taken
+  PendingWalk(list);
+  list.SetSendFlagsOnAll(NeedRegister);
+  EXPECT_EQ(calls, 2);
+}
+
 }  // namespace
 }  // namespace kv

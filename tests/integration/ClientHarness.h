@@ -25,9 +25,10 @@ using namespace std::chrono_literals;
 // Collects messages; the worker writes while the test reads.
 class TLogCapture : public ILogSink {
  public:
-  void Append(std::string_view message, std::string_view) override {
+  void Append(std::string_view message, std::string_view line) override {
     std::lock_guard<std::mutex> guard(mutex_);
     messages_.emplace_back(message);
+    lines_.emplace_back(line);
   }
   std::vector<std::string> Messages() const {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -40,6 +41,14 @@ class TLogCapture : public ILogSink {
       if (m.compare(0, prefix.size(), prefix) == 0) out.push_back(m);
     return out;
   }
+  // Whole lines, time stamp in front, of the messages that begin with `prefix`.
+  std::vector<std::string> LinesStarting(std::string_view prefix) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < messages_.size(); ++i)
+      if (messages_[i].compare(0, prefix.size(), prefix) == 0) out.push_back(lines_[i]);
+    return out;
+  }
   bool Has(std::string_view message) const {
     for (const std::string& m : Messages())
       if (m == message) return true;
@@ -48,11 +57,13 @@ class TLogCapture : public ILogSink {
   void Clear() {
     std::lock_guard<std::mutex> guard(mutex_);
     messages_.clear();
+    lines_.clear();
   }
 
  private:
   mutable std::mutex mutex_;
   std::vector<std::string> messages_;
+  std::vector<std::string> lines_;
 };
 
 inline std::string Cp(std::string_view s) { return std::string(s); }

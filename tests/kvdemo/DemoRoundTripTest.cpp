@@ -61,7 +61,13 @@ class DemoRoundTrip : public ::testing::Test {
 TEST_F(DemoRoundTrip, AttributesArriveAsTheHostWroteThem) {
   ASSERT_TRUE(server_.WaitForActive(kModeAddr, kLimit));
   ASSERT_TRUE(server_.WaitForActive(kTemperatureAddr, kLimit));
-  const std::string view = Joined(server_.ChannelLines());
+  // An attribute added after the channel's declaration goes out with a
+  // second registration, which may follow the activation.
+  std::string view;
+  PollFor([&] {
+    view = Joined(server_.ChannelLines());
+    return view.find("high limit (308, Float8)") != std::string::npos;
+  });
   EXPECT_NE(view.find("\"Boiler.Temperature\"  Float8"), std::string::npos) << view;
   EXPECT_NE(view.find("unit (100, String) = \"°C\""), std::string::npos) << view;
   EXPECT_NE(view.find("comments (101, String) = \"Температура воды в котле\""), std::string::npos) << view;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <future>
 #include <thread>
 
 #include "platform/Clock.h"
@@ -123,6 +124,39 @@ TEST(ManualClockThreads, WorkerSleepsWhileTestWaitsForElapsedTime) {
   worker.join();
   EXPECT_EQ(clock.Elapsed(), 61000u);
   EXPECT_EQ(clock.SleepCalls(), 61000u);
+}
+
+TEST(ManualClockWait, RunsToTheDeadlineUnlessTheEventComes) {
+  TManualClock clock;
+  clock.SetWaitPause(std::chrono::milliseconds(5));
+  std::uint32_t asked = 0;
+  EXPECT_FALSE(clock.Wait(60000, [&](std::uint32_t real) {
+    asked = real;
+    return false;
+  }));
+  EXPECT_EQ(asked, 5u);  // the real pause, not the minute
+  EXPECT_EQ(clock.Elapsed(), 60000u);
+  EXPECT_TRUE(clock.Wait(60000, [](std::uint32_t) { return true; }));
+  EXPECT_EQ(clock.Elapsed(), 60001u);
+  EXPECT_EQ(clock.WaitCalls(), 2u);
+}
+
+TEST(ManualClockWait, FrozenClockWaitsUntilTheTestReachesTheDeadline) {
+  TManualClock clock;
+  clock.SetAutoAdvance(false);
+  std::future<bool> waiter = std::async(std::launch::async, [&] {
+    return clock.Wait(30000, [](std::uint32_t real) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(real));
+      return false;
+    });
+  });
+  while (clock.WaitCalls() == 0) std::this_thread::yield();  // the deadline counts from the call
+  clock.Advance(29999);
+  EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
+  clock.Advance(1);
+  ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_FALSE(waiter.get());
+  EXPECT_EQ(clock.Elapsed(), 30000u);
 }
 
 TEST(LocalTimeMilliseconds, KnownInstants) {

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -56,6 +60,7 @@ class SocketFixture : public ::testing::Test {
 
 using SocketErrors = SocketFixture;
 using SocketExchange = SocketFixture;
+using SocketWake = SocketFixture;
 
 TEST(SocketAddress, NetworkOrderLayout) {
   const std::uint32_t a = pf::MakeIpv4(192, 168, 1, 20);
@@ -144,6 +149,60 @@ TEST_F(SocketExchange, ConnectAcceptSendReceiveShutdown) {
   ASSERT_FALSE(Api().ShutdownSends(peer_).Failed());
   ASSERT_GT(Api().Wait(client_, pf::PollFor::Read, kUpperBoundMs).value, 0);
   EXPECT_EQ(Api().Receive(client_, buf, 5).value, 0);
+}
+
+TEST_F(SocketWake, SignalsEndOneWaitAndAreConsumedByIt) {
+  pf::TWakeEvent wake;
+  ASSERT_TRUE(wake.Valid());
+  EXPECT_EQ(Api().WaitOrWake(pf::SocketHandle::None, pf::PollFor{}, wake, 0).value, 0);
+  wake.Signal();
+  wake.Signal();  // signals do not add up
+  EXPECT_EQ(Api().WaitOrWake(pf::SocketHandle::None, pf::PollFor{}, wake, kUpperBoundMs).value,
+            pf::kWaitWoken);
+  EXPECT_EQ(Api().WaitOrWake(pf::SocketHandle::None, pf::PollFor{}, wake, 0).value, 0);
+
+  // From another thread, into a wait on a connected socket with nothing to read.
+  ASSERT_FALSE(ConnectClient(Listen()).Failed());
+  std::thread signaller([&] { wake.Signal(); });
+  EXPECT_EQ(Api().WaitOrWake(client_, pf::PollFor::Read, wake, kUpperBoundMs).value, pf::kWaitWoken);
+  signaller.join();
+}
+
+TEST_F(SocketWake, ReadableAndWritableAgainEndTheWait) {
+  pf::TWakeEvent wake;
+  pf::Ipv4Address to = Listen();
+  ASSERT_FALSE(ConnectClient(to).Failed());
+  pf::Ipv4Address from;
+  ASSERT_FALSE(Api().Accept(listener_, peer_, from).Failed());
+  EXPECT_EQ(Api().WaitOrWake(client_, pf::PollFor::Read, wake, 0).value, 0);
+  ASSERT_EQ(Api().Send(peer_, "x", 1).value, 1);
+  EXPECT_EQ(Api().WaitOrWake(client_, pf::PollFor::Read, wake, kUpperBoundMs).value, pf::kWaitReady);
+
+  // Fill the way to the peer until a send would block.
+  ASSERT_FALSE(Api().SetBufferSizes(client_, 4096, 0).Failed());
+  ASSERT_FALSE(Api().SetBufferSizes(peer_, 0, 4096).Failed());
+  std::vector<char> block(4096, 'b');
+  pf::SocketResult sent;
+  while (!(sent = Api().Send(client_, block.data(), static_cast<int>(block.size()))).Failed()) {
+  }
+  ASSERT_EQ(sent.error, 10035);
+  // Not writable until the peer reads: no event of earlier on (such as the
+  // writability of the connection's start) may end the wait.
+  EXPECT_EQ(Api().WaitOrWake(client_, pf::PollFor::Write, wake, 0).value, 0);
+  // The peer reads again while the client waits.
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::vector<char> sink(65536);
+    Api().SetNonBlocking(peer_, true);
+    while (!done) {
+      if (Api().Receive(peer_, sink.data(), static_cast<int>(sink.size())).Failed())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  EXPECT_EQ(Api().WaitOrWake(client_, pf::PollFor::Write, wake, kUpperBoundMs).value, pf::kWaitReady);
+  done = true;
+  reader.join();
 }
 
 }  // namespace

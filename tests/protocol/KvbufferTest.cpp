@@ -180,6 +180,23 @@ TEST(DataStackTruncate, CutsTheTailBackToAGivenSize) {
   EXPECT_EQ(store.Data(), nullptr);
 }
 
+TEST(DataStackShrink, GivesMemoryBackAndKeepsTheUnreadBytes) {
+  TDataStack store(8, 0);
+  Put(store, Bytes(40, 7));
+  store.Skip(37);
+  ASSERT_TRUE(store.Shrink(8));
+  EXPECT_EQ(store.Capacity(), 8);
+  EXPECT_EQ(Unread(store), (Bytes{7, 7, 7}));
+  EXPECT_FALSE(store.Shrink(8)) << "not smaller";
+  EXPECT_FALSE(store.Shrink(-1));
+  Put(store, Bytes(20, 2));
+  ASSERT_TRUE(store.Shrink(4));
+  EXPECT_EQ(store.Capacity(), 23) << "never below the unread bytes";
+  EXPECT_EQ(store.Size(), 23);
+  Put(store, {9});
+  EXPECT_EQ(Unread(store).back(), 9);
+}
+
 // Counts the lock hook's calls.
 class TCountingStack : public TDataStack {
  public:
@@ -203,9 +220,10 @@ TEST(DataStackLock, EveryLockedOperationLeavesAsOftenAsItEnters) {
   store.Size();
   store.Skip(1);
   store.Truncate(2);
+  store.Shrink(4);
   store.Clear();
-  EXPECT_EQ(store.enters, 10);
-  EXPECT_EQ(store.leaves, 10);
+  EXPECT_EQ(store.enters, 11);
+  EXPECT_EQ(store.leaves, 11);
 }
 
 TEST(DataStackLock, RejectedArgumentsDoNotTakeTheLock) {

@@ -64,6 +64,19 @@ void SystemSleep(std::uint32_t milliseconds) noexcept {
   }
 }
 
+std::uint64_t SystemMicroseconds() noexcept {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::uint64_t>(ts.tv_sec) * 1000000ULL + static_cast<std::uint64_t>(ts.tv_nsec / 1000);
+}
+
+void SystemPauseMicroseconds(std::uint32_t microseconds) noexcept {
+  timespec left{static_cast<time_t>(microseconds / 1000000),
+                static_cast<long>(microseconds % 1000000) * 1000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
 bool SystemSetLocalTime(const LocalTime& time) noexcept {
   if (!IsValidLocalTime(time)) {
     errno = EINVAL;

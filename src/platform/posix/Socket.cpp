@@ -6,6 +6,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -186,6 +187,39 @@ class TPosixSockets final : public TSocketApi {
     return {rc, 0};
   }
 
+  SocketResult WaitOrWake(SocketHandle s, PollFor what, TWakeEvent& wake, int timeoutMs) override {
+    if (timeoutMs < 0) timeoutMs = 0;
+    if (!wake.Valid() && timeoutMs > 1) timeoutMs = 1;
+    pollfd p[2]{};
+    nfds_t count = 0;
+    if (wake.Valid()) p[count++] = pollfd{static_cast<int>(wake.Handle()), POLLIN, 0};
+    pollfd* socket = nullptr;
+    if (s != SocketHandle::None) {
+      if (what == PollFor{}) return {-1, wsa::kInvalidArgument};
+      socket = &p[count++];
+      socket->fd = Fd(s);
+      if (Has(what, PollFor::Read)) socket->events |= POLLIN;
+      if (Has(what, PollFor::Write)) socket->events |= POLLOUT;
+      if (Has(what, PollFor::Except)) socket->events |= POLLPRI;
+    }
+    int rc;
+    do rc = poll(p, count, timeoutMs);
+    while (rc == -1 && errno == EINTR);
+    if (rc == -1) return Fail();
+    int value = 0;
+    if (socket != nullptr && socket->revents != 0) {
+      if (socket->revents & POLLNVAL) return BadHandle();
+      value |= kWaitReady;
+    }
+    if (wake.Valid() && p[0].revents != 0) {
+      std::uint64_t signals = 0;
+      while (read(p[0].fd, &signals, sizeof signals) == -1 && errno == EINTR) {
+      }
+      value |= kWaitWoken;
+    }
+    return {value, 0};
+  }
+
   SocketResult Send(SocketHandle s, const void* data, int len) override {
     if (len < 0) return {-1, wsa::kInvalidArgument};
     if (data == nullptr && len > 0) return {-1, wsa::kBadAddress};
@@ -280,6 +314,23 @@ class TPosixSockets final : public TSocketApi {
 };
 
 }  // namespace
+
+// An eventfd: a counter that poll sees as readable while it is not 0.
+TWakeEvent::TWakeEvent() : handle_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+TWakeEvent::~TWakeEvent() {
+  if (Valid()) close(static_cast<int>(handle_));
+}
+
+bool TWakeEvent::Valid() const noexcept { return handle_ >= 0; }
+
+void TWakeEvent::Signal() noexcept {
+  if (!Valid()) return;
+  const std::uint64_t one = 1;
+  // Fails only when the counter is full, and then it is signalled anyway.
+  while (write(static_cast<int>(handle_), &one, sizeof one) == -1 && errno == EINTR) {
+  }
+}
 
 TSocketApi& SystemSockets() {
   static TPosixSockets sockets;

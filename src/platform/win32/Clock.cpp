@@ -50,6 +50,20 @@ LocalTime SystemLocalTime() noexcept {
 
 void SystemSleep(std::uint32_t milliseconds) noexcept { ::Sleep(milliseconds); }
 
+std::uint64_t SystemMicroseconds() noexcept {
+  LARGE_INTEGER frequency{};
+  LARGE_INTEGER count{};
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&count);
+  const std::uint64_t perSecond = static_cast<std::uint64_t>(frequency.QuadPart);
+  const std::uint64_t ticks = static_cast<std::uint64_t>(count.QuadPart);
+  return ticks / perSecond * 1000000ULL + ticks % perSecond * 1000000ULL / perSecond;
+}
+
+void SystemPauseMicroseconds(std::uint32_t microseconds) noexcept {
+  ::Sleep((microseconds + 999) / 1000);
+}
+
 bool SystemSetLocalTime(const LocalTime& time) noexcept {
   if (!IsValidLocalTime(time)) {
     SetLastError(ERROR_INVALID_PARAMETER);

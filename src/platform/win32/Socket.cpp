@@ -14,6 +14,12 @@ SocketResult Fail() { return {-1, WSAGetLastError()}; }
 SocketResult Check(int rc) { return rc == SOCKET_ERROR ? Fail() : SocketResult{rc, 0}; }
 SocketResult BadHandle() { return {-1, wsa::kNotSocket}; }
 
+// kWaitWoken when the wake event was signalled, consuming the signal.
+int TakeSignal(kv::platform::TWakeEvent& wake) {
+  if (!wake.Valid()) return 0;
+  return WaitForSingleObject(reinterpret_cast<HANDLE>(wake.Handle()), 0) == WAIT_OBJECT_0 ? kWaitWoken : 0;
+}
+
 SOCKET Native(SocketHandle h) { return static_cast<SOCKET>(h); }
 
 sockaddr_in ToNative(const Ipv4Address& a) {
@@ -113,6 +119,56 @@ class TWinSockets final : public TSocketApi {
     return Check(rc);
   }
 
+  // The socket's readiness sets the wake event's second event through
+  // WSAEventSelect, bound anew for each wait to just the asked directions
+  // (FD_WRITE while the socket is writable would end every wait at once).
+  // The events are edges (FD_WRITE, for one, is recorded after connecting
+  // and after a send that would block), so what is ready before the wait
+  // begins a select with no time-out tells; anything that happens after
+  // the record was emptied sets the event.
+  SocketResult WaitOrWake(SocketHandle s, PollFor what, TWakeEvent& wake, int timeoutMs) override {
+    if (timeoutMs < 0) timeoutMs = 0;
+    if (s != SocketHandle::None && what == PollFor{}) return {-1, wsa::kInvalidArgument};
+    if (!wake.Valid()) {
+      timeoutMs = timeoutMs > 1 ? 1 : timeoutMs;
+      if (s == SocketHandle::None) {
+        ::Sleep(static_cast<DWORD>(timeoutMs));
+        return {0, 0};
+      }
+      SocketResult r = Wait(s, what, timeoutMs);
+      return r.Failed() ? r : SocketResult{r.value > 0 ? kWaitReady : 0, 0};
+    }
+    HANDLE events[2] = {reinterpret_cast<HANDLE>(wake.Handle()), reinterpret_cast<HANDLE>(wake.SocketEvent())};
+    DWORD count = 1;
+    if (s != SocketHandle::None) {
+      long mask = FD_CLOSE;
+      if (Has(what, PollFor::Read)) mask |= FD_READ;
+      if (Has(what, PollFor::Write)) mask |= FD_WRITE | FD_CONNECT;
+      if (Has(what, PollFor::Except)) mask |= FD_CONNECT | FD_OOB;
+      if (WSAEventSelect(Native(s), events[1], mask) == SOCKET_ERROR) return Fail();
+      // Start from an empty record (which also resets the event): it may
+      // still hold events from before, such as the FD_WRITE of the
+      // connection's start that wine keeps until they are enumerated. What
+      // is ready now, the select below tells.
+      WSANETWORKEVENTS before{};
+      if (WSAEnumNetworkEvents(Native(s), events[1], &before) == SOCKET_ERROR) return Fail();
+      SocketResult now = Wait(s, what, 0);
+      if (now.Failed()) return now;
+      if (now.value > 0) return {kWaitReady | TakeSignal(wake), 0};
+      count = 2;
+    }
+    switch (WaitForMultipleObjects(count, events, FALSE, static_cast<DWORD>(timeoutMs))) {
+      case WAIT_TIMEOUT:
+        return {0, 0};
+      case WAIT_OBJECT_0:
+        return {kWaitWoken, 0};
+      case WAIT_OBJECT_0 + 1:
+        return {kWaitReady | TakeSignal(wake), 0};
+      default:
+        return {-1, static_cast<int>(GetLastError())};
+    }
+  }
+
   SocketResult Send(SocketHandle s, const void* data, int len) override {
     if (len < 0) return {-1, wsa::kInvalidArgument};
     if (data == nullptr && len > 0) return {-1, wsa::kBadAddress};
@@ -195,6 +251,23 @@ class TWinSockets final : public TSocketApi {
 };
 
 }  // namespace
+
+// Two events: an auto-reset one for Signal (a wait that sees it resets it)
+// and a manual-reset one for the socket's readiness.
+TWakeEvent::TWakeEvent()
+    : handle_(reinterpret_cast<std::intptr_t>(CreateEventW(nullptr, FALSE, FALSE, nullptr))),
+      socketEvent_(reinterpret_cast<std::intptr_t>(CreateEventW(nullptr, TRUE, FALSE, nullptr))) {}
+
+TWakeEvent::~TWakeEvent() {
+  if (handle_ != 0) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  if (socketEvent_ != 0) CloseHandle(reinterpret_cast<HANDLE>(socketEvent_));
+}
+
+bool TWakeEvent::Valid() const noexcept { return handle_ != 0 && socketEvent_ != 0; }
+
+void TWakeEvent::Signal() noexcept {
+  if (handle_ != 0) SetEvent(reinterpret_cast<HANDLE>(handle_));
+}
 
 TSocketApi& SystemSockets() {
   static TWinSockets sockets;
