@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "platform/CivilDate.h"
+
 namespace kv::platform {
 namespace {
 
@@ -17,18 +19,11 @@ class TSystemClock final : public TClock {
 
 std::atomic<TClock*> installedClock{nullptr};
 
-bool IsLeap(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
-
-int MonthLength(int year, int month) {
-  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
-}
-
 }  // namespace
 
 bool IsValidLocalTime(const LocalTime& t) noexcept {
   if (t.year < 1 || t.year > 30827 || t.month < 1 || t.month > 12) return false;
-  if (t.day < 1 || t.day > MonthLength(t.year, t.month)) return false;
+  if (t.day < 1 || t.day > DaysInMonth(t.year, t.month)) return false;
   return t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 &&
          t.second <= 59 && t.millisecond >= 0 && t.millisecond <= 999;
 }

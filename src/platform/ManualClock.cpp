@@ -2,32 +2,12 @@
 
 #include <thread>
 
+#include "platform/CivilDate.h"
+
 namespace kv::platform {
 namespace {
 
 constexpr std::int64_t kMsPerDay = 86400000;
-
-// Days since 1970-01-01 of a proleptic Gregorian date (valid for any year).
-std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t yoe = y - era * 400;
-  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(std::int64_t z, LocalTime& t) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  t.year = static_cast<int>(yoe + era * 400 + (t.month <= 2));
-}
 
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
   return a / b - (a % b != 0 && (a < 0) != (b < 0));
@@ -44,8 +24,11 @@ LocalTime MillisecondsToLocalTime(std::int64_t ms) noexcept {
   LocalTime t;
   const std::int64_t days = FloorDiv(ms, kMsPerDay);
   std::int64_t rest = ms - days * kMsPerDay;
-  CivilFromDays(days, t);
-  t.dayOfWeek = static_cast<int>((days % 7 + 11) % 7);  // 1970-01-01 was a Thursday
+  const CivilDate date = CivilFromDays(days);
+  t.year = date.year;
+  t.month = date.month;
+  t.day = date.day;
+  t.dayOfWeek = WeekdayFromDays(days);
   t.hour = static_cast<int>(rest / 3600000);
   t.minute = static_cast<int>(rest / 60000 % 60);
   t.second = static_cast<int>(rest / 1000 % 60);

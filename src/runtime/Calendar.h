@@ -5,6 +5,8 @@
 // 1899-12-29 06:00). Proleptic Gregorian, years 1 to 9999.
 #include <cstdint>
 
+#include "platform/CivilDate.h"
+
 namespace kv {
 
 using TDateTime = double;
@@ -22,8 +24,8 @@ struct DateTimeParts {
   int dayOfWeek = 0;  // 1 = Sunday .. 7 = Saturday
 };
 
-bool IsLeapYear(int year) noexcept;
-int DaysInMonth(int year, int month) noexcept;
+using platform::DaysInMonth;
+using platform::IsLeapYear;
 
 // False for an invalid date or time; the result is then untouched.
 bool TryEncodeDate(int year, int month, int day, TDateTime& result) noexcept;
