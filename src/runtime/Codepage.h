@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/Utf8.h"
+
 namespace kv {
 
 // UTF-16 unit of one Windows-1251 byte. Byte 0x98 has no character and maps
@@ -73,28 +75,11 @@ struct Encoded {
 template <std::size_t N>
 consteval Encoded<N> Encode(const Utf8Lit<N>& lit) {
   Encoded<N> out{};
-  std::size_t i = 0;
-  while (i + 1 < N) {  // the literal's terminator is not encoded
-    auto b = static_cast<unsigned char>(lit.bytes[i]);
-    char32_t cp = 0;
-    int extra = 0;
-    if (b < 0x80) {
-      cp = b;
-    } else if ((b & 0xE0) == 0xC0) {
-      cp = b & 0x1F;
-      extra = 1;
-    } else if ((b & 0xF0) == 0xE0) {
-      cp = b & 0x0F;
-      extra = 2;
-    } else {
-      throw "literal has a character outside Windows-1251";
-    }
-    ++i;
-    for (int k = 0; k < extra; ++k, ++i) {
-      if (i + 1 >= N) throw "broken UTF-8 in literal";
-      cp = (cp << 6) | (static_cast<unsigned char>(lit.bytes[i]) & 0x3F);
-    }
-    int byte = EncodeCodePoint(cp);
+  const std::string_view text(lit.bytes, N - 1);  // the terminator is not encoded
+  for (std::size_t pos = 0; pos < text.size();) {
+    const char32_t cp = NextUtf8(text, pos);
+    if (cp == kBrokenUtf8) throw "broken UTF-8 in literal";
+    const int byte = EncodeCodePoint(cp);
     if (byte < 0) throw "literal has a character outside Windows-1251";
     out.bytes[out.size++] = static_cast<char>(byte);
   }

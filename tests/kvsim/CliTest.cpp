@@ -8,7 +8,7 @@
 
 #include "TestClient.h"
 #include "kvsim/Describe.h"
-#include "kvsim/Utf8.h"
+#include "runtime/Utf8.h"
 #include "values/Channelutils.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "TextCodec.h"
+#include "runtime/Utf8.h"
 
 #ifdef _WIN32
 #include <windows.h>

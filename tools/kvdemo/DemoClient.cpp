@@ -6,7 +6,7 @@
 #include "DemoChannels.h"
 #include "HostLibrary.h"
 #include "HostVariant.h"
-#include "TextCodec.h"
+#include "runtime/Utf8.h"
 #include "kvopros2.h"
 
 namespace kv::demo {

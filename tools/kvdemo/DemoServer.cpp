@@ -1,11 +1,11 @@
 #include "DemoServer.h"
 
-#include "TextCodec.h"
 #include "channels/Channel.h"
 #include "kvsim/Describe.h"
 #include "kvsim/KavrelServer.h"
 #include "protocol/Tcp.h"
 #include "runtime/Exception.h"
+#include "runtime/Utf8.h"
 #include "values/Channelutils.h"
 #include "values/Utils.h"
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "HostTime.h"
-#include "TextCodec.h"
+#include "runtime/Utf8.h"
 
 namespace kv::demo {
 namespace {

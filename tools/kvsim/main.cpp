@@ -15,12 +15,14 @@
 #include "kvsim/FaultDriver.h"
 #include "kvsim/KavrelServer.h"
 #include "kvsim/SessionRecorder.h"
-#include "kvsim/Utf8.h"
 #include "protocol/Tcp.h"
+#include "runtime/Utf8.h"
 
 namespace {
 
 using namespace kv::sim;
+using kv::AnsiFromUtf8;
+using kv::Utf8FromAnsi;
 
 constexpr std::size_t kMaxRecords = 10000;
 constexpr auto kPollInterval = std::chrono::milliseconds(100);

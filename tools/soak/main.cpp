@@ -23,7 +23,7 @@
 #include "kvsim/FaultDriver.h"
 #include "kvsim/KavrelServer.h"
 #include "kvsim/SessionRecorder.h"
-#include "kvsim/Utf8.h"
+#include "runtime/Utf8.h"
 #include "soak/Hosts.h"
 #include "soak/Ledger.h"
 #include "soak/Resources.h"
@@ -69,7 +69,7 @@ constexpr long kHandleSlack = 4;
 #endif
 
 void Say(const std::string& text) {
-  std::cout << sim::Utf8FromAnsi(text) << std::endl;
+  std::cout << Utf8FromAnsi(text) << std::endl;
 }
 
 [[noreturn]] void Hang(const std::string& owner, const std::string& what, double seconds) {

@@ -2,20 +2,19 @@
 
 #include <string>
 
-#include "Console.h"
-#include "TextCodec.h"
+#include "runtime/Utf8.h"
 
-namespace kv::demo {
+namespace kv {
 namespace {
 
-TEST(TextCodecAnsi, RussianTextsBecomeWindows1251Bytes) {
+TEST(Utf8Ansi, RussianTextsBecomeWindows1251Bytes) {
   EXPECT_EQ(AnsiFromUtf8("Стоп\tПуск"), "\xD1\xF2\xEE\xEF\t\xCF\xF3\xF1\xEA");
   EXPECT_EQ(AnsiFromUtf8("°C"), "\xB0" "C");
   EXPECT_EQ(AnsiFromUtf8("Котельная"), "\xCA\xEE\xF2\xE5\xEB\xFC\xED\xE0\xFF");
   EXPECT_EQ(AnsiFromUtf8("Ёё№"), "\xA8\xB8\xB9");
 }
 
-TEST(TextCodecAnsi, EveryDefinedByteSurvivesTheTerminalRoundTrip) {
+TEST(Utf8Ansi, EveryDefinedByteSurvivesTheTerminalRoundTrip) {
   for (int b = 1; b < 256; ++b) {
     if (b == 0x98) continue;
     const std::string one(1, static_cast<char>(b));
@@ -25,7 +24,7 @@ TEST(TextCodecAnsi, EveryDefinedByteSurvivesTheTerminalRoundTrip) {
   EXPECT_EQ(Utf8FromAnsi(std::string("a\0b", 3)), std::string("a\0b", 3));
 }
 
-TEST(TextCodecAnsi, WhatCannotBeShownBecomesAQuestionMark) {
+TEST(Utf8Ansi, WhatCannotBeShownBecomesAQuestionMark) {
   EXPECT_EQ(Utf8FromAnsi("\x98"), "?");
   EXPECT_EQ(AnsiFromUtf8("日x"), "?x");
   EXPECT_EQ(AnsiFromUtf8("\xD0"), "?");              // cut sequence
@@ -34,7 +33,7 @@ TEST(TextCodecAnsi, WhatCannotBeShownBecomesAQuestionMark) {
   EXPECT_EQ(AnsiFromUtf8("\xD0\x41"), "?A");         // the next character is kept
 }
 
-TEST(TextCodecWide, SurrogatePairsAndLoneSurrogates) {
+TEST(Utf8Wide, SurrogatePairsAndLoneSurrogates) {
   EXPECT_EQ(Utf16FromUtf8("\xF0\x9D\x84\x9E"), std::u16string({0xD834, 0xDD1E}));
   EXPECT_EQ(Utf8FromUtf16(std::u16string({0xD834, 0xDD1E})), "\xF0\x9D\x84\x9E");
   EXPECT_EQ(Utf8FromUtf16(std::u16string({0xD834, u'a'})), "?a");
@@ -43,10 +42,5 @@ TEST(TextCodecWide, SurrogatePairsAndLoneSurrogates) {
   EXPECT_EQ(Utf16FromUtf8("\xFFz"), u"?z");
 }
 
-TEST(LogText, CrLfBecomesLfAndTextBecomesUtf8) {
-  EXPECT_EQ(LogAsTerminalText("01\tINFO\t\xCF\xF3\xF1\xEA\r\n02\r\n"), "01\tINFO\tПуск\n02\n");
-  EXPECT_EQ(LogAsTerminalText("a\rb\r"), "a\rb\r");
-}
-
 }  // namespace
-}  // namespace kv::demo
+}  // namespace kv
