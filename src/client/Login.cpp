@@ -7,6 +7,7 @@
 #include "client/Bytes.h"
 #include "client/Servercon.h"
 #include "platform/Clock.h"
+#include "platform/Socket.h"
 #include "protocol/Kavrel.h"
 #include "runtime/Codepage.h"
 #include "runtime/Exception.h"
@@ -20,7 +21,7 @@ constexpr std::uint32_t kLoginGateMs = 60000;
 constexpr std::uint32_t kConnectRetryMs = 1000;
 constexpr std::uint32_t kNextPassMs = 1;
 constexpr int kLoggedAttempts = 5;
-constexpr int kTimedOut = 10060;  // the WinSock time-out code
+using platform::wsa::kTimedOut;
 
 constexpr std::int32_t kRequestSize = 72;
 constexpr std::int32_t kReplySize = 25;

@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::int32_t kDumpBytes = 20;
 constexpr std::uint64_t kIncompleteLimitSeconds = 29;  // 30 or more whole seconds
-constexpr std::int32_t kElevationLimited = 3;
+using platform::kElevationLimited;
 
 constexpr auto kPollErrorLine = "ERROR\ttcp.Poll(read)\terror=%ld";
 constexpr auto kServerGoneCodeLine = "WARNING\tСервер Kavrel отключен\tКод ошибки=%ld"_cp;

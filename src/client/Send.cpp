@@ -4,6 +4,7 @@
 #include "channels/OwnerId.h"
 #include "client/Servercon.h"
 #include "platform/Clock.h"
+#include "platform/Socket.h"
 #include "protocol/Channelcmd.h"
 #include "protocol/Kavrel.h"
 #include "runtime/Codepage.h"
@@ -29,10 +30,10 @@ constexpr auto kMarkAllUnknownLine =
 
 constexpr std::uint16_t kEnumEUType = 2;
 constexpr std::uint16_t kRegisteredByHost = 0x0001;
-constexpr int kWouldBlock = 10035;
-constexpr int kConnectionAborted = 10053;
-constexpr int kConnectionReset = 10054;
-constexpr int kTimedOut = 10060;
+using platform::wsa::kConnectionAborted;
+using platform::wsa::kConnectionReset;
+using platform::wsa::kTimedOut;
+using platform::wsa::kWouldBlock;
 // The longest text one value record can carry: a value has this much room,
 // less the text's length word.
 constexpr std::size_t kMaxValueText = TKavrelCmdParser::kValueRoom - 2;
