@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "DemoChannels.h"
-#include "DemoClient.h"
 #include "DemoServer.h"
 #include "HostTime.h"
+#include "Integration.h"
 #include "kvsim/SimState.h"
 
 namespace kv::demo {

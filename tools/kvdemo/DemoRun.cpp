@@ -229,6 +229,8 @@ void TDemoRun::ShowServerView() {
 }
 
 void TDemoRun::Finish() {
+  // The client's own statistics belong here: the last thing shown while the
+  // client still exists, before c_DestroyOpros ends it.
   Section("Shutdown");
   Line(std::string("c_DestroyOpros() = ") + (client_.Destroy() ? "true" : "false"));
   ShowLog();

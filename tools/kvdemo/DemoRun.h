@@ -5,9 +5,9 @@
 // Owns the client, the server and the log file; main thread only.
 #include <string>
 
-#include "DemoClient.h"
 #include "DemoOptions.h"
 #include "DemoServer.h"
+#include "Integration.h"
 
 namespace kv::demo {
 

@@ -1,9 +1,10 @@
 #pragma once
-// The sample host's side: what an integrator writes against kvopros2.h.
-// It declares the demo's channels, hands over their values with local
-// FILETIME stamps and qualities, and takes the controls the server sends.
-// Only the library's C interface is used (see HostLibrary.h). Texts in these structures are
-// UTF-8; the conversion to and from Windows-1251 happens here.
+// The sample host's side: what an integrator writes against kvopros2.h,
+// step by step in Integration.cpp. It declares the demo's channels, hands
+// over their values with local FILETIME stamps and qualities, and takes the
+// controls the server sends. Only the library's C interface is used (see
+// HostLibrary.h). Texts in these structures are UTF-8; the conversion to and
+// from Windows-1251 happens in Integration.cpp.
 //
 // The library keeps one client per process, so only one TDemoClient may be
 // created at a time; it is used from one thread.
@@ -11,6 +12,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "DemoChannels.h"
 
 namespace kv::demo {
 
@@ -35,17 +38,6 @@ struct TControlSeen {
   std::string value;
   std::optional<bool> flag;  // the value as a switch, when it is one
 };
-
-// The values of one streaming step.
-struct TStepValues {
-  double temperature = 0;
-  unsigned temperatureQuality = 0;  // not 0: the library keeps the old value
-  bool pumpRunning = false;
-  std::int32_t starts = 0;
-  std::string mode;
-};
-// Values that change from step to step, as a polled boiler would give them.
-TStepValues ValuesForStep(int step, bool pumpRunning);
 
 struct TDeclaration {
   std::string addr;

@@ -1,18 +1,29 @@
-#include "DemoClient.h"
+// How a host uses kvopros2, start to end. Read this file first: the rest of
+// kvdemo is the demo around it (command line, terminal, the built-in test
+// server). The steps, in the order a host takes them:
+//   1. find the library's seven functions           TDemoClient::Create
+//   2. create the one client of the process         TDemoClient::Create
+//   3. declare channels with their parameters       Declare
+//   4. add attributes that have no parameter        TDemoClient::DeclareChannels
+//   5. hand over values with time and quality       Hand, TDemoClient::HandOver
+//   6. collect the server's controls                TDemoClient::TakeControl
+//   7. destroy the client before the program ends   TDemoClient::Destroy
+// The library copies what it is given: addresses and texts are Windows-1251
+// strings, values OLE VARIANTs the host keeps owning (HostVariant.h), times
+// FILETIMEs of local time. No call waits for the network: the library's own
+// worker thread connects, logs in and sends.
+#include "Integration.h"
 
-#include <cmath>
 #include <string_view>
 
 #include "DemoChannels.h"
 #include "HostLibrary.h"
 #include "HostVariant.h"
-#include "runtime/Utf8.h"
 #include "kvopros2.h"
+#include "runtime/Utf8.h"
 
 namespace kv::demo {
 namespace {
-
-constexpr int kStepsPerSecond = 4;
 
 struct TChannelPlan {
   std::string_view addr;
@@ -41,8 +52,12 @@ constexpr TChannelPlan kChannels[] = {
      KVOPROS2_SIGNIFICATION_UNDEFINED, "", "String"},
 };
 
+// The library's texts are Windows-1251; this program's are UTF-8.
 std::string Ansi(std::string_view utf8) { return AnsiFromUtf8(utf8); }
 
+// Step 3. One call per channel: address, type, whether the server may write
+// it (controls), whether the server keeps its values, and the descriptive
+// parameters. A second declaration of the same address updates it.
 bool Declare(const TKvExports& lib, const TChannelPlan& c) {
   return lib.RegisterChannel(std::string(c.addr).c_str(), c.type, c.writeEnable, c.saveValue,
                            Ansi(c.comments).c_str(), Ansi(c.prefix).c_str(), Ansi(c.unit).c_str(),
@@ -50,11 +65,15 @@ bool Declare(const TKvExports& lib, const TChannelPlan& c) {
                            Ansi(c.enumTexts).c_str()) != 0;
 }
 
+// Step 4. Any further attribute by its number and type.
 bool SetAttribute(const TKvExports& lib, std::string_view addr, unsigned short id,
                   unsigned short type, const TOwnedVariant& value) {
   return lib.RegisterAttribute(std::string(addr).c_str(), id, type, value.Get()) != 0;
 }
 
+// Step 5. The library takes a value only when it changed (value, time or
+// quality) and sends it once the channel is registered with the server;
+// until the login it keeps the newest value of each channel.
 bool Hand(const TKvExports& lib, std::string_view addr, const FILETIME& time, unsigned quality,
           const TOwnedVariant& value) {
   return lib.RegisterValueByID(std::string(addr).c_str(), &time, static_cast<unsigned short>(quality),
@@ -63,29 +82,22 @@ bool Hand(const TKvExports& lib, std::string_view addr, const FILETIME& time, un
 
 }  // namespace
 
-TStepValues ValuesForStep(int step, bool pumpRunning) {
-  TStepValues v;
-  // A slow swing around 70 °C, to one decimal as the sensor reports it.
-  v.temperature = std::round((70.0 + 5.0 * std::sin(step * 0.3)) * 10.0) / 10.0;
-  // Every tenth reading is doubtful: the server gets the quality, the old value stays.
-  v.temperatureQuality = step % 10 == 9 ? KVOPROS2_QUALITY_UNRELIABLE : KVOPROS2_QUALITY_GOOD;
-  v.pumpRunning = pumpRunning;
-  v.starts = 100 + step / kStepsPerSecond;
-  v.mode = (step / (2 * kStepsPerSecond)) % 2 == 0 ? "нагрев" : "поддержание";
-  return v;
-}
-
 TDemoClient::~TDemoClient() { Destroy(); }
 
 bool TDemoClient::Create(const TClientSettings& s, std::string& error) {
+  // Step 1: linked on Linux, looked up in the DLL on Windows (HostLibrary.cpp).
   api_ = LoadExports(error);
   if (!api_) return false;
+  // Step 2: the worker thread starts and connects on its own; the call
+  // returns at once. The log path is in the system's code page.
   created_ = api_->CreateOpros(s.host.c_str(), s.port, s.timeoutSec, Ansi(s.login).c_str(),
                                Ansi(s.password).c_str(), 0, s.debug ? 1 : 0, s.logPath.c_str()) != 0;
   if (!created_) error = "c_CreateOpros returned false";
   return created_;
 }
 
+// Step 7: stops the worker thread and waits for it; afterwards the library
+// holds nothing of the host's.
 bool TDemoClient::Destroy() {
   if (!created_) return false;
   created_ = false;
@@ -125,6 +137,8 @@ bool TDemoClient::HandOverPump(bool running, unsigned quality, std::uint64_t tic
          Hand(*api_, kPumpAddr, FileTimeFromTicks(ticks), quality, TOwnedVariant::Boolean(running));
 }
 
+// Step 6: poll regularly; each call takes the oldest waiting control. The
+// VARIANT filled in belongs to the host afterwards (TOwnedVariant clears it).
 std::optional<TControlSeen> TDemoClient::TakeControl() {
   char addr[256];
   kv_uint32 number = 0;
