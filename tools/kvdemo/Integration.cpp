@@ -57,7 +57,7 @@ std::string Ansi(std::string_view utf8) { return AnsiFromUtf8(utf8); }
 
 // Step 3. One call per channel: address, type, whether the server may write
 // it (controls), whether the server keeps its values, and the descriptive
-// parameters. A second declaration of the same address updates it.
+// parameters.
 bool Declare(const TKvExports& lib, const TChannelPlan& c) {
   return lib.RegisterChannel(std::string(c.addr).c_str(), c.type, c.writeEnable, c.saveValue,
                            Ansi(c.comments).c_str(), Ansi(c.prefix).c_str(), Ansi(c.unit).c_str(),
@@ -71,9 +71,8 @@ bool SetAttribute(const TKvExports& lib, std::string_view addr, unsigned short i
   return lib.RegisterAttribute(std::string(addr).c_str(), id, type, value.Get()) != 0;
 }
 
-// Step 5. The library takes a value only when it changed (value, time or
-// quality) and sends it once the channel is registered with the server;
-// until the login it keeps the newest value of each channel.
+// Step 5. The value, its FILETIME stamp and its quality; the library
+// refuses a value that did not change.
 bool Hand(const TKvExports& lib, std::string_view addr, const FILETIME& time, unsigned quality,
           const TOwnedVariant& value) {
   return lib.RegisterValueByID(std::string(addr).c_str(), &time, static_cast<unsigned short>(quality),
@@ -96,8 +95,7 @@ bool TDemoClient::Create(const TClientSettings& s, std::string& error) {
   return created_;
 }
 
-// Step 7: stops the worker thread and waits for it; afterwards the library
-// holds nothing of the host's.
+// Step 7: stops the library's worker thread and waits for it to end.
 bool TDemoClient::Destroy() {
   if (!created_) return false;
   created_ = false;
