@@ -62,7 +62,7 @@ class TClientSlot {
 
   // One export's stay in the slot.
   struct TCall {
-    explicit TCall(TClientSlot& slot) noexcept : slot(slot) {
+    explicit TCall(TClientSlot& owner) noexcept : slot(owner) {
       if ((slot.calls_.fetch_add(1, std::memory_order_acquire) & kClosing) == 0)
         client = slot.client_.load(std::memory_order_acquire);
     }
