@@ -25,7 +25,7 @@ int Fail(const std::string& why) {
 
 // Arrival times the server's observer stamps, by the value's sequence number.
 struct TArrivals {
-  TArrivals(double first, std::size_t count) : first(first), at(count, 0) {}
+  TArrivals(double firstValue, std::size_t values) : first(firstValue), at(values, 0) {}
   double first;  // the value of sequence number 0
   std::vector<std::int64_t> at;
   std::atomic<std::size_t> count{0};
