@@ -102,9 +102,9 @@ TEST(HostCallsArguments, NullTextsAreEmptyAndFlagsAreNonZero) {
 
 TEST(HostCallsRegisterValue, BooleanTrueArrivesAsOne) {
   TFakeClient client;
-  VARIANT boolean = Scalar(VT_BOOL, 0xFFFF);
-  ASSERT_TRUE(RegisterValueCall(client, "K1", &kStampWithSubMs, 192, boolean));
-  EXPECT_EQ(boolean.boolVal, -1);  // the host's variant is not changed
+  VARIANT flag = Scalar(VT_BOOL, 0xFFFF);
+  ASSERT_TRUE(RegisterValueCall(client, "K1", &kStampWithSubMs, 192, flag));
+  EXPECT_EQ(flag.boolVal, -1);  // the host's variant is not changed
   ASSERT_TRUE(RegisterValueCall(client, "K1", &kStampWithSubMs, 0, Scalar(VT_BOOL, 0)));
   ASSERT_TRUE(RegisterValueCall(client, "K1", &kStampWithSubMs, 0, Scalar(VT_I2, 0xFFFF)));
   ASSERT_EQ(client.Values.size(), 3u);

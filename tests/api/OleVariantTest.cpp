@@ -210,9 +210,9 @@ TEST(OleVariantToHost, ScalarsTakeTheirOleKinds) {
   TOwnedVariant date(VariantToOle(Variant::FromDate(40000.25)));
   EXPECT_EQ(date.v.vt, VT_DATE);
   EXPECT_EQ(date.v.date, 40000.25);
-  TOwnedVariant boolean(VariantToOle(Variant::FromBooleanWord(1)));
-  EXPECT_EQ(boolean.v.vt, VT_BOOL);
-  EXPECT_EQ(boolean.v.boolVal, 1);
+  TOwnedVariant flag(VariantToOle(Variant::FromBooleanWord(1)));
+  EXPECT_EQ(flag.v.vt, VT_BOOL);
+  EXPECT_EQ(flag.v.boolVal, 1);
   TOwnedVariant empty(VariantToOle(Variant()));
   EXPECT_EQ(empty.v.vt, VT_EMPTY);
 }
