@@ -84,6 +84,7 @@ bool TOpros2Thread::KVConnect() {
   }
   // A server that refuses connections is asked again a second later, not
   // on every millisecond pass.
+  counters_.Failed(tcp_.LastError());
   connectFailed_ = !tcp_.Connected();
   connectFailTick_ = now;
   Disconnect();
@@ -137,6 +138,7 @@ void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
   request[63] = kLibraryVersionMinor;
   request[64] = 4;
   WriteLoginRequest(request);
+  TClientCounters::Add(counters_.recordsSent);
   lastLoginTick_ = loginStart = platform::TickCount();
   loginSent_ = true;
 
@@ -155,6 +157,8 @@ void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
   std::uint8_t reply[kReplySize];
   if (!tcp_.Read(reply, kReplySize))
     throw Exception(std::string(kServerGone) + tcp_.ErrorText());
+  TClientCounters::Add(counters_.bytesReceived, kReplySize);
+  TClientCounters::Add(counters_.recordsReceived);
   if (reply[0] != kStructLoginReply) {
     throw Exception(std::string(kBadReply) + std::string(kBadReplyId) + std::to_string(reply[0]) +
                     std::string(kBadReplySize) + std::to_string(replyBytes) +
@@ -188,6 +192,7 @@ void TOpros2Thread::LogLogin(const std::uint8_t* reply, std::uint32_t loginStart
   if (clientId < 0) {
     // The password never reaches the log: anyone may read it.
     log_.Write(kRefusedLine, {RefusalText(reply[20]), Login, Password.empty() ? "" : "***"});
+    counters_.Dropped(TDropReason::LoginRefused);
     throw Silent();
   }
   serverVersionMajor_ = reply[14];
@@ -198,6 +203,7 @@ void TOpros2Thread::LogLogin(const std::uint8_t* reply, std::uint32_t loginStart
   }
   clientId_.store(clientId, std::memory_order_relaxed);
   ClientOwnerID.store(static_cast<std::int16_t>(clientId & 0xFFFF), std::memory_order_relaxed);
+  counters_.LoggedIn();
 
   TDateTime serverTime = wire::ReadDouble(reply + 6);
   std::int32_t difference = TimeDifferenceMs(serverTime, Now());
