@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "DemoChannels.h"
+#include "DemoStatistics.h"
 #include "HostLibrary.h"
 #include "HostVariant.h"
 #include "TextCodec.h"
@@ -141,6 +142,14 @@ std::optional<TControlSeen> TDemoClient::TakeControl() {
   seen.value = VariantText(value.Get());
   seen.flag = VariantFlag(value.Get());
   return seen;
+}
+
+std::vector<std::string> TDemoClient::StatisticsLines() const {
+  if (!created_ || api_->GetStatistics == nullptr) return {};
+  kv_statistics stats{};
+  stats.size = sizeof stats;
+  if (!api_->GetStatistics(&stats)) return {};
+  return DescribeStatistics(stats);
 }
 
 }  // namespace kv::demo
