@@ -203,7 +203,7 @@ void TOpros2Thread::LogLogin(const std::uint8_t* reply, std::uint32_t loginStart
   }
   clientId_.store(clientId, std::memory_order_relaxed);
   ClientOwnerID.store(static_cast<std::int16_t>(clientId & 0xFFFF), std::memory_order_relaxed);
-  counters_.LoggedIn();
+  if (clientId > 0) counters_.LoggedIn();  // 0 leaves the connection unused
 
   TDateTime serverTime = wire::ReadDouble(reply + 6);
   std::int32_t difference = TimeDifferenceMs(serverTime, Now());
