@@ -458,8 +458,8 @@ KVOPROS2_API kv_bool KVOPROS2_CALL c_ReceiveControl(char* addrBuf, int addrBufSi
  * compiler: the two 32-bit header fields, then only 64-bit fields, each at a
  * multiple of 8 bytes, with no padding (8-byte packing is stated so that
  * 32-bit hosts, which may align 64-bit fields to 4, agree). Counters count
- * from the client's creation and never go back; gauges (marked so) are
- * counted at the call. Times are milliseconds since 1970-01-01 00:00 UTC,
+ * from the client's creation (a client created after c_DestroyOpros starts
+ * from 0) and never go back; gauges (marked so) are counted at the call. Times are milliseconds since 1970-01-01 00:00 UTC,
  * 0 for none. */
 #pragma pack(push, 8)
 typedef struct kv_statistics {
@@ -485,7 +485,7 @@ typedef struct kv_statistics {
   kv_uint64 controlsReceived;   /* control commands from the server */
   kv_uint64 controlsWaiting;    /* gauge: queued for c_ReceiveControl */
   kv_uint64 controlsRefused;    /* not queued: unknown or inactive channel, full queue */
-  kv_uint64 lastError;     /* WinSock number of the last network failure; 0: none yet */
+  kv_uint64 lastError; /* WinSock number of the last failed connect, read or write; 0: none */
   kv_uint64 lastErrorTime; /* when it happened */
 } kv_statistics;
 #pragma pack(pop)
