@@ -14,10 +14,10 @@
  * Conventions of every function below
  * -----------------------------------
  * Calling convention: C (cdecl; the caller removes the arguments). The
- *   32-bit Windows DLL exports the seven c_ functions under their decorated
- *   names _c_CreateOpros ... _c_ReceiveControl (the import library
- *   libkvopros2.dll.a links C callers to them; GetProcAddress takes the
- *   decorated names); the Linux library exports them under their plain
+ *   32-bit Windows DLL exports the c_ functions under their decorated
+ *   names _c_CreateOpros ... _c_ReceiveControl and _c_GetStatistics (the
+ *   import library libkvopros2.dll.a links C callers to them;
+ *   GetProcAddress takes the decorated names); the Linux library exports them under their plain
  *   names, together with the kv_ helpers.
  * Results: kv_bool is one byte, 1 = true, 0 = false. c_IsServerConnected
  *   returns an int that is exactly 0 or 1. No export raises, crashes on a
@@ -51,7 +51,7 @@
  *   (c_DestroyOpros waits for them and for the library's worker thread); a
  *   call made after c_DestroyOpros returns false.
  * c_IsServerConnected, c_RegisterChannel, c_RegisterValueByID,
- *   c_RegisterAttribute and c_ReceiveControl may be called from any thread
+ *   c_RegisterAttribute, c_ReceiveControl and c_GetStatistics may be called from any thread
  *   at any time, also from several at once; they never wait for the network.
  * The kv_ helpers keep no shared state; one value must not be used by two
  *   threads at once.
@@ -193,6 +193,7 @@ typedef unsigned char kv_bool;
 /* Exports come from the module definition file only. */
 #define KVOPROS2_API
 typedef DWORD kv_uint32;
+typedef ULONGLONG kv_uint64;
 
 #else /* Linux */
 
@@ -205,6 +206,7 @@ typedef DWORD kv_uint32;
 #define KVOPROS2_EXTENSION
 #endif
 typedef uint32_t kv_uint32;
+typedef uint64_t kv_uint64;
 
 #ifndef KVOPROS2_HOST_WINDOWS_TYPES
 /* The Windows types this interface uses, with their layout. */
@@ -446,6 +448,62 @@ KVOPROS2_API kv_bool KVOPROS2_CALL c_ReceiveControl(char* addrBuf, int addrBufSi
                                                     kv_uint32* number, FILETIME* time,
                                                     unsigned short* quality, VARIANT* value);
 
+/* The layout version of kv_statistics this library fills. A later version
+ * only appends fields. */
+#define KVOPROS2_STATISTICS_VERSION 1
+/* The fixed header of kv_statistics: size and version. */
+#define KVOPROS2_STATISTICS_HEADER_SIZE 8
+
+/* What c_GetStatistics fills. The same layout on every platform and
+ * compiler: the two 32-bit header fields, then only 64-bit fields, each at a
+ * multiple of 8 bytes, with no padding (8-byte packing is stated so that
+ * 32-bit hosts, which may align 64-bit fields to 4, agree). Counters count
+ * from the client's creation (a client created after c_DestroyOpros starts
+ * from 0) and never go back; gauges (marked so) are counted at the call. Times are milliseconds since 1970-01-01 00:00 UTC,
+ * 0 for none. */
+#pragma pack(push, 8)
+typedef struct kv_statistics {
+  kv_uint32 size;    /* set by the host: sizeof(kv_statistics) as it knows it */
+  kv_uint32 version; /* set by the library: KVOPROS2_STATISTICS_VERSION */
+  kv_uint64 connectedSince; /* time of the current login; 0 while not logged in */
+  kv_uint64 logins;         /* successful logins */
+  /* Connections that ended, by reason: */
+  kv_uint64 dropsClosedByServer; /* the server closed it */
+  kv_uint64 dropsReset;          /* reset or aborted (a socket error) */
+  kv_uint64 dropsWriteTimeout;   /* the server took nothing for timeoutSec */
+  kv_uint64 dropsLinkTest;       /* the link test went unanswered */
+  kv_uint64 dropsProtocolError;  /* the server sent what cannot be read */
+  kv_uint64 dropsLoginRefused;   /* the server refused the login */
+  kv_uint64 bytesSent;           /* taken by the socket */
+  kv_uint64 bytesReceived;
+  kv_uint64 recordsSent;         /* login, registrations, values, status requests */
+  kv_uint64 recordsReceived;     /* login replies and the server's messages */
+  kv_uint64 valuesCoalesced; /* values taken but replaced by a newer one before they went out */
+  kv_uint64 channelsRegistered; /* gauge: channels declared */
+  kv_uint64 channelsActive;     /* gauge: active with a number from the server */
+  kv_uint64 channelsWaiting;    /* gauge: with a registration or value still to send */
+  kv_uint64 controlsReceived;   /* control commands from the server */
+  kv_uint64 controlsWaiting;    /* gauge: queued for c_ReceiveControl */
+  kv_uint64 controlsRefused;    /* not queued: unknown or inactive channel, full queue */
+  kv_uint64 lastError; /* WinSock number of the last failed connect, read or write; 0: none */
+  kv_uint64 lastErrorTime; /* when it happened */
+} kv_statistics;
+#pragma pack(pop)
+typedef char kvopros2_check_statistics_size[sizeof(kv_statistics) == 8 + 21 * 8 ? 1 : -1];
+
+/* c_GetStatistics: fills *stats with the client's counters. The host sets
+ * stats->size to the size of its kv_statistics; the library writes the
+ * version and as many whole fields after the header as that size holds,
+ * and nothing beyond it (a host built with an older, shorter layout keeps
+ * working; one with a newer layout finds the fields this library does not
+ * know untouched, and the version tells which were filled). False, writing
+ * nothing, for a null pointer, a size below KVOPROS2_STATISTICS_HEADER_SIZE,
+ * and without a client (before c_CreateOpros, after c_DestroyOpros).
+ * Cheap: it takes the channel list's and the control queue's locks only to
+ * count the gauges, and counting costs the other exports nothing they
+ * would wait for. Thread: any. */
+KVOPROS2_API kv_bool KVOPROS2_CALL c_GetStatistics(kv_statistics* stats);
+
 /* The exports as pointer types, for hosts that load the library at run time
  * (GetProcAddress with the decorated names on Windows, dlsym on Linux). */
 typedef kv_bool(KVOPROS2_CALL* kv_CreateOprosFn)(const char*, int, int, const char*, const char*,
@@ -462,6 +520,7 @@ typedef kv_bool(KVOPROS2_CALL* kv_RegisterAttributeFn)(const char*, unsigned sho
                                                         VARIANT);
 typedef kv_bool(KVOPROS2_CALL* kv_ReceiveControlFn)(char*, int, kv_uint32*, FILETIME*,
                                                      unsigned short*, VARIANT*);
+typedef kv_bool(KVOPROS2_CALL* kv_GetStatisticsFn)(kv_statistics*);
 
 #ifdef __cplusplus
 }

@@ -47,6 +47,8 @@ class TClientAdapter final : public TClientFacade {
     return client_.RegisterAttribute(addr, id, type, value);
   }
 
+  ClientStatistics Statistics() override { return client_.Statistics(); }
+
   std::optional<HostControl> PopControl() override {
     std::unique_ptr<ControlRequest> request = client_.PopControl();
     if (!request) return std::nullopt;

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "client/Statistics.h"
 #include "runtime/Calendar.h"
 #include "runtime/Variant.h"
 
@@ -73,6 +74,7 @@ class TClientFacade {
                                  const Variant& value) = 0;
   // Removes and returns the oldest queued control; nothing when none waits.
   virtual std::optional<HostControl> PopControl() = 0;
+  virtual ClientStatistics Statistics() = 0;
 };
 
 // Creates the client with these settings and starts its worker thread.

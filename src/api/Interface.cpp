@@ -1,4 +1,4 @@
-// The seven exported functions. Each converts the host's arguments and
+// The exported functions. Each converts the host's arguments and
 // forwards to the one client through the process-wide slot; none lets an
 // exception reach the host.
 #include <new>
@@ -6,6 +6,7 @@
 #include "api/ClientFacade.h"
 #include "api/ClientSlot.h"
 #include "api/HostCalls.h"
+#include "api/Statistics.h"
 #include "kvopros2.h"
 
 namespace {
@@ -83,6 +84,13 @@ kv_bool KVOPROS2_CALL c_ReceiveControl(char* addrBuf, int addrBufSize, kv_uint32
       [&](kv::TClientFacade& client) {
         return kv::ReceiveControlCall(client, addrBuf, addrBufSize, number, time, quality, value);
       },
+      false);
+}
+
+kv_bool KVOPROS2_CALL c_GetStatistics(kv_statistics* stats) {
+  if (!kv::StatisticsArgOk(stats)) return 0;
+  return Slot().WithClient(
+      [&](kv::TClientFacade& client) { return kv::FillStatistics(client.Statistics(), stats); },
       false);
 }
 

@@ -85,6 +85,7 @@ bool TOpros2Thread::KVConnect() {
   }
   // A server that refuses connections is asked again a second later, not
   // on every millisecond pass.
+  counters_.Failed(tcp_.LastError());
   connectFailed_ = !tcp_.Connected();
   connectFailTick_ = now;
   Disconnect();
@@ -138,6 +139,7 @@ void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
   request[63] = kLibraryVersionMinor;
   request[64] = 4;
   WriteLoginRequest(request);
+  TClientCounters::Add(counters_.recordsSent);
   lastLoginTick_ = loginStart = platform::TickCount();
   loginSent_ = true;
 
@@ -156,6 +158,8 @@ void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
   std::uint8_t reply[kReplySize];
   if (!tcp_.Read(reply, kReplySize))
     throw Exception(std::string(kServerGone) + tcp_.ErrorText());
+  TClientCounters::Add(counters_.bytesReceived, kReplySize);
+  TClientCounters::Add(counters_.recordsReceived);
   if (reply[0] != kStructLoginReply) {
     throw Exception(std::string(kBadReply) + std::string(kBadReplyId) + std::to_string(reply[0]) +
                     std::string(kBadReplySize) + std::to_string(replyBytes) +
@@ -189,6 +193,7 @@ void TOpros2Thread::LogLogin(const std::uint8_t* reply, std::uint32_t loginStart
   if (clientId < 0) {
     // The password never reaches the log: anyone may read it.
     log_.Write(kRefusedLine, {RefusalText(reply[20]), Login, Password.empty() ? "" : "***"});
+    counters_.Dropped(TDropReason::LoginRefused);
     throw Silent();
   }
   serverVersionMajor_ = reply[14];
@@ -199,6 +204,7 @@ void TOpros2Thread::LogLogin(const std::uint8_t* reply, std::uint32_t loginStart
   }
   clientId_.store(clientId, std::memory_order_relaxed);
   ClientOwnerID.store(static_cast<std::int16_t>(clientId & 0xFFFF), std::memory_order_relaxed);
+  if (clientId > 0) counters_.LoggedIn();  // 0 leaves the connection unused
 
   TDateTime serverTime = wire::ReadDouble(reply + 6);
   std::int32_t difference = TimeDifferenceMs(serverTime, Now());

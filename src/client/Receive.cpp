@@ -95,6 +95,7 @@ int TOpros2Thread::ProcessReceive() {
     available = got;
   }
   recvBuffer_.Commit(available);
+  TClientCounters::Add(counters_.bytesReceived, static_cast<std::uint64_t>(available));
 
   int result = 2;
   while (!Terminated()) {
@@ -119,12 +120,15 @@ int TOpros2Thread::ProcessReceive() {
     else
       HandleFixed(frame.id, frame.size);
     incompleteWaiting_ = false;
+    TClientCounters::Add(counters_.recordsReceived);
     result = 1;
   }
   return result;
 }
 
 void TOpros2Thread::LogReadFailure() {
+  counters_.Failed(tcp_.LastError());
+  counters_.Dropped(tcp_.LastError() != 0 ? TDropReason::Reset : TDropReason::ClosedByServer);
   if (tcp_.LastError() != 0)
     log_.Write(kServerGoneCodeLine, {static_cast<long>(tcp_.LastError())});
   else
@@ -140,6 +144,7 @@ void TOpros2Thread::DropOnBadFrame(std::string_view format, std::uint8_t id) {
     log_.Write(format, {id, static_cast<long>(buffered)});
   }
   log_.Write(kDumpLine, {BytesToHex(recvBuffer_.Data(), buffered < kDumpBytes ? buffered : kDumpBytes)});
+  counters_.Dropped(TDropReason::Protocol);
   Disconnect();
 }
 
@@ -152,6 +157,7 @@ void TOpros2Thread::Incomplete(std::uint8_t id) {
   if (incompleteTimer_.GetElapsedSeconds() > kIncompleteLimitSeconds) {
     log_.Write(kIncompleteLine, {id, static_cast<long>(recvBuffer_.Size())});
     incompleteWaiting_ = false;
+    counters_.Dropped(TDropReason::Protocol);
     Disconnect();
   }
 }
@@ -214,6 +220,7 @@ void TOpros2Thread::ParseControl() {
   TChannel2 decoded;
   std::uint8_t flags = 0;
   GetChannelValueCmd(recvBuffer_, &decoded, flags);
+  TClientCounters::Add(counters_.controlsReceived);
   if (Debug) {
     log_.Write(kControlLine, {decoded.Addr(), static_cast<unsigned long>(decoded.Number()),
                               decoded.Type(), SafeDateTimeText(decoded.DT()), decoded.ValuesText(),
@@ -222,6 +229,7 @@ void TOpros2Thread::ParseControl() {
   bool byNumber = (flags & ValueFlag::ByNumber) != 0;
   std::unique_ptr<TChannel2> listed =
       byNumber ? channels_.CopyByNumber(decoded.Number()) : channels_.CopyByAddress(decoded.Addr());
+  if (!listed || !listed->Active()) TClientCounters::Add(counters_.controlsRefused);
   if (!listed) throw Exception(ChannelName(byNumber, decoded.Number(), decoded.Addr()) + std::string(kNotFound));
   if (!listed->Active())
     throw Exception(ChannelName(byNumber, decoded.Number(), decoded.Addr()) + std::string(kNotActive));
@@ -236,6 +244,7 @@ void TOpros2Thread::ParseControl() {
   // end: the oldest stay, the newest are counted and dropped.
   if (controls_.size() >= MaxWaitingControls) {
     ++refusedControls_;
+    TClientCounters::Add(counters_.controlsRefused);
     return;
   }
   controls_.push_back(std::move(request));

@@ -148,6 +148,8 @@ bool TOpros2Thread::RegisterValueByID(std::string_view addr, std::uint16_t quali
       // as unchanged.
       if (channel.DT() == dt && channel.Quality() == quality && channel.Value() == value)
         return false;
+      // The value still waiting to go out is replaced, never sent.
+      if ((channel.Flags() & NeedSendValue) != 0) TClientCounters::Add(counters_.valuesCoalesced);
       channel.SetDT(dt);
       channel.SetQuality(quality);
       if (quality == 0) channel.SetValue(value);
@@ -165,8 +167,10 @@ void TOpros2Thread::SendSnapshot(const TSendSnapshot& item, std::vector<std::str
   // its line rather than failing every pass, and the channels behind it go
   // on (the writer has cut the buffer back to where the record began).
   try {
-    if (item.Registration)
+    if (item.Registration) {
       SetChannelRegisterCmd(sendBuffer_, &channel, RegisterFlag::Client, kAnyOwner, true, false);
+      TClientCounters::Add(counters_.recordsSent);
+    }
   } catch (const Exception& e) {
     lines.push_back(Wsprintf(kSendErrorLine, {e.Message()}));
   } catch (...) {
@@ -175,6 +179,7 @@ void TOpros2Thread::SendSnapshot(const TSendSnapshot& item, std::vector<std::str
   if (!item.Value) return;
   try {
     SetChannelValueCmd(sendBuffer_, &channel, ValueFlag::Client, false, kCmdChannelValue);
+    TClientCounters::Add(counters_.recordsSent);
     if (Debug) {
       lines.push_back(Wsprintf(
           kValueLine, {channel.Addr(), static_cast<unsigned long>(channel.Number()), channel.Type(),
@@ -227,6 +232,7 @@ TOpros2Thread::TWrite TOpros2Thread::WriteQueued() {
   bool written = tcp_.Write(sendBuffer_.Data(), size);
   // What reached the server must never be sent twice.
   if (tcp_.LastCount() > 0) {
+    TClientCounters::Add(counters_.bytesSent, static_cast<std::uint64_t>(tcp_.LastCount()));
     sendBuffer_.Skip(tcp_.LastCount());
     writeProgressTick_ = now;
     writeErrorLogged_ = false;
@@ -264,6 +270,8 @@ bool TOpros2Thread::FlushSend() {
   // not on every pass until it clears.
   if (!drop && writeErrorLogged_) return true;
   log_.Write(kWriteErrorLine, {static_cast<long>(size), static_cast<long>(error)});
+  counters_.Failed(error);
+  if (drop) counters_.Dropped(aborted ? TDropReason::Reset : TDropReason::WriteTimeout);
   if (aborted) log_.Write(kServerAbortedLine);
   if (drop)
     Disconnect();

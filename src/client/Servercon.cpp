@@ -80,6 +80,7 @@ void TOpros2Thread::RunLoop() {
         continue;
       }
       if (!KVTest()) {
+        if (IsConnected()) counters_.Dropped(TDropReason::LinkTest);
         log_.Write(kLinkTestFailedLine);
         DropConnection();
         continue;
@@ -165,6 +166,7 @@ std::uint32_t TOpros2Thread::LinkTestDue() const {
 void TOpros2Thread::Disconnect() {
   tcp_.Close();
   clientId_.store(-1, std::memory_order_relaxed);
+  counters_.LoggedOut();
   recvBuffer_.Clear();
   sendBuffer_.Clear();
   writeWaiting_ = false;
@@ -191,7 +193,9 @@ bool TOpros2Thread::KVTest() {
       // record the socket has only taken in part.
       const std::uint8_t request = kStructStatusRequest;
       if (!sendBuffer_.Append(&request, 1)) return true;  // asked again on the next pass
+      TClientCounters::Add(counters_.recordsSent);
       if (WriteQueued() == TWrite::Failed) {
+        counters_.Failed(tcp_.LastError());
         log_.Write(kTestWriteErrorLine, {static_cast<long>(tcp_.LastError())});
         return false;
       }

@@ -34,6 +34,7 @@
 
 #include "channels/Channellist.h"
 #include "client/Log.h"
+#include "client/Statistics.h"
 #include "kvopros2_version.h"
 #include "platform/Socket.h"
 #include "protocol/Kvbuffer.h"
@@ -117,6 +118,8 @@ class TOpros2Thread : public TThread {
   std::int32_t ClientID() const { return clientId_.load(std::memory_order_relaxed); }
   TChannelList2& Channels() { return channels_; }
   std::size_t PendingControls();
+  // The counters and, counted now under their locks, the gauges.
+  ClientStatistics Statistics();
 
   // --- worker thread only (public for tests that drive single passes) ---
   bool KVConnect();
@@ -197,6 +200,7 @@ class TOpros2Thread : public TThread {
   std::deque<std::unique_ptr<ControlRequest>> controls_;  // guarded by controlLock_
 
   std::atomic<std::int32_t> clientId_{-1};
+  TClientCounters counters_;  // atomics; see Statistics.h
 
   // Worker thread only.
   std::uint8_t serverVersionMajor_ = 0;

@@ -110,6 +110,7 @@ class TFakeClient : public TClientFacade {
     Attributes.push_back({std::string(addr), id, type, value});
     return Result;
   }
+  ClientStatistics Statistics() override { return Check(), ClientStatistics{}; }
   std::optional<HostControl> PopControl() override {
     Check();
     if (Controls.empty()) return std::nullopt;

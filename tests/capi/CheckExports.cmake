@@ -2,7 +2,7 @@ cmake_policy(SET CMP0007 NEW)
 # Compares the export table of LIBRARY (read with TOOL: objdump for a DLL,
 # nm for an ELF library) with the list hosts rely on.
 set(exports c_CreateOpros c_DestroyOpros c_IsServerConnected c_RegisterChannel
-            c_RegisterValueByID c_RegisterAttribute c_ReceiveControl)
+            c_RegisterValueByID c_RegisterAttribute c_ReceiveControl c_GetStatistics)
 if(WINDOWS)
   list(TRANSFORM exports PREPEND "_")
   execute_process(COMMAND ${TOOL} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)

@@ -13,7 +13,7 @@
 
 #include "kvsim/KavrelServer.h"
 
-#include "host_test.h"
+#include "LoadedLibrary.h"
 
 namespace kv::test {
 namespace {
@@ -23,27 +23,6 @@ using Clock = std::chrono::steady_clock;
 
 // Far above the prompt answer, far below the hang it guards against.
 constexpr auto kPrompt = 5s;
-
-void RecordFailure(void* context, const char* file, int line, const char* what) noexcept {
-  try {
-    static_cast<std::vector<std::string>*>(context)->push_back(std::string(file) + ":" +
-                                                               std::to_string(line) + " " + what);
-  } catch (...) {
-  }
-}
-
-// The library, loaded for the test; no client outlives it, whatever failed.
-struct TLibrary {
-  explicit TLibrary(const kv_host_test_hooks& hooks)
-      : library(kv_host_load(KV_HOST_LIBRARY, &hooks, &api)) {}
-  ~TLibrary() {
-    if (library == nullptr) return;
-    api.destroy();
-    kv_host_unload(library);
-  }
-  kv_host_exports api{};
-  void* library;
-};
 
 TEST(HostStall, DestroyReturnsPromptlyAndHoldsNoOtherThread) {
   sim::TServerOptions options;

@@ -41,6 +41,7 @@ struct host {
   kv_RegisterValueByIDFn value;
   kv_RegisterAttributeFn attribute;
   kv_ReceiveControlFn control;
+  kv_GetStatisticsFn statistics;
 #ifndef _WIN32
   /* The OLE helpers come from the library itself on Linux. */
   BSTR (*alloc_string)(const OLECHAR*);
@@ -138,6 +139,7 @@ static int load_library(struct host* h, const char* path) {
   ok &= FIND(h, EXPORT_NAME(c_RegisterValueByID), value);
   ok &= FIND(h, EXPORT_NAME(c_RegisterAttribute), attribute);
   ok &= FIND(h, EXPORT_NAME(c_ReceiveControl), control);
+  ok &= FIND(h, EXPORT_NAME(c_GetStatistics), statistics);
   return ok;
 }
 
@@ -611,6 +613,7 @@ void* kv_host_load(const char* library_path, const struct kv_host_test_hooks* ho
   exports->value = h.value;
   exports->attribute = h.attribute;
   exports->control = h.control;
+  exports->statistics = h.statistics;
   return (void*)h.library;
 }
 

@@ -82,7 +82,7 @@ struct kv_host_test_hooks {
  * an export is missing, the client never logged in). */
 int kv_host_test_run(const char* library_path, int port, const struct kv_host_test_hooks* hooks);
 
-/* The seven exports, for a test that drives them itself. */
+/* The exports, for a test that drives them itself. */
 struct kv_host_exports {
   kv_CreateOprosFn create;
   kv_DestroyOprosFn destroy;
@@ -91,6 +91,7 @@ struct kv_host_exports {
   kv_RegisterValueByIDFn value;
   kv_RegisterAttributeFn attribute;
   kv_ReceiveControlFn control;
+  kv_GetStatisticsFn statistics;
 };
 
 /* Loads the library at library_path and fills *exports. Returns the library

@@ -229,8 +229,11 @@ void TDemoRun::ShowServerView() {
 }
 
 void TDemoRun::Finish() {
-  // The client's own statistics belong here: the last thing shown while the
-  // client still exists, before c_DestroyOpros ends it.
+  const std::vector<std::string> statistics = client_.StatisticsLines();
+  if (!statistics.empty()) {
+    Section("Client statistics (c_GetStatistics)");
+    for (const std::string& line : statistics) Line(line);
+  }
   Section("Shutdown");
   Line(std::string("c_DestroyOpros() = ") + (client_.Destroy() ? "true" : "false"));
   ShowLog();

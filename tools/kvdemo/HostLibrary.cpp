@@ -20,6 +20,14 @@ bool Resolve(HMODULE module, const char* name, Function& function, std::string& 
   return true;
 }
 
+// A later addition to the DLL: its absence is no error.
+template <typename Function>
+bool ResolveOptional(HMODULE module, const char* name, Function& function) {
+  std::string ignored;
+  if (!Resolve(module, name, function, ignored)) function = nullptr;
+  return true;
+}
+
 bool Load(TKvExports& e, std::string& error) {
   const HMODULE module = LoadLibraryA(kLibraryName);
   if (!module) {
@@ -33,7 +41,8 @@ bool Load(TKvExports& e, std::string& error) {
          Resolve(module, "_c_RegisterChannel", e.RegisterChannel, error) &&
          Resolve(module, "_c_RegisterValueByID", e.RegisterValueByID, error) &&
          Resolve(module, "_c_RegisterAttribute", e.RegisterAttribute, error) &&
-         Resolve(module, "_c_ReceiveControl", e.ReceiveControl, error);
+         Resolve(module, "_c_ReceiveControl", e.ReceiveControl, error) &&
+         ResolveOptional(module, "_c_GetStatistics", e.GetStatistics);
 }
 
 }  // namespace
@@ -52,7 +61,7 @@ const TKvExports* LoadExports(std::string& error) {
 const TKvExports* LoadExports(std::string&) {
   static const TKvExports exports{c_CreateOpros,       c_DestroyOpros,    c_IsServerConnected,
                                   c_RegisterChannel,   c_RegisterValueByID, c_RegisterAttribute,
-                                  c_ReceiveControl};
+                                  c_ReceiveControl,    c_GetStatistics};
   return &exports;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// Where the host finds the library's seven functions. On Linux the program
+// Where the host finds the library's functions. On Linux the program
 // links libkvopros2.so and calls them by their plain names. The Windows DLL
 // exports them only under their cdecl-decorated names (_c_CreateOpros ...);
 // the host does what Windows hosts usually do (linking the import library
@@ -20,6 +20,8 @@ struct TKvExports {
   decltype(&c_RegisterValueByID) RegisterValueByID;
   decltype(&c_RegisterAttribute) RegisterAttribute;
   decltype(&c_ReceiveControl) ReceiveControl;
+  // Null with a library that predates it: the demo then shows no statistics.
+  decltype(&c_GetStatistics) GetStatistics;
 };
 
 // The functions, resolved on the first call; null with `error` when the

@@ -1,13 +1,14 @@
 // How a host uses kvopros2, start to end. Read this file first: the rest of
 // kvdemo is the demo around it (command line, terminal, the built-in test
 // server). The steps, in the order a host takes them:
-//   1. find the library's seven functions           TDemoClient::Create
+//   1. find the library's functions                 TDemoClient::Create
 //   2. create the one client of the process         TDemoClient::Create
 //   3. declare channels with their parameters       Declare
 //   4. add attributes that have no parameter        TDemoClient::DeclareChannels
 //   5. hand over values with time and quality       Hand, TDemoClient::HandOver
 //   6. collect the server's controls                TDemoClient::TakeControl
-//   7. destroy the client before the program ends   TDemoClient::Destroy
+//   7. read the client's counters, if wanted        TDemoClient::StatisticsLines
+//   8. destroy the client before the program ends   TDemoClient::Destroy
 // The library copies what it is given: addresses and texts are Windows-1251
 // strings, values OLE VARIANTs the host keeps owning (HostVariant.h), times
 // FILETIMEs of local time. No call waits for the network: the library's own
@@ -17,6 +18,7 @@
 #include <string_view>
 
 #include "DemoChannels.h"
+#include "DemoStatistics.h"
 #include "HostLibrary.h"
 #include "HostVariant.h"
 #include "kvopros2.h"
@@ -153,6 +155,14 @@ std::optional<TControlSeen> TDemoClient::TakeControl() {
   seen.value = VariantText(value.Get());
   seen.flag = VariantFlag(value.Get());
   return seen;
+}
+
+std::vector<std::string> TDemoClient::StatisticsLines() const {
+  if (!created_ || api_->GetStatistics == nullptr) return {};
+  kv_statistics stats{};
+  stats.size = sizeof stats;
+  if (!api_->GetStatistics(&stats)) return {};
+  return DescribeStatistics(stats);
 }
 
 }  // namespace kv::demo

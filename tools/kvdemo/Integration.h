@@ -66,6 +66,9 @@ class TDemoClient {
   bool HandOverPump(bool running, unsigned quality, std::uint64_t ticks);
   // The oldest waiting control, if any.
   std::optional<TControlSeen> TakeControl();
+  // The library's counters as lines of text; nothing without a client or
+  // from a library without c_GetStatistics.
+  std::vector<std::string> StatisticsLines() const;
 
  private:
   const TKvExports* api_ = nullptr;  // the library's functions, once loaded

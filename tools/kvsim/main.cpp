@@ -15,6 +15,7 @@
 #include "kvsim/FaultDriver.h"
 #include "kvsim/KavrelServer.h"
 #include "kvsim/SessionRecorder.h"
+#include "kvsim/SimCounters.h"
 #include "protocol/Tcp.h"
 #include "runtime/Utf8.h"
 
@@ -60,7 +61,9 @@ void Print(const std::string& ansi) {
 // Prints the fault mode's doings.
 class TFaultPrinter : public IFaultListener {
  public:
+  explicit TFaultPrinter(TSimCounters& counters) : counters_(counters) {}
   void FaultBegun(const TFaultEvent& event) override {
+    counters_.FaultInjected();
     Print("fault " + std::string(FaultName(event.step.kind)) + " (variant " + std::to_string(event.step.variant) +
           ", amount " + std::to_string(event.step.amount) + ") on connection " + std::to_string(event.session));
   }
@@ -70,6 +73,9 @@ class TFaultPrinter : public IFaultListener {
   }
   void ControlsComing(const TControlBatch&) override {}
   void ControlsSent(std::uint64_t, std::uint32_t) override {}
+
+ private:
+  TSimCounters& counters_;
 };
 
 // Runs commands until quit, the end of input, or with --once the end of the
@@ -113,14 +119,17 @@ int main(int argc, char** argv) {
     return 0;
   }
   std::unique_ptr<TSessionRecorder> recorder;
-  if (!options.recordDir.empty()) {
-    recorder = std::make_unique<TSessionRecorder>(options.recordDir);
-    options.server.transcript = [&recorder](std::uint32_t session, const std::string& bytes) {
-      recorder->Sent(session, bytes);
-    };
-  }
+  if (!options.recordDir.empty()) recorder = std::make_unique<TSessionRecorder>(options.recordDir);
+  TSimCounters counters;
+  options.server.transcript = [&recorder, &counters](std::uint32_t session, const std::string& bytes) {
+    counters.Sent(session, bytes);
+    if (recorder) recorder->Sent(session, bytes);
+  };
   TKavrelServer server(options.server);
-  server.SetObserver([](const TReceivedRecord& record) { Print(DescribeRecord(record)); });
+  server.SetObserver([&counters](const TReceivedRecord& record) {
+    counters.Received(record);
+    Print(DescribeRecord(record));
+  });
   if (!server.Start()) {
     std::cerr << "kvsim: cannot listen on " << options.server.host << ":" << options.server.port << ": "
               << Utf8FromAnsi(kv::SocketErrorText(server.LastError())) << " [" << server.LastError() << "]"
@@ -128,7 +137,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   Print("kvsim listening on " + options.server.host + ":" + std::to_string(server.Port()));
-  TFaultPrinter printer;
+  TFaultPrinter printer(counters);
   std::unique_ptr<TFaultDriver> faults;
   if (options.faults) {
     Print("fault mode, seed " + std::to_string(options.fault.seed));
@@ -138,5 +147,6 @@ int main(int argc, char** argv) {
   Serve(server, options.once);
   faults.reset();
   server.Stop();
+  Print("kvsim: " + counters.Summary(options.faults));
   return 0;
 }
