@@ -23,7 +23,7 @@
 #include "channels/Channel.h"
 #include "client/Log.h"
 #include "client/Servercon.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "platform/Socket.h"
 #include "protocol/Channelcmd.h"
 #include "protocol/Kavrel.h"

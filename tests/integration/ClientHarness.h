@@ -15,7 +15,7 @@
 
 #include "client/Servercon.h"
 #include "kvsim/KavrelServer.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "runtime/Codepage.h"
 
 namespace kv::test {
