@@ -217,7 +217,7 @@ void Run(const std::uint8_t* data, std::size_t size) {
   TOpros2Thread client({}, sockets);
   client.Log().SetSink(&log);
   client.Settings().DebugLog = true;
-  client.SetClock = (pieces.Next() & 1) != 0;
+  client.Settings().SetClock = (pieces.Next() & 1) != 0;
   client.Settings().TimeoutSec = 1;
   std::uint16_t type = 5;
   for (const std::string& addr : addrs) {

@@ -232,7 +232,7 @@ void TOpros2Thread::ParseControl() {
   request.DT = decoded.DT();
   request.Quality = decoded.Quality();
   request.Value = decoded.Value();
-  std::lock_guard<std::mutex> guard(controlLock_);
+  TLockGuard guard(controlLock_);
   // A host that stops taking controls must not make the queue grow without
   // end: the oldest stay, the newest are counted and dropped.
   if (controls_.size() >= settings_.MaxWaitingControls) {
@@ -245,7 +245,7 @@ void TOpros2Thread::ParseControl() {
 void TOpros2Thread::EndControlOverflow(bool workerEnds) {
   if (refusedControls_ == 0) return;
   if (!workerEnds) {
-    std::lock_guard<std::mutex> guard(controlLock_);
+    TLockGuard guard(controlLock_);
     if (controls_.size() >= settings_.MaxWaitingControls) return;
   }
   log_.Write(kControlsRefusedLine,

@@ -216,7 +216,7 @@ bool TOpros2Thread::KVTest() {
 }
 
 std::optional<ControlRequest> TOpros2Thread::PopControl() {
-  std::lock_guard<std::mutex> guard(controlLock_);
+  TLockGuard guard(controlLock_);
   if (controls_.empty()) return std::nullopt;
   // Room in a full queue ends an overflow: the worker writes its line.
   if (controls_.size() >= settings_.MaxWaitingControls) wake_.Signal();
@@ -226,7 +226,7 @@ std::optional<ControlRequest> TOpros2Thread::PopControl() {
 }
 
 std::size_t TOpros2Thread::PendingControls() {
-  std::lock_guard<std::mutex> guard(controlLock_);
+  TLockGuard guard(controlLock_);
   return controls_.size();
 }
 

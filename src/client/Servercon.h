@@ -42,6 +42,7 @@
 #include "protocol/Tcp.h"
 #include "runtime/Calendar.h"
 #include "runtime/Thread.h"
+#include "runtime/ThreadSafety.h"
 #include "runtime/Variant.h"
 #include "values/Timeinterval.h"
 
@@ -166,8 +167,8 @@ class TOpros2Thread : public TThread {
   std::atomic<bool> idle_{false};
   TChannelList2 channels_;
 
-  std::mutex controlLock_;
-  std::deque<ControlRequest> controls_;  // guarded by controlLock_
+  TMutex controlLock_;
+  std::deque<ControlRequest> controls_ GUARDED_BY(controlLock_);
 
   std::atomic<std::int32_t> clientId_{-1};
 
