@@ -28,8 +28,11 @@ std::string Address(int i) { return "CH" + std::to_string(i); }
 std::unique_ptr<TOpros2Thread> MakeClient() {
   auto client = std::make_unique<TOpros2Thread>();
   for (int i = 0; i < kChannels; ++i) {
-    client->RegisterChannel(Address(i), 5, false, false, "temperature of the boiler", "",
-                            "degrees Celsius", "", "north wing, second floor", 0, "");
+    client->RegisterChannel({.Addr = Address(i),
+                             .Type = 5,
+                             .Comments = "temperature of the boiler",
+                             .Unit = "degrees Celsius",
+                             .Description = "north wing, second floor"});
     TChannel2 change;
     change.SetAddr(Address(i));
     change.SetNumber(static_cast<std::uint32_t>(i + 1));
@@ -139,7 +142,7 @@ class THistogram {
 // system's scheduler on a busy machine).
 void BM_HostCallDuringResend(benchmark::State& state) {
   TOpros2Thread& client = Client();
-  client.Debug = state.range(0) != 0;
+  client.Settings().DebugLog = state.range(0) != 0;
   static const std::vector<std::string> addresses = [] {
     std::vector<std::string> all;
     for (int i = 0; i < kChannels; ++i) all.push_back(Address(i));
@@ -166,7 +169,7 @@ void BM_HostCallDuringResend(benchmark::State& state) {
   }
   stop = true;
   host.join();
-  client.Debug = false;
+  client.Settings().DebugLog = false;
   state.counters["calls"] = static_cast<double>(times.Total());
   state.counters["median_ns"] = times.Percentile(0.5);
   state.counters["p999_ns"] = times.Percentile(0.999);

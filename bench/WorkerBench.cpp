@@ -163,9 +163,8 @@ TThreadCost CostOf(const std::string& tid) {
 std::unique_ptr<TOpros2Thread> StartClient(TSinkServer& server, int channels,
                                            std::string* workerTid = nullptr) {
   auto client = std::make_unique<TOpros2Thread>();
-  client->Port = server.Port();
-  for (int i = 0; i < channels; ++i)
-    client->RegisterChannel(Address(i), 5, false, false, "", "", "", "", "", 0, "");
+  client->Settings().Port = server.Port();
+  for (int i = 0; i < channels; ++i) client->RegisterChannel({.Addr = Address(i), .Type = 5});
   const std::set<std::string> before = TaskIds();
   client->Resume();
   if (workerTid != nullptr) {

@@ -23,7 +23,7 @@
 #include "channels/Channel.h"
 #include "client/Log.h"
 #include "client/Servercon.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "platform/Socket.h"
 #include "protocol/Channelcmd.h"
 #include "protocol/Kavrel.h"
@@ -214,14 +214,14 @@ void Run(const std::uint8_t* data, std::size_t size) {
 
   TStreamSockets sockets(data, size, pieces);
   TNoLog log;
-  TOpros2Thread client(sockets);
+  TOpros2Thread client({}, sockets);
   client.Log().SetSink(&log);
-  client.Debug = true;
-  client.SetClock = (pieces.Next() & 1) != 0;
-  client.Timeout = 1;
+  client.Settings().DebugLog = true;
+  client.Settings().SetClock = (pieces.Next() & 1) != 0;
+  client.Settings().TimeoutSec = 1;
   std::uint16_t type = 5;
   for (const std::string& addr : addrs) {
-    client.RegisterChannel(addr, type, true, false, "", "", "", "", "", 0, "");
+    client.RegisterChannel({.Addr = addr, .Type = type, .WriteEnable = true});
     client.RegisterValueByID(addr, 0, 45000.5, Variant::FromDouble(1.5));
     type = type == 5 ? 3 : type == 3 ? 256 : 5;  // Float8, Int4, String by turns
   }

@@ -1,8 +1,10 @@
 #pragma once
-// What the exported functions need of the client object, in the library's
-// own types: the exports convert the host's C arguments and forward here.
-// The client layer implements TClientFacade over TOpros2Thread and defines
-// CreateClientFacade; nothing here knows OLE or the operating system.
+// What the exported functions need of the client object, in the client's
+// own types (client/ClientTypes.h): the exports convert the host's C
+// arguments into them and forward here. ClientAdapter.cpp implements
+// TClientFacade by forwarding to TOpros2Thread and defines
+// CreateClientFacade, so the exports' glue can be tested against a fake;
+// nothing here knows OLE or the operating system.
 //
 // Ownership: the exports own the one facade (see TClientSlot); destroying
 // it stops the client's worker thread, waits for it to end and frees the
@@ -14,50 +16,14 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <string>
 #include <string_view>
 
+#include "client/ClientTypes.h"
 #include "client/Statistics.h"
 #include "runtime/Calendar.h"
 #include "runtime/Variant.h"
 
 namespace kv {
-
-// The arguments of c_CreateOpros, texts as Windows-1251 strings.
-struct ClientSettings {
-  std::string Host;
-  std::int32_t Port = 0;  // the connection uses the low 16 bits
-  std::int32_t TimeoutSec = 0;
-  std::string Login;
-  std::string Password;
-  bool SetClock = false;
-  bool DebugLog = false;
-  std::string LogFile;  // empty: no log
-};
-
-// The arguments of c_RegisterChannel.
-struct ChannelDeclaration {
-  std::string Addr;
-  std::uint16_t Type = 0;
-  bool WriteEnable = false;
-  bool SaveValue = false;
-  std::string Comments;
-  std::string Prefix;
-  std::string Unit;
-  std::string FormatString;
-  std::string Description;
-  std::uint16_t Signification = 0;
-  std::string EnumTexts;
-};
-
-// One control command taken from the client's queue for the host.
-struct HostControl {
-  std::string Addr;
-  std::uint32_t Number = 0;
-  TDateTime DT = 0;
-  std::uint16_t Quality = 0;
-  Variant Value;
-};
 
 class TClientFacade {
  public:
@@ -73,7 +39,7 @@ class TClientFacade {
   virtual bool RegisterAttribute(std::string_view addr, std::uint16_t id, std::uint16_t type,
                                  const Variant& value) = 0;
   // Removes and returns the oldest queued control; nothing when none waits.
-  virtual std::optional<HostControl> PopControl() = 0;
+  virtual std::optional<ControlRequest> PopControl() = 0;
   virtual ClientStatistics Statistics() = 0;
 };
 

@@ -4,11 +4,11 @@ namespace kv {
 
 bool TClientSlot::Create(const ClientSettings& settings, Factory factory) noexcept {
   try {
-    std::lock_guard change(change_);
+    TLockGuard change(change_);
     if (client_.load(std::memory_order_relaxed) != nullptr) return true;
     std::unique_ptr<TClientFacade> client = factory(settings);
     if (!client) return false;
-    client_.store(client.release(), std::memory_order_release);
+    SetClient(client.release());
     return true;
   } catch (...) {
     return false;
@@ -17,17 +17,17 @@ bool TClientSlot::Create(const ClientSettings& settings, Factory factory) noexce
 
 bool TClientSlot::Destroy() noexcept {
   try {
-    std::lock_guard change(change_);
+    TLockGuard change(change_);
     std::unique_ptr<TClientFacade> client(client_.load(std::memory_order_relaxed));
     if (!client) return false;
     // Calls that count themselves in from now on find no client; those
     // already inside finish first.
     calls_.fetch_or(kClosing, std::memory_order_acq_rel);
     {
-      std::unique_lock<std::mutex> waiting(leftMutex_);
-      left_.wait(waiting, [this] { return (calls_.load(std::memory_order_acquire) & kCallCount) == 0; });
+      TUniqueLock waiting(leftMutex_);
+      waiting.Wait(left_, [this] { return (calls_.load(std::memory_order_acquire) & kCallCount) == 0; });
     }
-    client_.store(nullptr, std::memory_order_relaxed);
+    SetClient(nullptr);
     calls_.fetch_and(kCallCount, std::memory_order_release);
     client.reset();  // ends the worker thread, still under change_
     return true;
@@ -39,7 +39,7 @@ bool TClientSlot::Destroy() noexcept {
 // The count is changed before the mutex is taken, so a Destroy that saw it
 // non-zero is already waiting when this wakes it.
 void TClientSlot::LastCallLeft() noexcept {
-  std::lock_guard<std::mutex> waiting(leftMutex_);
+  TLockGuard waiting(leftMutex_);
   left_.notify_all();
 }
 

@@ -23,6 +23,7 @@
 #include <type_traits>
 
 #include "api/ClientFacade.h"
+#include "runtime/ThreadSafety.h"
 
 namespace kv {
 
@@ -74,14 +75,18 @@ class TClientSlot {
   };
 
   void LastCallLeft() noexcept;
+  // The one writer of client_ (its readers load it without a lock).
+  void SetClient(TClientFacade* client) noexcept REQUIRES(change_) {
+    client_.store(client, std::memory_order_release);
+  }
 
   // Calls inside (kCallCount bits) and the closing mark.
   std::atomic<std::uint32_t> calls_{0};
-  std::atomic<TClientFacade*> client_{nullptr};  // owned; changed under change_
-  std::mutex change_;
+  std::atomic<TClientFacade*> client_{nullptr};  // owned; changed by SetClient
+  TMutex change_;
   // Destroy waits here for the calls inside to leave (not on the atomic
   // itself: see runtime/SpinLock.h for why).
-  std::mutex leftMutex_;
+  TMutex leftMutex_;
   std::condition_variable left_;
 };
 

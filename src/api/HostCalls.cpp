@@ -98,7 +98,7 @@ bool RegisterAttributeCall(TClientFacade& client, const char* addr, unsigned sho
 
 bool ReceiveControlCall(TClientFacade& client, char* addrBuf, int addrBufSize, kv_uint32* number,
                         FILETIME* time, unsigned short* quality, VARIANT* value) {
-  std::optional<HostControl> control = client.PopControl();
+  std::optional<ControlRequest> control = client.PopControl();
   if (!control) return false;
   // The only step that can fail runs before anything is written, so the
   // host never sees half-filled out-parameters.

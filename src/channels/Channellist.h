@@ -93,8 +93,10 @@ class TChannelList2 {
   // Enters the lock and gives the master channels in list order. The list's
   // shape may only be changed through the operations below; the channels
   // themselves may be changed while the lock is held (see the pending rule).
-  const TList& LockList();
-  void UnlockList();
+  const TList& LockList() ACQUIRE(lock_);
+  void UnlockList() RELEASE(lock_);
+  // The lock LockList takes, for the thread-safety analysis only.
+  TReentrantLock& LockCapability() const RETURN_CAPABILITY(lock_) { return lock_; }
 
   // Frees every master channel; numbers handed out stay used.
   void Clear();
@@ -120,7 +122,7 @@ class TChannelList2 {
 
   // The master channel by number (when not 0) or else by address; nullptr
   // when not listed. The caller must hold the lock.
-  TChannel2* Find(std::string_view addr, std::uint32_t number) const;
+  TChannel2* Find(std::string_view addr, std::uint32_t number) const REQUIRES(lock_);
   // Full copies of a listed channel into target; false when not listed, for
   // an empty address or number 0 (without locking), a null target, or any
   // failure.
@@ -175,38 +177,37 @@ class TChannelList2 {
   void SetPendingHook(TPendingHook hook, void* context);
 
  private:
-  using TGuard = std::lock_guard<TReentrantLock>;
+  using TGuard = TLockGuard<TReentrantLock>;
 
-  TChannel2* AddNew(TChannel2& channel, bool refuseDuplicate);
+  TChannel2* AddNew(TChannel2& channel, bool refuseDuplicate) REQUIRES(lock_);
   // True when it handed a number out (the caller's channel had none).
-  bool AssignNumber(TChannel2& channel);
-  TNumberLoss UpdateExisting(TChannel2& existing, const TChannel2& channel, std::uint16_t mask);
-  TChannel2& FindForUpdate(const TChannel2& channel, bool byAddress) const;
-  TNumberLoss Renumber(TChannel2& existing, std::uint32_t number);
-  bool IsMaster(const TChannel2* channel) const;
+  bool AssignNumber(TChannel2& channel) REQUIRES(lock_);
+  TNumberLoss UpdateExisting(TChannel2& existing, const TChannel2& channel, std::uint16_t mask) REQUIRES(lock_);
+  TChannel2& FindForUpdate(const TChannel2& channel, bool byAddress) const REQUIRES(lock_);
+  TNumberLoss Renumber(TChannel2& existing, std::uint32_t number) REQUIRES(lock_);
+  bool IsMaster(const TChannel2* channel) const REQUIRES(lock_);
   // Records a master channel that has send work, calling the hook when the
   // record was empty. Allocates nothing (AddNew made room for every
   // position), so it may run while unwinding.
-  void RecordPending(const TChannel2& master) noexcept {
+  void RecordPending(const TChannel2& master) noexcept REQUIRES(lock_) {
     if (!master.HasSendWork()) return;
     const bool wasEmpty = pending_.Empty();
     pending_.Insert(master.listPosition_);
     if (wasEmpty && pendingHook_ != nullptr) pendingHook_(pendingContext_);
   }
-  void SetModifiedLocked(bool value);
+  void SetModifiedLocked(bool value) REQUIRES(lock_);
 
   mutable TReentrantLock lock_;
-  // Guarded by lock_.
-  TChannelStore items_;
-  TAddressIndex addressIndex_;
-  TNumberIndex numberIndex_;
-  TPositionSet pending_;
-  std::string lastError_;
-  bool modified_ = false;
-  std::uint32_t modifiedTick_ = 0;
-  std::uint32_t lastNumber_ = 0;
-  TPendingHook pendingHook_ = nullptr;
-  void* pendingContext_ = nullptr;
+  TChannelStore items_ GUARDED_BY(lock_);
+  TAddressIndex addressIndex_ GUARDED_BY(lock_);
+  TNumberIndex numberIndex_ GUARDED_BY(lock_);
+  TPositionSet pending_ GUARDED_BY(lock_);
+  std::string lastError_ GUARDED_BY(lock_);
+  bool modified_ GUARDED_BY(lock_) = false;
+  std::uint32_t modifiedTick_ GUARDED_BY(lock_) = 0;
+  std::uint32_t lastNumber_ GUARDED_BY(lock_) = 0;
+  TPendingHook pendingHook_ GUARDED_BY(lock_) = nullptr;
+  void* pendingContext_ GUARDED_BY(lock_) = nullptr;
 };
 
 template <class R, class Change>
@@ -218,7 +219,9 @@ R TChannelList2::ChangeByAddress(std::string_view addr, R notListed, Change chan
   struct TRecord {
     TChannelList2& list;
     TChannel2& master;
-    ~TRecord() { list.RecordPending(master); }
+    // Runs before the guard's release; the analysis cannot see that
+    // through the destructor of a local type.
+    ~TRecord() NO_THREAD_SAFETY_ANALYSIS { list.RecordPending(master); }
   } record{*this, master};
   return change(master);
 }

@@ -1,10 +1,10 @@
 // Connecting and logging in: one attempt per call of KVConnect.
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 #include "channels/OwnerId.h"
 #include "client/Bytes.h"
+#include "client/LogText.h"
 #include "client/Servercon.h"
 #include "platform/Clock.h"
 #include "platform/Socket.h"
@@ -59,13 +59,6 @@ void PutText(std::uint8_t* field, std::size_t size, const std::string& text) {
 
 }  // namespace
 
-std::int32_t TimeDifferenceMs(TDateTime server, TDateTime local) {
-  double ms = std::trunc((server - local) * kMSecsPerDay);
-  if (!(ms == ms)) return 0;
-  ms = std::clamp(ms, -2147483648.0, 2147483647.0);
-  return static_cast<std::int32_t>(ms);
-}
-
 bool TOpros2Thread::KVConnect() {
   std::uint32_t now = platform::TickCount();
   if (loginSent_ && now - lastLoginTick_ < kLoginGateMs) return false;
@@ -79,7 +72,7 @@ bool TOpros2Thread::KVConnect() {
     return true;
   } catch (const Exception& e) {
     if (!e.Message().empty() && connectAttempts_ <= kLoggedAttempts)
-      log_.Write(kConnectErrorLine, {Host, Port, e.Message()});
+      log_.Write(kConnectErrorLine, {settings_.Host, settings_.Port, e.Message()});
   } catch (...) {
     log_.Write(kConnectUnknownLine);
   }
@@ -104,7 +97,8 @@ std::uint32_t TOpros2Thread::NextAttemptDue() const {
 
 void TOpros2Thread::WaitForConnection() {
   std::uint32_t start = platform::TickCount();
-  std::uint64_t limit = static_cast<std::uint64_t>(Timeout > 0 ? Timeout : 0) * 1000;
+  std::uint64_t limit =
+      static_cast<std::uint64_t>(settings_.TimeoutSec > 0 ? settings_.TimeoutSec : 0) * 1000;
   while (!tcp_.WaitConnected(0)) {
     // A refused or failed attempt will not complete: report its own error
     // rather than waiting out the time-out.
@@ -124,17 +118,18 @@ void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
   // A client ID of 0 leaves the connection open but not logged in; the next
   // attempt starts on a fresh socket.
   if (tcp_.Socket() != platform::SocketHandle::None) Disconnect();
-  if (!tcp_.Connect(Host, static_cast<std::uint16_t>(Port)))
+  if (!tcp_.Connect(settings_.Host, static_cast<std::uint16_t>(settings_.Port)))
     throw Exception(std::string(kTcpError) + tcp_.ErrorText());
   WaitForConnection();
-  log_.Write(kConnectedLine, {tcp_.LocalAddressText(), tcp_.RemoteAddressText(), Timeout});
+  log_.Write(kConnectedLine,
+             {tcp_.LocalAddressText(), tcp_.RemoteAddressText(), settings_.TimeoutSec});
   connectAttempts_ = 0;
 
   std::uint8_t request[kRequestSize] = {};
   request[0] = kStructLoginRequest;
   request[1] = 2;
-  PutText(request + 2, kLoginField, Login);
-  PutText(request + 42, kPasswordField, Password);
+  PutText(request + 2, kLoginField, settings_.Login);
+  PutText(request + 42, kPasswordField, settings_.Password);
   request[62] = kLibraryVersionMajor;
   request[63] = kLibraryVersionMinor;
   request[64] = 4;
@@ -143,7 +138,8 @@ void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
   lastLoginTick_ = loginStart = platform::TickCount();
   loginSent_ = true;
 
-  const std::uint64_t replyLimit = static_cast<std::uint64_t>(Timeout > 0 ? Timeout : 0) * 1000;
+  const std::uint64_t replyLimit =
+      static_cast<std::uint64_t>(settings_.TimeoutSec > 0 ? settings_.TimeoutSec : 0) * 1000;
   while (!tcp_.Poll(true, false, false, 0) && !Terminated()) {
     const std::uint32_t left = MillisecondsLeft(loginStart, replyLimit);
     if (left == 0) break;
@@ -152,7 +148,7 @@ void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
   replyBytes = tcp_.Available();
   if (replyBytes == 0) throw Exception(std::string(kServerGone) + tcp_.ErrorText());
   if (replyBytes < kReplySize) {
-    log_.Write(kNoReplyLine, {Timeout, replyBytes});
+    log_.Write(kNoReplyLine, {settings_.TimeoutSec, replyBytes});
     throw Silent();
   }
   std::uint8_t reply[kReplySize];
@@ -176,7 +172,7 @@ void TOpros2Thread::WriteLoginRequest(const std::uint8_t* request) {
   // The socket never blocks: a request it does not take at once is offered
   // again when it can take more, until it goes, termination, or Timeout
   // seconds without progress.
-  const std::uint64_t limit = static_cast<std::uint64_t>(std::max(Timeout, 1)) * 1000;
+  const std::uint64_t limit = static_cast<std::uint64_t>(std::max(settings_.TimeoutSec, 1)) * 1000;
   for (;;) {
     TWrite result = WriteQueued();
     if (result == TWrite::Done) return;
@@ -192,7 +188,8 @@ void TOpros2Thread::LogLogin(const std::uint8_t* reply, std::uint32_t loginStart
   std::int32_t clientId = wire::ReadInt32(reply + 1);
   if (clientId < 0) {
     // The password never reaches the log: anyone may read it.
-    log_.Write(kRefusedLine, {RefusalText(reply[20]), Login, Password.empty() ? "" : "***"});
+    log_.Write(kRefusedLine,
+               {RefusalText(reply[20]), settings_.Login, settings_.Password.empty() ? "" : "***"});
     counters_.Dropped(TDropReason::LoginRefused);
     throw Silent();
   }

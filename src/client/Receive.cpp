@@ -1,6 +1,7 @@
 // The receive pass and command dispatch, on the worker thread.
 
 #include "client/Bytes.h"
+#include "client/LogText.h"
 #include "client/Servercon.h"
 #include "platform/Clock.h"
 #include "protocol/Channelcmd.h"
@@ -101,7 +102,7 @@ int TOpros2Thread::ProcessReceive() {
   while (!Terminated()) {
     TFrame frame = ClassifyFrame(recvBuffer_);
     if (frame.state == TFrameState::Empty) break;
-    if (IsCmd2(frame.id) && Debug) log_.Write(kCmd2Line, {frame.id});
+    if (IsCmd2(frame.id) && settings_.DebugLog) log_.Write(kCmd2Line, {frame.id});
     if (frame.state == TFrameState::UnknownId) {
       DropOnBadFrame(kUnknownIdLine, frame.id);
       break;
@@ -190,7 +191,7 @@ bool TOpros2Thread::HandleFixed(std::uint8_t id, std::int32_t size) {
     }
     case kStructStatusReply:
       if (p[5] == kStructStatusRequest) statusRequestPending_ = false;
-      if (Debug) log_.Write(kStatusLine, {p[5]});
+      if (settings_.DebugLog) log_.Write(kStatusLine, {p[5]});
       break;
     default:
       log_.Write(kSkippedLine, {id, static_cast<long>(size)});
@@ -221,7 +222,7 @@ void TOpros2Thread::ParseControl() {
   std::uint8_t flags = 0;
   GetChannelValueCmd(recvBuffer_, &decoded, flags);
   TClientCounters::Add(counters_.controlsReceived);
-  if (Debug) {
+  if (settings_.DebugLog) {
     log_.Write(kControlLine, {decoded.Addr(), static_cast<unsigned long>(decoded.Number()),
                               decoded.Type(), SafeDateTimeText(decoded.DT()), decoded.ValuesText(),
                               (flags & ValueFlag::ControlMark) ? kYes : kNo, decoded.Owner()});
@@ -233,16 +234,16 @@ void TOpros2Thread::ParseControl() {
   if (!listed) throw Exception(ChannelName(byNumber, decoded.Number(), decoded.Addr()) + std::string(kNotFound));
   if (!listed->Active())
     throw Exception(ChannelName(byNumber, decoded.Number(), decoded.Addr()) + std::string(kNotActive));
-  auto request = std::make_unique<ControlRequest>();
-  request->Addr = decoded.Addr();
-  request->Number = decoded.Number();
-  request->DT = decoded.DT();
-  request->Quality = decoded.Quality();
-  request->Value = decoded.Value();
-  std::lock_guard<std::mutex> guard(controlLock_);
+  ControlRequest request;
+  request.Addr = decoded.Addr();
+  request.Number = decoded.Number();
+  request.DT = decoded.DT();
+  request.Quality = decoded.Quality();
+  request.Value = decoded.Value();
+  TLockGuard guard(controlLock_);
   // A host that stops taking controls must not make the queue grow without
   // end: the oldest stay, the newest are counted and dropped.
-  if (controls_.size() >= MaxWaitingControls) {
+  if (controls_.size() >= settings_.MaxWaitingControls) {
     ++refusedControls_;
     TClientCounters::Add(counters_.controlsRefused);
     return;
@@ -253,11 +254,11 @@ void TOpros2Thread::ParseControl() {
 void TOpros2Thread::EndControlOverflow(bool workerEnds) {
   if (refusedControls_ == 0) return;
   if (!workerEnds) {
-    std::lock_guard<std::mutex> guard(controlLock_);
-    if (controls_.size() >= MaxWaitingControls) return;
+    TLockGuard guard(controlLock_);
+    if (controls_.size() >= settings_.MaxWaitingControls) return;
   }
   log_.Write(kControlsRefusedLine,
-             {static_cast<unsigned long>(MaxWaitingControls), refusedControls_});
+             {static_cast<unsigned long>(settings_.MaxWaitingControls), refusedControls_});
   refusedControls_ = 0;
 }
 
@@ -283,7 +284,7 @@ void TOpros2Thread::ParseChannelChange() {
 }
 
 void TOpros2Thread::SetServerTime(TDateTime serverTime) {
-  if (!SetClock) return;
+  if (!settings_.SetClock) return;
   if (GetElevationType() == kElevationLimited) {
     log_.Write(kNoRightsLine);
     return;

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "channels/OwnerId.h"
+#include "client/LogText.h"
 #include "client/Servercon.h"
 #include "platform/Clock.h"
 #include "platform/Socket.h"
@@ -81,27 +82,23 @@ bool ValueFits(const Variant& value, std::uint16_t type) {
 
 }  // namespace
 
-bool TOpros2Thread::RegisterChannel(std::string_view addr, std::uint16_t type, bool writeEnable,
-                                    bool saveValue, std::string_view comments,
-                                    std::string_view prefix, std::string_view unit,
-                                    std::string_view formatString, std::string_view description,
-                                    std::uint16_t signification, std::string_view enumTexts) {
-  if (!HasBinaryForm(type)) return false;
+bool TOpros2Thread::RegisterChannel(const ChannelDeclaration& d) {
+  if (!HasBinaryForm(d.Type)) return false;
   try {
     TChannel2 channel;
-    channel.SetAddr(std::string(addr));
-    channel.SetType(type);
-    channel.SetWriteEnable(writeEnable);
-    channel.SetSaveValue(saveValue);
-    if (!comments.empty()) channel.SetComments(comments);
-    if (!prefix.empty()) channel.SetPrefix(prefix);
-    if (!unit.empty()) channel.SetUnit(unit);
-    if (!formatString.empty()) channel.SetFormatString(formatString);
-    if (!description.empty()) channel.SetDescription(description);
-    if (signification != 0) channel.SetSignification(signification);
-    if (!enumTexts.empty()) {
+    channel.SetAddr(d.Addr);
+    channel.SetType(d.Type);
+    channel.SetWriteEnable(d.WriteEnable);
+    channel.SetSaveValue(d.SaveValue);
+    if (!d.Comments.empty()) channel.SetComments(d.Comments);
+    if (!d.Prefix.empty()) channel.SetPrefix(d.Prefix);
+    if (!d.Unit.empty()) channel.SetUnit(d.Unit);
+    if (!d.FormatString.empty()) channel.SetFormatString(d.FormatString);
+    if (!d.Description.empty()) channel.SetDescription(d.Description);
+    if (d.Signification != 0) channel.SetSignification(d.Signification);
+    if (!d.EnumTexts.empty()) {
       channel.SetEUType(kEnumEUType);
-      channel.SetEUInfo2(EnumTextArray(enumTexts));
+      channel.SetEUInfo2(EnumTextArray(d.EnumTexts));
     }
     channel.SetFlags(channel.Flags() | kRegisteredByHost | NeedRegister);
     // A listed channel takes everything from this one, so this one's record
@@ -180,7 +177,7 @@ void TOpros2Thread::SendSnapshot(const TSendSnapshot& item, std::vector<std::str
   try {
     SetChannelValueCmd(sendBuffer_, &channel, ValueFlag::Client, false, kCmdChannelValue);
     TClientCounters::Add(counters_.recordsSent);
-    if (Debug) {
+    if (settings_.DebugLog) {
       lines.push_back(Wsprintf(
           kValueLine, {channel.Addr(), static_cast<unsigned long>(channel.Number()), channel.Type(),
                        channel.Active() ? kYes : kNo, SafeDateTimeText(channel.DT()),
@@ -207,7 +204,7 @@ void TOpros2Thread::KVProcessSend() {
     try {
       std::size_t cursor = 0;
       while (sendBuffer_.Size() < kSendBufferSoftLimit) {
-        const std::size_t taken = channels_.TakePending(cursor, sendBatch_, Debug);
+        const std::size_t taken = channels_.TakePending(cursor, sendBatch_, settings_.DebugLog);
         if (taken == 0) break;
         for (std::size_t i = 0; i < taken; ++i) SendSnapshot(sendBatch_[i], lines);
         for (const std::string& line : lines) log_.Write(line);
@@ -252,7 +249,7 @@ TOpros2Thread::TWrite TOpros2Thread::WriteQueued() {
     writeWait_ = TWriteWait::Writable;
   else if (!flowControl)
     writeWait_ = TWriteWait::Pause;
-  std::uint64_t limit = static_cast<std::uint64_t>(std::max(Timeout, 1)) * 1000;
+  std::uint64_t limit = static_cast<std::uint64_t>(std::max(settings_.TimeoutSec, 1)) * 1000;
   if (now - writeProgressTick_ >= limit) {
     tcp_.SetError(kTimedOut);
     return TWrite::Failed;

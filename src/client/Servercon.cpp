@@ -40,7 +40,8 @@ constexpr auto kStatusNoAnswerLine = "DEBUG\tSend status: no answer";
 
 }  // namespace
 
-TOpros2Thread::TOpros2Thread(platform::TSocketApi& sockets) : tcp_(false, sockets) {
+TOpros2Thread::TOpros2Thread(ClientSettings settings, platform::TSocketApi& sockets)
+    : settings_(std::move(settings)), tcp_(false, sockets) {
   channels_.SetPendingHook(&TOpros2Thread::WakeOnPending, this);
 }
 
@@ -55,6 +56,7 @@ TOpros2Thread::~TOpros2Thread() {
 }
 
 void TOpros2Thread::Execute() {
+  log_.SetFileName(settings_.LogFile);
   try {
     log_.Write(kStartLine, {kLibraryVersionMajor, kLibraryVersionMinor});
     RunLoop();
@@ -70,26 +72,29 @@ void TOpros2Thread::Execute() {
 }
 
 void TOpros2Thread::RunLoop() {
-  while (!Terminated()) {
-    if (clientId_.load(std::memory_order_relaxed) > 0) {
-      passStart_ = platform::SystemMicroseconds();
-      bytesSentAtPassStart_ = tcp_.BytesSent();
-      KVProcessSend();
-      if (ProcessReceive() == 0) {
-        DropConnection();
-        continue;
-      }
-      if (!KVTest()) {
-        if (IsConnected()) counters_.Dropped(TDropReason::LinkTest);
-        log_.Write(kLinkTestFailedLine);
-        DropConnection();
-        continue;
-      }
-    } else if (KVConnect()) {
-      NeedRegisterAllChannels();
+  while (!Terminated())
+    if (RunOnePass()) WaitForWork();
+}
+
+bool TOpros2Thread::RunOnePass() {
+  if (clientId_.load(std::memory_order_relaxed) > 0) {
+    passStart_ = platform::SystemMicroseconds();
+    bytesSentAtPassStart_ = tcp_.BytesSent();
+    KVProcessSend();
+    if (ProcessReceive() == 0) {
+      DropConnection();
+      return false;
     }
-    WaitForWork();
+    if (!KVTest()) {
+      if (IsConnected()) counters_.Dropped(TDropReason::LinkTest);
+      log_.Write(kLinkTestFailedLine);
+      DropConnection();
+      return false;
+    }
+  } else if (KVConnect()) {
+    NeedRegisterAllChannels();
   }
+  return true;
 }
 
 void TOpros2Thread::WaitForWork() {
@@ -116,7 +121,7 @@ void TOpros2Thread::WaitForWork() {
         wait = std::min(wait, kRetryPauseMs);
         break;
     }
-    std::uint64_t limit = static_cast<std::uint64_t>(std::max(Timeout, 1)) * 1000;
+    std::uint64_t limit = static_cast<std::uint64_t>(std::max(settings_.TimeoutSec, 1)) * 1000;
     wait = std::min(wait, MillisecondsLeft(writeProgressTick_, limit));
   } else if (written > 0) {
     // The next pass sees what came meanwhile.
@@ -154,7 +159,8 @@ std::uint32_t MillisecondsLeft(std::uint32_t since, std::uint64_t span) {
 }
 
 std::uint64_t TOpros2Thread::StatusAnswerLimitMs() const {
-  return static_cast<std::uint64_t>(Timeout > 0 ? Timeout : 0) * 1000 + kSilenceBeforeStatusMs;
+  return static_cast<std::uint64_t>(settings_.TimeoutSec > 0 ? settings_.TimeoutSec : 0) * 1000 +
+         kSilenceBeforeStatusMs;
 }
 
 std::uint32_t TOpros2Thread::LinkTestDue() const {
@@ -183,7 +189,7 @@ void TOpros2Thread::DropConnection() {
 
 bool TOpros2Thread::KVTest() {
   if (clientId_.load(std::memory_order_relaxed) < 0) {
-    if (Debug) log_.Write(kTestNoConnectionLine, {});
+    if (settings_.DebugLog) log_.Write(kTestNoConnectionLine, {});
     return false;
   }
   std::uint32_t silence = platform::TickCount() - lastActivityTick_;
@@ -199,51 +205,33 @@ bool TOpros2Thread::KVTest() {
         log_.Write(kTestWriteErrorLine, {static_cast<long>(tcp_.LastError())});
         return false;
       }
-      if (Debug) log_.Write(kStatusRequestLine, {});
+      if (settings_.DebugLog) log_.Write(kStatusRequestLine, {});
       statusRequestPending_ = true;
     }
     return true;
   }
   // The deadline counts from the last thing heard, not from the request.
   if (silence > StatusAnswerLimitMs()) {
-    if (Debug) log_.Write(kStatusNoAnswerLine, {});
+    if (settings_.DebugLog) log_.Write(kStatusNoAnswerLine, {});
     statusRequestPending_ = false;
     return false;
   }
   return true;
 }
 
-std::unique_ptr<ControlRequest> TOpros2Thread::PopControl() {
-  std::lock_guard<std::mutex> guard(controlLock_);
-  if (controls_.empty()) return nullptr;
+std::optional<ControlRequest> TOpros2Thread::PopControl() {
+  TLockGuard guard(controlLock_);
+  if (controls_.empty()) return std::nullopt;
   // Room in a full queue ends an overflow: the worker writes its line.
-  if (controls_.size() >= MaxWaitingControls) wake_.Signal();
-  std::unique_ptr<ControlRequest> first = std::move(controls_.front());
+  if (controls_.size() >= settings_.MaxWaitingControls) wake_.Signal();
+  std::optional<ControlRequest> first(std::move(controls_.front()));
   controls_.pop_front();
   return first;
 }
 
 std::size_t TOpros2Thread::PendingControls() {
-  std::lock_guard<std::mutex> guard(controlLock_);
+  TLockGuard guard(controlLock_);
   return controls_.size();
-}
-
-std::string SafeDateTimeText(TDateTime value) {
-  try {
-    return DateTimeToStr(value);
-  } catch (...) {
-    return Variant::FromDouble(value).ToAnsi();
-  }
-}
-
-std::string SafeValuesText(const TChannel2& channel) {
-  try {
-    return channel.ValuesText();
-  } catch (const Exception& e) {
-    return e.Message();
-  } catch (...) {
-    return std::string();
-  }
 }
 
 }  // namespace kv

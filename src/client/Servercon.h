@@ -15,7 +15,7 @@
 //     queue by controlLock_; ClientID is atomic. Nothing else is shared. The
 //     worker never holds the list's lock while it writes to or waits on the
 //     socket.
-//   - the settings are written only before Resume.
+//   - the settings are changed only before Resume.
 //
 // The worker sleeps until something needs it: the host's first new mark in
 // the channel list (the list's pending hook), a control taken from a full
@@ -28,11 +28,13 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "channels/Channellist.h"
+#include "client/ClientTypes.h"
 #include "client/Log.h"
 #include "client/Statistics.h"
 #include "kvopros2_version.h"
@@ -41,6 +43,7 @@
 #include "protocol/Tcp.h"
 #include "runtime/Calendar.h"
 #include "runtime/Thread.h"
+#include "runtime/ThreadSafety.h"
 #include "runtime/Variant.h"
 #include "values/Timeinterval.h"
 
@@ -53,28 +56,6 @@ inline constexpr std::uint8_t kLibraryVersionMinor = KVOPROS2_VERSION_MINOR;
 static_assert(KVOPROS2_VERSION_MAJOR <= 255 && KVOPROS2_VERSION_MINOR <= 255,
               "the login request carries each number in one byte");
 
-// How many controls wait for the host by default: the public header's
-// KVOPROS2_MAX_WAITING_CONTROLS.
-inline constexpr std::size_t kMaxWaitingControls = 65536;
-
-// One control command from the server, waiting for the host.
-struct ControlRequest {
-  std::string Addr;          // empty when the server named the channel by number
-  std::uint32_t Number = 0;  // 0 when the server named the channel by address
-  TDateTime DT = 0;
-  std::uint16_t Quality = 0;
-  Variant Value;
-};
-
-// Milliseconds from local to server time, truncated toward zero and held
-// within the 32-bit range (a server clock years off must not overflow).
-std::int32_t TimeDifferenceMs(TDateTime server, TDateTime local);
-// The locale's date-and-time text; a value outside the calendar shows as its
-// day count instead of failing the caller.
-std::string SafeDateTimeText(TDateTime value);
-// A channel's values as text for a log line; a value that cannot be shown
-// gives the reason instead of failing the caller.
-std::string SafeValuesText(const TChannel2& channel);
 // Milliseconds left (by the clock seam's ticks) until `span` ms have passed
 // since the tick `since`; 0 once they have.
 std::uint32_t MillisecondsLeft(std::uint32_t since, std::uint64_t span);
@@ -83,37 +64,25 @@ class TOpros2Thread : public TThread {
  public:
   // Created suspended; `sockets` lets tests inject socket faults and must
   // outlive the object.
-  explicit TOpros2Thread(platform::TSocketApi& sockets = platform::SystemSockets());
+  explicit TOpros2Thread(ClientSettings settings = {},
+                         platform::TSocketApi& sockets = platform::SystemSockets());
   // Asks the worker to end and waits for it, then frees everything.
   ~TOpros2Thread() override;
 
-  // --- settings: set before Resume, read-only afterwards ---
-  std::string Host = "127.0.0.1";
-  std::int32_t Port = 3000;     // the connection uses the low 16 bits
-  std::int32_t Timeout = 10;    // seconds
-  std::string Login = "CFG";
-  std::string Password;
-  bool SetClock = false;
-  bool Debug = false;
-  // Controls that may wait for the host; the server's further ones are
-  // refused until the host takes some (the exports use the public header's
-  // KVOPROS2_MAX_WAITING_CONTROLS, which this default equals).
-  std::size_t MaxWaitingControls = kMaxWaitingControls;
-  void SetLogFileName(std::string name) { log_.SetFileName(std::move(name)); }
+  // --- settings: changed only before Resume, read-only afterwards ---
+  ClientSettings& Settings() { return settings_; }
+  const ClientSettings& Settings() const { return settings_; }
   // The log writer, for a test sink (set before Resume).
   TLogWriter& Log() { return log_; }
 
   // --- host threads ---
-  bool RegisterChannel(std::string_view addr, std::uint16_t type, bool writeEnable, bool saveValue,
-                       std::string_view comments, std::string_view prefix, std::string_view unit,
-                       std::string_view formatString, std::string_view description,
-                       std::uint16_t signification, std::string_view enumTexts);
+  bool RegisterChannel(const ChannelDeclaration& declaration);
   bool RegisterAttribute(std::string_view addr, std::uint16_t id, std::uint16_t type,
                          const Variant& value);
   bool RegisterValueByID(std::string_view addr, std::uint16_t quality, TDateTime dt,
                          const Variant& value);
-  // The oldest queued control, or nullptr; the caller owns it.
-  std::unique_ptr<ControlRequest> PopControl();
+  // Removes and returns the oldest queued control; nothing when none waits.
+  std::optional<ControlRequest> PopControl();
   bool IsConnected() const { return clientId_.load(std::memory_order_relaxed) > 0; }
   std::int32_t ClientID() const { return clientId_.load(std::memory_order_relaxed); }
   TChannelList2& Channels() { return channels_; }
@@ -122,6 +91,10 @@ class TOpros2Thread : public TThread {
   ClientStatistics Statistics();
 
   // --- worker thread only (public for tests that drive single passes) ---
+  // One pass of the worker loop: log in when not logged in, else send,
+  // receive and test the link. False when it dropped the connection, so
+  // the loop goes round again at once instead of waiting.
+  bool RunOnePass();
   bool KVConnect();
   bool KVTest();
   void Disconnect();
@@ -187,6 +160,7 @@ class TOpros2Thread : public TThread {
   void WriteLoginRequest(const std::uint8_t* request);
   void LogReadFailure();
 
+  ClientSettings settings_;
   TLogWriter log_;
   // Wakes the worker's waits; outlives the channel list, whose hook signals it.
   platform::TWakeEvent wake_;
@@ -196,8 +170,8 @@ class TOpros2Thread : public TThread {
   std::atomic<bool> idle_{false};
   TChannelList2 channels_;
 
-  std::mutex controlLock_;
-  std::deque<std::unique_ptr<ControlRequest>> controls_;  // guarded by controlLock_
+  TMutex controlLock_;
+  std::deque<ControlRequest> controls_ GUARDED_BY(controlLock_);
 
   std::atomic<std::int32_t> clientId_{-1};
   TClientCounters counters_;  // atomics; see Statistics.h

@@ -56,7 +56,7 @@ ClientStatistics TOpros2Thread::Statistics() {
     }
     channels_.UnlockList();
   }
-  std::lock_guard<std::mutex> guard(controlLock_);
+  TLockGuard guard(controlLock_);
   s.ControlsWaiting = controls_.size();
   return s;
 }

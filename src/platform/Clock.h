@@ -8,15 +8,15 @@
 // an event with a time-out, setting the clock, the elevation answer) goes
 // through the TClock returned by Clock().
 // By default that is the real system clock. A test installs its own clock
-// (usually a TManualClock, see ManualClock.h) with SetClockForTesting or,
-// better, a TScopedTestClock:
+// with SetClockForTesting (the test support library's driven clock and its
+// scoped installer build on it):
 //   - install it before starting any thread that reads the clock, and remove
 //     it only after those threads have ended; the installed object must
 //     outlive its installation;
 //   - the pointer itself is atomic, so a stray read from another thread sees
 //     either clock, never a torn pointer;
-//   - the clock object must be thread-safe itself (TManualClock is: the
-//     worker thread sleeps on it while the test thread advances it).
+//   - the clock object must be thread-safe itself (the worker thread sleeps
+//     on it while the test thread advances it).
 // The time-zone bias and the error functions are not part of the seam: they
 // answer from the system, and their results do not depend on elapsed time.
 #include <cstdint>
@@ -81,19 +81,6 @@ TClock& SystemClock() noexcept;
 // Installs a clock for tests; nullptr goes back to the system clock. Returns
 // the clock installed before (nullptr for the system clock).
 TClock* SetClockForTesting(TClock* clock) noexcept;
-
-// Installs a clock for the lifetime of the object, then puts back the one
-// that was installed before.
-class TScopedTestClock {
- public:
-  explicit TScopedTestClock(TClock& clock) noexcept : previous_(SetClockForTesting(&clock)) {}
-  ~TScopedTestClock() { SetClockForTesting(previous_); }
-  TScopedTestClock(const TScopedTestClock&) = delete;
-  TScopedTestClock& operator=(const TScopedTestClock&) = delete;
-
- private:
-  TClock* previous_;
-};
 
 // Shorthands for Clock().TickCount(), Clock().Now(), Clock().Sleep(),
 // Clock().Wait().

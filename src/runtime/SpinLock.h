@@ -11,7 +11,8 @@
 // TReentrantLock: the same, and the thread that holds it may take it again
 // (and must release it as often).
 //
-// Both meet the standard Lockable requirements (std::lock_guard works).
+// Both meet the standard Lockable requirements (std::lock_guard works) and
+// are capabilities for the thread-safety analysis (TLockGuard).
 //
 // Sleeping goes through a mutex and a condition variable, not the atomic
 // wait of the standard library: in the Windows builds (no futex there) a
@@ -22,26 +23,28 @@
 #include <mutex>
 #include <thread>
 
+#include "runtime/ThreadSafety.h"
+
 namespace kv {
 
-class TSpinParkLock {
+class CAPABILITY("mutex") TSpinParkLock {
  public:
   TSpinParkLock() = default;
   TSpinParkLock(const TSpinParkLock&) = delete;
   TSpinParkLock& operator=(const TSpinParkLock&) = delete;
 
-  void lock() noexcept {
+  void lock() noexcept ACQUIRE() {
     std::uint32_t expected = kFree;
     if (!state_.compare_exchange_strong(expected, kHeld, std::memory_order_acquire,
                                         std::memory_order_relaxed))
       LockContended();
   }
-  bool try_lock() noexcept {
+  bool try_lock() noexcept TRY_ACQUIRE(true) {
     std::uint32_t expected = kFree;
     return state_.compare_exchange_strong(expected, kHeld, std::memory_order_acquire,
                                           std::memory_order_relaxed);
   }
-  void unlock() noexcept {
+  void unlock() noexcept RELEASE() {
     if (state_.exchange(kFree, std::memory_order_release) == kHeldWithSleepers) WakeOne();
   }
 
@@ -60,9 +63,13 @@ class TSpinParkLock {
   std::condition_variable wake_;
 };
 
-class TReentrantLock {
+// The analysis takes it as a plain lock: code that holds it says so
+// (REQUIRES) rather than taking it again.
+class CAPABILITY("mutex") TReentrantLock {
  public:
-  void lock() noexcept {
+  // The analysis cannot follow the depth count, so the bodies are not
+  // checked; their attributes state what they do for the callers.
+  void lock() noexcept ACQUIRE() NO_THREAD_SAFETY_ANALYSIS {
     const std::thread::id self = std::this_thread::get_id();
     // Only this thread ever stores its own id, so reading it back means this
     // thread holds the lock; any other value, however stale, means it does
@@ -75,7 +82,7 @@ class TReentrantLock {
     owner_.store(self, std::memory_order_relaxed);
     depth_ = 1;
   }
-  void unlock() noexcept {
+  void unlock() noexcept RELEASE() NO_THREAD_SAFETY_ANALYSIS {
     if (--depth_ != 0) return;
     owner_.store(std::thread::id(), std::memory_order_relaxed);
     lock_.unlock();

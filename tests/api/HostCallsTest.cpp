@@ -144,8 +144,8 @@ TEST(HostCallsRegisterAttribute, ValuePassesUnnormalised) {
 
 namespace {
 
-HostControl Control(std::string addr, std::uint32_t number, Variant value) {
-  HostControl control;
+ControlRequest Control(std::string addr, std::uint32_t number, Variant value) {
+  ControlRequest control;
   control.Addr = std::move(addr);
   control.Number = number;
   control.DT = EncodeDate(2009, 3, 5) + EncodeTime(14, 7, 9, 123);
@@ -217,7 +217,7 @@ TEST(HostCallsReceiveControl, ArraysAndOldDates) {
   TFakeClient client;
   Variant array = Variant::CreateArray(varInteger, 1, 2);
   array.SetElement(2, Variant(-9));
-  HostControl control = Control("A", 0, array);
+  ControlRequest control = Control("A", 0, array);
   control.DT = EncodeDate(1600, 12, 31);
   client.Controls.push_back(control);
   FILETIME time{5, 5};

@@ -90,7 +90,7 @@ class TFakeClient : public TClientFacade {
   std::vector<ChannelDeclaration> Channels;
   std::vector<ValueCall> Values;
   std::vector<AttributeCall> Attributes;
-  std::deque<HostControl> Controls;
+  std::deque<ControlRequest> Controls;
 
   bool IsConnected() override { return Check(), Connected; }
   bool RegisterChannel(const ChannelDeclaration& channel) override {
@@ -111,10 +111,10 @@ class TFakeClient : public TClientFacade {
     return Result;
   }
   ClientStatistics Statistics() override { return Check(), ClientStatistics{}; }
-  std::optional<HostControl> PopControl() override {
+  std::optional<ControlRequest> PopControl() override {
     Check();
     if (Controls.empty()) return std::nullopt;
-    HostControl control = std::move(Controls.front());
+    ControlRequest control = std::move(Controls.front());
     Controls.pop_front();
     return control;
   }

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "channels/OwnerId.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "runtime/FormatSettings.h"
 
 namespace kv::testing {

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "client/Log.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "runtime/Codepage.h"
 
 namespace kv {

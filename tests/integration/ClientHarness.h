@@ -15,7 +15,7 @@
 
 #include "client/Servercon.h"
 #include "kvsim/KavrelServer.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "runtime/Codepage.h"
 
 namespace kv::test {
@@ -92,19 +92,16 @@ class ClientHarness : public ::testing::Test {
   }
 
   std::unique_ptr<TOpros2Thread> MakeClient(platform::TSocketApi& sockets = platform::SystemSockets()) {
-    auto client = std::make_unique<TOpros2Thread>(sockets);
-    client->Port = server_.Port();
-    client->Timeout = 2;
+    ClientSettings settings;
+    settings.Port = server_.Port();
+    settings.TimeoutSec = 2;
+    auto client = std::make_unique<TOpros2Thread>(settings, sockets);
     client->Log().SetSink(&log_);
     return client;
   }
 
-  // One worker pass of a logged-in client, run by the test thread as the
-  // worker loop runs it.
-  void Pass() {
-    client_->KVProcessSend();
-    if (client_->ProcessReceive() == 0 || !client_->KVTest()) client_->DropConnection();
-  }
+  // One pass of the worker loop, run by the test thread.
+  void Pass() { client_->RunOnePass(); }
 
   // Runs passes until `done` holds (real-time bound of a few seconds).
   bool PumpUntil(const std::function<bool()>& done) {
@@ -125,7 +122,7 @@ class ClientHarness : public ::testing::Test {
 
   // Registers a Float8 channel and runs passes until the server activated it.
   void RegisterActive(const std::string& addr) {
-    ASSERT_TRUE(client_->RegisterChannel(addr, 5, true, false, "", "", "", "", "", 0, ""));
+    ASSERT_TRUE(client_->RegisterChannel({.Addr = addr, .Type = 5, .WriteEnable = true}));
     ASSERT_TRUE(PumpUntil([&] {
       std::unique_ptr<TChannel2> c = client_->Channels().CopyByAddress(addr);
       return c && c->Active();

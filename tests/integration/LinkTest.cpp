@@ -19,7 +19,7 @@ TEST_F(LinkTest, SilentLinkGetsAStatusRequestAndTheAnswerClearsIt) {
 
 TEST_F(LinkTest, NoAnswerFailsTimeoutPlus60SecondsAfterTheLastCommand) {
   server_.SetAnswerStatus(false);
-  client_->Debug = true;
+  client_->Settings().DebugLog = true;
   LogIn();
   clock_.Advance(60001);
   EXPECT_TRUE(client_->KVTest());
@@ -48,7 +48,7 @@ TEST_F(LinkTest, PendingRequestSurvivesAReconnect) {
 }
 
 TEST_F(LinkTest, NotLoggedInFailsAtOnce) {
-  client_->Debug = true;
+  client_->Settings().DebugLog = true;
   EXPECT_FALSE(client_->KVTest());
   EXPECT_TRUE(log_.Has("DEBUG\tKVTest() no connection !"));
 }

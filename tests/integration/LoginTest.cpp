@@ -11,8 +11,8 @@ namespace {
 using LoginTest = ClientHarness;
 
 TEST_F(LoginTest, RequestCarriesCutLoginPasswordAndVersion) {
-  client_->Login = std::string(45, 'L');
-  client_->Password = std::string(25, 'p');
+  client_->Settings().Login = std::string(45, 'L');
+  client_->Settings().Password = std::string(25, 'p');
   ASSERT_TRUE(client_->KVConnect());
   auto logins = server_.Records(sim::TRecordKind::Login);
   ASSERT_EQ(logins.size(), 1u);
@@ -31,13 +31,13 @@ TEST_F(LoginTest, RequestCarriesCutLoginPasswordAndVersion) {
 
 TEST_F(LoginTest, LargestTimeoutStillWaitsForTheReply) {
   // The reply wait counts polls of 10 ms: timeoutSec * 100 of them.
-  client_->Timeout = std::numeric_limits<std::int32_t>::max();
+  client_->Settings().TimeoutSec = std::numeric_limits<std::int32_t>::max();
   ASSERT_TRUE(client_->KVConnect());
   EXPECT_TRUE(client_->IsConnected());
 }
 
 TEST_F(LoginTest, SuccessLogsTheConnectionAndTheLogin) {
-  client_->Password = "secret";
+  client_->Settings().Password = "secret";
   ASSERT_TRUE(client_->KVConnect());
   EXPECT_TRUE(client_->IsConnected());
   EXPECT_EQ(client_->ClientID(), 1);
@@ -56,7 +56,7 @@ TEST_F(LoginTest, RefusalIsLoggedWithoutThePassword) {
   login.fields.clientId = -1;
   login.fields.resultCode = 1;
   server_.SetLoginBehaviour(login);
-  client_->Password = "secret";
+  client_->Settings().Password = "secret";
   EXPECT_FALSE(client_->KVConnect());
   EXPECT_FALSE(client_->IsConnected());
   auto refused = log_.Starting("ERROR\tОтказано в регистрации на сервере Kavrel: "_cp);
@@ -134,7 +134,7 @@ TEST_F(LoginTest, ServerClosingBeforeTheReplyFailsTheAttempt) {
 TEST_F(LoginTest, UnreachableServerLogsOnlyFiveAttempts) {
   std::uint16_t port = server_.Port();
   server_.Stop();
-  client_->Port = port;
+  client_->Settings().Port = port;
   for (int i = 0; i < 8; ++i) {
     EXPECT_FALSE(client_->KVConnect());
     EXPECT_FALSE(client_->KVConnect());  // paced: no second attempt within a second

@@ -17,7 +17,7 @@ class NumberingTest : public ClientHarness {
 
 TEST_F(NumberingTest, ServerNumbersWinOverTheClientsOwnAndTheLaterOneWins) {
   for (const char* addr : {"A", "B"}) {
-    ASSERT_TRUE(client_->RegisterChannel(addr, 5, true, false, "", "", "", "", "", 0, ""));
+    ASSERT_TRUE(client_->RegisterChannel({.Addr = addr, .Type = 5, .WriteEnable = true}));
     ASSERT_TRUE(client_->RegisterValueByID(addr, 0, 45000.0, Variant::FromDouble(1)));
   }
   LogIn();

@@ -11,7 +11,7 @@ using RefusalTest = ClientHarness;
 
 bool Declare(TOpros2Thread& client, const std::string& addr, std::uint16_t type,
              const std::string& comments = "") {
-  return client.RegisterChannel(addr, type, false, false, comments, "", "", "", "", 0, "");
+  return client.RegisterChannel({.Addr = addr, .Type = type, .Comments = comments});
 }
 
 TEST_F(RefusalTest, ChannelsWithoutABinaryFormOrTooLongARecord) {

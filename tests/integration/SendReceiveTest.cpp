@@ -12,8 +12,16 @@ using ReceiveTest = ClientHarness;
 
 TEST_F(SendTest, RegistrationCarriesTextAttributesAndEnumTexts) {
   LogIn();
-  ASSERT_TRUE(client_->RegisterChannel("A1", 3, true, false, "Комментарий"_cp, "П"_cp, "м3", "%d",
-                                       "Описание"_cp, 9, "a\tb\t"));
+  ASSERT_TRUE(client_->RegisterChannel({.Addr = "A1",
+                                        .Type = 3,
+                                        .WriteEnable = true,
+                                        .Comments = std::string("Комментарий"_cp),
+                                        .Prefix = std::string("П"_cp),
+                                        .Unit = "м3",
+                                        .FormatString = "%d",
+                                        .Description = std::string("Описание"_cp),
+                                        .Signification = 9,
+                                        .EnumTexts = "a\tb\t"}));
   ASSERT_TRUE(PumpUntil([&] { return server_.Channel("A1").has_value(); }));
   std::optional<sim::TSimChannel> seen = server_.Channel("A1");
   ASSERT_TRUE(seen);
@@ -38,7 +46,7 @@ TEST_F(SendTest, RegistrationCarriesTextAttributesAndEnumTexts) {
 TEST_F(SendTest, ValuesWaitForActivationAndOnlyTheLatestGoesOut) {
   server_.SetActivation(sim::TActivation::Off);
   LogIn();
-  ASSERT_TRUE(client_->RegisterChannel("V", 5, false, false, "", "", "", "", "", 0, ""));
+  ASSERT_TRUE(client_->RegisterChannel({.Addr = "V", .Type = 5}));
   ASSERT_TRUE(client_->RegisterValueByID("V", 0, 45000.5, Variant::FromDouble(1.5)));
   ASSERT_TRUE(PumpUntil([&] { return server_.Channel("V").has_value(); }));
   for (int i = 0; i < 20; ++i) Pass();
@@ -62,9 +70,10 @@ TEST_F(SendTest, ValuesWaitForActivationAndOnlyTheLatestGoesOut) {
 // channel: the value's text still reads the state names and the quality's
 // own text, and the attribute count is the channel's.
 TEST_F(SendTest, DebugLineShowsTheValueAsTheChannelDoes) {
-  client_->Debug = true;
+  client_->Settings().DebugLog = true;
   LogIn();
-  ASSERT_TRUE(client_->RegisterChannel("E", 3, false, false, "", "", "V", "", "", 0, "off\ton"));
+  ASSERT_TRUE(
+      client_->RegisterChannel({.Addr = "E", .Type = 3, .Unit = "V", .EnumTexts = "off\ton"}));
   ASSERT_TRUE(client_->RegisterAttribute("E", 5105, 256, Variant::FromAnsi("broken")));
   ASSERT_TRUE(PumpUntil([&] { return client_->Channels().CopyByAddress("E")->Active(); }));
   const std::string number = std::to_string(server_.Channel("E")->number);
@@ -106,7 +115,7 @@ TEST_F(SendTest, ARecordThatCannotBeEncodedHoldsBackNoOtherChannel) {
   bad.SetAddr("BAD");
   bad.SetAttribute(500, 256, Variant::FromAnsi(std::string(30000, 'x')), -1, 0);
   ASSERT_TRUE(client_->Channels().Add(&bad, true, true, ChannelField::All, true));
-  ASSERT_TRUE(client_->RegisterChannel("GOOD", 5, false, false, "", "", "", "", "", 0, ""));
+  ASSERT_TRUE(client_->RegisterChannel({.Addr = "GOOD", .Type = 5}));
   LogIn();
   client_->KVProcessSend();
   EXPECT_TRUE(server_.WaitForRegistration("GOOD", 5s));
@@ -115,7 +124,7 @@ TEST_F(SendTest, ARecordThatCannotBeEncodedHoldsBackNoOtherChannel) {
 
 TEST_F(SendTest, AttributeOwnerFollowsTheLogin) {
   ClientOwnerID.store(-1);
-  ASSERT_TRUE(client_->RegisterChannel("O", 5, false, false, "", "", "", "", "", 0, ""));
+  ASSERT_TRUE(client_->RegisterChannel({.Addr = "O", .Type = 5}));
   ASSERT_TRUE(client_->RegisterAttribute("O", 400, 3, Variant(5)));
   sim::TLoginBehaviour login;
   login.fields.clientId = 65537;
@@ -163,22 +172,22 @@ TEST_F(ReceiveTest, ControlsReachTheQueueByNumberAndByAddress) {
   byAddress.value = Variant(7);
   ASSERT_TRUE(server_.SendControl(byAddress));
   ASSERT_TRUE(PumpUntil([&] { return client_->PendingControls() == 2; }));
-  std::unique_ptr<ControlRequest> first = client_->PopControl();
+  std::optional<ControlRequest> first = client_->PopControl();
   EXPECT_EQ(first->Number, number);
   EXPECT_EQ(first->Addr, "");
   EXPECT_EQ(first->DT, 45000.25);
   EXPECT_EQ(first->Value.ToDouble(), 42);
-  std::unique_ptr<ControlRequest> second = client_->PopControl();
+  std::optional<ControlRequest> second = client_->PopControl();
   EXPECT_EQ(second->Number, 0u);
   EXPECT_EQ(second->Addr, "c1");
   EXPECT_EQ(second->Quality, 1);
-  EXPECT_EQ(client_->PopControl(), nullptr);
+  EXPECT_FALSE(client_->PopControl());
 }
 
 TEST_F(ReceiveTest, ControlsForUnknownOrInactiveChannelsAreDropped) {
   server_.SetActivation(sim::TActivation::Inactive);
   LogIn();
-  ASSERT_TRUE(client_->RegisterChannel("I", 5, false, false, "", "", "", "", "", 0, ""));
+  ASSERT_TRUE(client_->RegisterChannel({.Addr = "I", .Type = 5}));
   ASSERT_TRUE(PumpUntil([&] { return server_.Channel("I").has_value(); }));
   sim::TControl unknown;
   unknown.byNumber = true;
@@ -199,7 +208,7 @@ TEST_F(ReceiveTest, ControlsForUnknownOrInactiveChannelsAreDropped) {
 }
 
 TEST_F(ReceiveTest, ControlsBeyondTheBoundAreRefusedWithOneLinePerOverflow) {
-  client_->MaxWaitingControls = 2;
+  client_->Settings().MaxWaitingControls = 2;
   LogIn();
   RegisterActive("C");
   // Controls, then a notice whose line shows they have all been handled.
@@ -231,7 +240,7 @@ TEST_F(ReceiveTest, ControlsBeyondTheBoundAreRefusedWithOneLinePerOverflow) {
 }
 
 TEST_F(ReceiveTest, SplitCommandIsHandledOnceWhenComplete) {
-  client_->Debug = true;
+  client_->Settings().DebugLog = true;
   LogIn();
   RegisterActive("S");
   TKavrelCmdParser packet;

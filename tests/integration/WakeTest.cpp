@@ -57,7 +57,7 @@ class WakeTest : public ClientHarness {
 };
 
 TEST_F(WakeTest, SilentLinkIsTestedSixtySecondsAfterTheLastCommandWithoutPolling) {
-  client_->Debug = true;
+  client_->Settings().DebugLog = true;
   client_->Resume();
   auto login = WaitForLines(kLoggedIn, 1);
   auto request = WaitForLines("DEBUG\tSend status: request", 1);
@@ -68,7 +68,7 @@ TEST_F(WakeTest, SilentLinkIsTestedSixtySecondsAfterTheLastCommandWithoutPolling
 }
 
 TEST_F(WakeTest, IncompleteCommandEndsTheLinkThirtySecondsAfterItBegan) {
-  client_->Debug = true;
+  client_->Settings().DebugLog = true;
   client_->Resume();
   ASSERT_TRUE(server_.WaitForLogins(1, 10s));
   ASSERT_TRUE(server_.SendRaw(std::string("\x39\x40\x00\x01", 4)));
@@ -98,7 +98,7 @@ TEST_F(WakeTest, OnAFrozenClockTheHostTheSocketAndTheStopRequestWakeTheWorker) {
   ASSERT_TRUE(server_.WaitForLogins(1, 10s));
 
   // The host's first mark, the server's activation, then a value.
-  ASSERT_TRUE(client_->RegisterChannel("H", 5, true, false, "", "", "", "", "", 0, ""));
+  ASSERT_TRUE(client_->RegisterChannel({.Addr = "H", .Type = 5, .WriteEnable = true}));
   ASSERT_TRUE(server_.WaitForRegistration("H", 10s));
   auto until = std::chrono::steady_clock::now() + 10s;
   while (!client_->Channels().CopyByAddress("H")->Active() && std::chrono::steady_clock::now() < until)
@@ -112,8 +112,8 @@ TEST_F(WakeTest, OnAFrozenClockTheHostTheSocketAndTheStopRequestWakeTheWorker) {
   server_.SetReading(false);
   const std::string comment(10000, 'c');
   for (int i = 0; i < 30; ++i)
-    ASSERT_TRUE(client_->RegisterChannel("B" + std::to_string(i), 5, false, false, comment, "", "",
-                                         "", "", 0, ""));
+    ASSERT_TRUE(client_->RegisterChannel(
+        {.Addr = "B" + std::to_string(i), .Type = 5, .Comments = comment}));
   until = std::chrono::steady_clock::now() + 10s;
   while (stallingSockets_.wouldBlock == 0 && std::chrono::steady_clock::now() < until)
     std::this_thread::sleep_for(1ms);

@@ -14,7 +14,7 @@ class WorkerTest : public ClientHarness {
 };
 
 TEST_F(WorkerTest, RunsLogsInSendsAndEndsWithItsLines) {
-  ASSERT_TRUE(client_->RegisterChannel("W1", 3, false, false, "", "", "", "", "", 0, ""));
+  ASSERT_TRUE(client_->RegisterChannel({.Addr = "W1", .Type = 3}));
   ASSERT_TRUE(client_->RegisterValueByID("W1", 0, 45000.0, Variant(5)));
   client_->Resume();
   ASSERT_TRUE(server_.WaitForValues("W1", 1, 10s));
@@ -32,7 +32,7 @@ TEST_F(WorkerTest, TerminatesWhileWaitingForALoginReply) {
   sim::TLoginBehaviour login;
   login.mode = sim::TLoginMode::Silent;
   server_.SetLoginBehaviour(login);
-  client_->Timeout = 30;
+  client_->Settings().TimeoutSec = 30;
   client_->Resume();
   ASSERT_TRUE(server_.WaitForLogins(1, 10s));
   auto start = std::chrono::steady_clock::now();
@@ -58,7 +58,7 @@ class NeverConnects : public platform::TSocketApiWrapper {
 TEST_F(WorkerTest, TerminatesWhileConnecting) {
   NeverConnects sockets{platform::SystemSockets()};
   client_ = MakeClient(sockets);
-  client_->Timeout = 30;
+  client_->Settings().TimeoutSec = 30;
   client_->Resume();
   auto until = std::chrono::steady_clock::now() + 10s;
   while (sockets.waits < 10 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
@@ -79,8 +79,8 @@ TEST_F(WorkerTest, HostThreadsRegisterWhileTheWorkerSends) {
   for (int t = 0; t < kThreads; ++t) {
     hosts.emplace_back([this, t] {
       for (int c = 0; c < kChannelsPerThread; ++c)
-        client_->RegisterChannel("T" + std::to_string(t) + "_" + std::to_string(c), 3, false, false, "",
-                                 "", "", "", "", 0, "");
+        client_->RegisterChannel(
+            {.Addr = "T" + std::to_string(t) + "_" + std::to_string(c), .Type = 3});
       for (int v = 1; v <= kValues; ++v)
         for (int c = 0; c < kChannelsPerThread; ++c)
           client_->RegisterValueByID("T" + std::to_string(t) + "_" + std::to_string(c), 0, 45000.0 + v,

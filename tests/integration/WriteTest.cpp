@@ -71,8 +71,8 @@ class WriteTest : public ClientHarness {
   void QueueMoreThanTheSocketsHold() {
     const std::string comment(10000, 'c');
     for (int i = 0; i < 30; ++i)
-      ASSERT_TRUE(client_->RegisterChannel("B" + std::to_string(i), 5, false, false, comment, "",
-                                           "", "", "", 0, ""));
+      ASSERT_TRUE(client_->RegisterChannel(
+          {.Addr = "B" + std::to_string(i), .Type = 5, .Comments = comment}));
   }
 
   // Passes until the socket has taken nothing for a while.
@@ -204,7 +204,7 @@ TEST_F(WriteTest, LoginRequestIsRetriedUntilTheTimeoutRunsOut) {
   EXPECT_FALSE(client_->KVConnect());
   EXPECT_GE(clock_.Elapsed() - start, 2000u);
   const std::string line = "ERROR\tПодключение к основному серверу 127.0.0.1:"_cp.data() +
-                           std::to_string(client_->Port) +
+                           std::to_string(client_->Settings().Port) +
                            Cp("\tошибка посылки запроса на регистрацию: Таймаут подключения"_cp);
   EXPECT_EQ(log_.Starting("ERROR\tПодключение к основному серверу"_cp), std::vector<std::string>{line});
 }

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "platform/Clock.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 
 namespace kv::platform {
 namespace {

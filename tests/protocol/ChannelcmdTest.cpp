@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "channels/Channel.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "protocol/Channelcmd.h"
 #include "BufferTestSupport.h"
 #include "protocol/Kvbuffer.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "protocol/Kavrel.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "protocol/Kvbuffer.h"
 #include "values/Utils.h"
 #include "runtime/Codepage.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "values/Timeinterval.h"
 
 namespace kv {

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "platform/Clock.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "runtime/Exception.h"
 #include "values/Utils.h"
 

@@ -81,7 +81,7 @@ void TFaultDriver::Start() {
 
 void TFaultDriver::Stop() {
   {
-    std::lock_guard lock(wakeMutex_);
+    TLockGuard lock(wakeMutex_);
     stopping_ = true;
   }
   wake_.notify_all();
@@ -89,7 +89,7 @@ void TFaultDriver::Stop() {
 }
 
 TFaultFigures TFaultDriver::Figures() const {
-  std::lock_guard lock(figuresMutex_);
+  TLockGuard lock(figuresMutex_);
   return figures_;
 }
 
@@ -103,14 +103,14 @@ void TFaultDriver::Run() {
     event.step = step;
     event.session = server_.Session();
     {
-      std::lock_guard lock(figuresMutex_);
+      TLockGuard lock(figuresMutex_);
       ++figures_.injected[static_cast<int>(step.kind)];
     }
     if (listener_) listener_->FaultBegun(event);
     Inject(step, event);
     if (Stopping() && !event.failed) event.outcome = "cut short by the stop";
     if (event.failed) {
-      std::lock_guard lock(figuresMutex_);
+      TLockGuard lock(figuresMutex_);
       ++figures_.failed[static_cast<int>(step.kind)];
     }
     if (listener_) listener_->FaultEnded(event);
@@ -128,8 +128,8 @@ bool TFaultDriver::Await(const TCondition& condition, Duration limit) {
 }
 
 bool TFaultDriver::Pause(Duration time) {
-  std::unique_lock lock(wakeMutex_);
-  return !wake_.wait_for(lock, time, [this] { return stopping_.load(); });
+  TUniqueLock lock(wakeMutex_);
+  return !lock.WaitFor(wake_, time, [this] { return stopping_.load(); });
 }
 
 bool TFaultDriver::LoggedIn(const TServerView& view) const {
@@ -207,7 +207,7 @@ void TFaultDriver::Announce(std::uint64_t first, std::size_t count, const TTarge
 void TFaultDriver::Placed(std::uint64_t first, std::size_t count, std::uint32_t session) {
   if (count == 0) return;
   if (session != 0) {
-    std::lock_guard lock(figuresMutex_);
+    TLockGuard lock(figuresMutex_);
     figures_.controls += count;
   }
   if (listener_) listener_->ControlsSent(first, session);

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "kvsim/FaultPlan.h"
+#include "runtime/ThreadSafety.h"
 #include "kvsim/KavrelServer.h"
 
 namespace kv::sim {
@@ -160,11 +161,11 @@ class TFaultDriver {
 
   std::thread thread_;
   std::atomic<bool> stopping_{false};
-  std::mutex wakeMutex_;
+  TMutex wakeMutex_;
   std::condition_variable wake_;
 
-  mutable std::mutex figuresMutex_;
-  TFaultFigures figures_;  // guarded by figuresMutex_
+  mutable TMutex figuresMutex_;
+  TFaultFigures figures_ GUARDED_BY(figuresMutex_);
 };
 
 }  // namespace kv::sim

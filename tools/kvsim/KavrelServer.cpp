@@ -58,7 +58,7 @@ bool TKavrelServer::Start() {
   if (started_) return false;
   started_ = true;
   const int error = listener_.Listen(options_.host, options_.port, options_.receiveBufferBytes);
-  std::lock_guard lock(mutex_);
+  TLockGuard lock(mutex_);
   lastError_ = error;
   if (error != 0) return false;
   port_ = listener_.LocalPort();
@@ -68,7 +68,7 @@ bool TKavrelServer::Start() {
 
 void TKavrelServer::Stop() {
   {
-    std::lock_guard lock(mutex_);
+    TLockGuard lock(mutex_);
     stopping_ = true;
   }
   changed_.notify_all();
@@ -76,43 +76,43 @@ void TKavrelServer::Stop() {
 }
 
 std::uint16_t TKavrelServer::Port() const {
-  std::lock_guard lock(mutex_);
+  TLockGuard lock(mutex_);
   return port_;
 }
 
 int TKavrelServer::LastError() const {
-  std::lock_guard lock(mutex_);
+  TLockGuard lock(mutex_);
   return lastError_;
 }
 
 void TKavrelServer::SetObserver(TObserver observer) { observer_ = std::move(observer); }
 
 void TKavrelServer::SetLoginBehaviour(const TLoginBehaviour& login) {
-  std::lock_guard lock(mutex_);
+  TLockGuard lock(mutex_);
   protocol_.login = login;
 }
 
 void TKavrelServer::SetAnswerStatus(bool answer) {
-  std::lock_guard lock(mutex_);
+  TLockGuard lock(mutex_);
   protocol_.answerStatus = answer;
 }
 
 void TKavrelServer::SetActivation(TActivation activation, Duration delay) {
-  std::lock_guard lock(mutex_);
+  TLockGuard lock(mutex_);
   protocol_.activation = activation;
   protocol_.activationDelay = delay;
 }
 
 void TKavrelServer::SetReading(bool reading) {
   {
-    std::lock_guard lock(mutex_);
+    TLockGuard lock(mutex_);
     reading_ = reading;
   }
   changed_.notify_all();
 }
 
 void TKavrelServer::SetReadPace(std::size_t maxBytes, Duration pause) {
-  std::lock_guard lock(mutex_);
+  TLockGuard lock(mutex_);
   readLimit_ = maxBytes;
   readPause_ = maxBytes > 0 ? pause : Duration{0};
 }
@@ -121,22 +121,22 @@ void TKavrelServer::SetReadPace(std::size_t maxBytes, Duration pause) {
 // Inspection and waits
 
 bool TKavrelServer::Connected() const {
-  std::lock_guard lock(mutex_);
+  TLockGuard lock(mutex_);
   return connected_;
 }
 
 std::uint32_t TKavrelServer::Session() const {
-  std::lock_guard lock(mutex_);
+  TLockGuard lock(mutex_);
   return static_cast<std::uint32_t>(state_.Sessions());
 }
 
 std::vector<TReceivedRecord> TKavrelServer::Records() const {
-  std::lock_guard lock(mutex_);
+  TLockGuard lock(mutex_);
   return state_.Records();
 }
 
 std::vector<TReceivedRecord> TKavrelServer::Records(TRecordKind kind) const {
-  std::lock_guard lock(mutex_);
+  TLockGuard lock(mutex_);
   std::vector<TReceivedRecord> out;
   for (const TReceivedRecord& record : state_.Records())
     if (record.kind == kind) out.push_back(record);
@@ -144,25 +144,25 @@ std::vector<TReceivedRecord> TKavrelServer::Records(TRecordKind kind) const {
 }
 
 std::vector<TSimChannel> TKavrelServer::Channels() const {
-  std::lock_guard lock(mutex_);
+  TLockGuard lock(mutex_);
   return state_.Channels();
 }
 
 std::optional<TSimChannel> TKavrelServer::Channel(const std::string& addr) const {
-  std::lock_guard lock(mutex_);
+  TLockGuard lock(mutex_);
   if (const TSimChannel* channel = state_.Find(addr)) return *channel;
   return std::nullopt;
 }
 
 std::optional<TSimChannel> TKavrelServer::ChannelByNumber(std::uint32_t number) const {
-  std::lock_guard lock(mutex_);
+  TLockGuard lock(mutex_);
   if (const TSimChannel* channel = state_.FindNumber(number)) return *channel;
   return std::nullopt;
 }
 
 bool TKavrelServer::WaitFor(const std::function<bool(const TServerView&)>& condition, Duration limit) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, limit, [&] { return condition(TServerView{connected_, state_}); });
+  TUniqueLock lock(mutex_);
+  return lock.WaitFor(changed_, limit, [&]() REQUIRES(mutex_) { return condition(TServerView{connected_, state_}); });
 }
 
 bool TKavrelServer::WaitForConnection(Duration limit) {
@@ -293,12 +293,12 @@ bool TKavrelServer::Finish(Duration limit) {
 }
 
 bool TKavrelServer::Perform(std::shared_ptr<TAction> action, Duration limit, std::uint32_t* session) {
-  std::unique_lock lock(mutex_);
+  TUniqueLock lock(mutex_);
   if (session != nullptr) *session = 0;
   if (!connected_ || finishing_ || stopping_) return false;
   actions_.push_back(action);
   changed_.notify_all();
-  changed_.wait_for(lock, limit + kActionSlack, [&] { return action->done; });
+  lock.WaitFor(changed_, limit + kActionSlack, [&] { return action->done; });
   if (!action->done) return false;
   if (session != nullptr) *session = action->session;
   return action->ok;
@@ -310,7 +310,7 @@ bool TKavrelServer::Perform(std::shared_ptr<TAction> action, Duration limit, std
 void TKavrelServer::Run() {
   for (;;) {
     {
-      std::lock_guard lock(mutex_);
+      TLockGuard lock(mutex_);
       if (stopping_) break;
     }
     try {
@@ -342,7 +342,7 @@ void TKavrelServer::AcceptOne() {
   record.kind = TRecordKind::Connected;
   record.note = peer_->PeerText();
   {
-    std::lock_guard lock(mutex_);
+    TLockGuard lock(mutex_);
     connected_ = true;
     state_.CountSession();
     session_ = static_cast<std::uint32_t>(state_.Sessions());
@@ -362,7 +362,7 @@ void TKavrelServer::ServeOnce() {
   std::size_t limit;
   Duration pause;
   {
-    std::lock_guard lock(mutex_);
+    TLockGuard lock(mutex_);
     reading = reading_;
     finishing = finishing_;
     limit = readLimit_;
@@ -389,7 +389,7 @@ bool TKavrelServer::ReplyStillWaiting() {
   const TWaitingReply reply = std::move(*waitingReply_);
   waitingReply_.reset();
   if (Transmit(reply.bytes) && reply.wholeLogin) {
-    std::lock_guard lock(mutex_);
+    TLockGuard lock(mutex_);
     state_.MarkReplied();
   }
   return false;
@@ -397,16 +397,18 @@ bool TKavrelServer::ReplyStillWaiting() {
 
 // Waits until the slice has passed, something is to be done, or the server stops.
 void TKavrelServer::WaitSlice(Duration slice) {
-  std::unique_lock lock(mutex_);
+  TUniqueLock lock(mutex_);
   const bool reading = reading_;
-  changed_.wait_for(lock, slice, [&] { return stopping_ || reading_ != reading || !actions_.empty(); });
+  lock.WaitFor(changed_, slice, [&]() REQUIRES(mutex_) {
+    return stopping_ || reading_ != reading || !actions_.empty();
+  });
 }
 
 void TKavrelServer::RunActions() {
   for (;;) {
     std::shared_ptr<TAction> action;
     {
-      std::lock_guard lock(mutex_);
+      TLockGuard lock(mutex_);
       if (actions_.empty()) return;
       action = actions_.front();
       actions_.pop_front();
@@ -414,7 +416,7 @@ void TKavrelServer::RunActions() {
     }
     Execute(*action);
     {
-      std::lock_guard lock(mutex_);
+      TLockGuard lock(mutex_);
       action->done = true;
     }
     changed_.notify_all();
@@ -437,7 +439,7 @@ void TKavrelServer::Execute(TAction& action) {
       finishDeadline_ = TClock::now() + action.pause;
       delayed_.clear();
       waitingReply_.reset();
-      std::lock_guard lock(mutex_);
+      TLockGuard lock(mutex_);
       finishing_ = true;
       action.ok = true;
       return;
@@ -461,7 +463,7 @@ void TKavrelServer::SendDueActivations() {
     TKavrelCmdParser out;
     AppendChannelChange(out, change);
     if (!Transmit(PendingBytes(out))) return;
-    std::lock_guard lock(mutex_);
+    TLockGuard lock(mutex_);
     if (TSimChannel* channel = state_.FindNumber(change.number)) channel->activeSent = change.active;
   }
 }
@@ -471,7 +473,7 @@ void TKavrelServer::ReceiveOnce(std::size_t maxBytes) {
   int error = 0;
   bool finishing;
   {
-    std::lock_guard lock(mutex_);
+    TLockGuard lock(mutex_);
     finishing = finishing_;
   }
   switch (peer_->Receive(data, kSliceMs, error, maxBytes)) {
@@ -495,7 +497,7 @@ void TKavrelServer::ReceiveOnce(std::size_t maxBytes) {
   TProtocolOptions protocol;
   bool protocolError = false;
   {
-    std::lock_guard lock(mutex_);
+    TLockGuard lock(mutex_);
     addedBefore = state_.Added();
     protocol = protocol_;
     DispatchReceived(received_, protocol, state_, result);
@@ -511,7 +513,7 @@ void TKavrelServer::ReceiveOnce(std::size_t maxBytes) {
     waitingReply_ = TWaitingReply{TClock::now() + protocol.login.replyDelay, result.delayedReply + result.reply,
                                   result.wholeLoginReply};
   } else if (!result.reply.empty() && Transmit(result.reply) && result.wholeLoginReply) {
-    std::lock_guard lock(mutex_);
+    TLockGuard lock(mutex_);
     state_.MarkReplied();
   }
   if (result.close && peer_ != nullptr)
@@ -541,7 +543,7 @@ void TKavrelServer::EndSession(const std::string& why, TSessionEnd end) {
   record.end = end;
   {
     // Injections still queued were meant for this connection, not the next.
-    std::lock_guard lock(mutex_);
+    TLockGuard lock(mutex_);
     connected_ = false;
     finishing_ = false;
     state_.CountEnd(end);
@@ -554,7 +556,7 @@ void TKavrelServer::EndSession(const std::string& why, TSessionEnd end) {
 void TKavrelServer::Record(TReceivedRecord record) {
   std::uint64_t addedBefore;
   {
-    std::lock_guard lock(mutex_);
+    TLockGuard lock(mutex_);
     addedBefore = state_.Added();
     state_.Add(std::move(record));
   }
@@ -566,7 +568,7 @@ void TKavrelServer::Notify(std::uint64_t addedBefore) {
   if (!observer_) return;
   std::vector<TReceivedRecord> fresh;
   {
-    std::lock_guard lock(mutex_);
+    TLockGuard lock(mutex_);
     const auto& records = state_.Records();
     const std::size_t added = static_cast<std::size_t>(state_.Added() - addedBefore);
     const std::size_t take = std::min(added, records.size());

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "kvsim/SimDispatch.h"
+#include "runtime/ThreadSafety.h"
 #include "kvsim/SimRecords.h"
 #include "kvsim/SimSocket.h"
 #include "kvsim/SimState.h"
@@ -185,20 +186,19 @@ class TKavrelServer {
   std::uint32_t session_ = 0;  // a copy of the session count for this thread
   std::thread thread_;
 
-  // Guarded by mutex_.
-  mutable std::mutex mutex_;
+  mutable TMutex mutex_;
   std::condition_variable changed_;
-  TProtocolOptions protocol_;
-  TSimState state_;
-  bool connected_ = false;
-  bool reading_ = true;
-  std::size_t readLimit_ = 0;
-  Duration readPause_{0};
-  bool finishing_ = false;  // Finish() ended the sending side
-  bool stopping_ = false;
-  int lastError_ = 0;
-  std::uint16_t port_ = 0;
-  std::deque<std::shared_ptr<TAction>> actions_;
+  TProtocolOptions protocol_ GUARDED_BY(mutex_);
+  TSimState state_ GUARDED_BY(mutex_);
+  bool connected_ GUARDED_BY(mutex_) = false;
+  bool reading_ GUARDED_BY(mutex_) = true;
+  std::size_t readLimit_ GUARDED_BY(mutex_) = 0;
+  Duration readPause_ GUARDED_BY(mutex_) = Duration{0};
+  bool finishing_ GUARDED_BY(mutex_) = false;  // Finish() ended the sending side
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  int lastError_ GUARDED_BY(mutex_) = 0;
+  std::uint16_t port_ GUARDED_BY(mutex_) = 0;
+  std::deque<std::shared_ptr<TAction>> actions_ GUARDED_BY(mutex_);
 };
 
 }  // namespace kv::sim

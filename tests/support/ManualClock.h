@@ -20,6 +20,9 @@
 //
 // Threads: every method may be called from any thread; one mutex guards the
 // whole state, and Sleep never holds it while it yields or pauses.
+//
+// Test support only: the shipped library offers the seam (SetClockForTesting)
+// and never sees this clock.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -90,6 +93,19 @@ class TManualClock final : public TClock {
   std::uint64_t waitCalls_ = 0;
   std::int32_t elevationType_ = kElevationFull;
   std::uint32_t setTimeError_ = 0;
+};
+
+// Installs a clock for the lifetime of the object, then puts back the one
+// that was installed before.
+class TScopedTestClock {
+ public:
+  explicit TScopedTestClock(TClock& clock) noexcept : previous_(SetClockForTesting(&clock)) {}
+  ~TScopedTestClock() { SetClockForTesting(previous_); }
+  TScopedTestClock(const TScopedTestClock&) = delete;
+  TScopedTestClock& operator=(const TScopedTestClock&) = delete;
+
+ private:
+  TClock* previous_;
 };
 
 // Local time <-> milliseconds since 1970-01-01 00:00 of the same wall clock
