@@ -56,6 +56,8 @@ static_assert(KVOPROS2_VERSION_MAJOR <= 255 && KVOPROS2_VERSION_MINOR <= 255,
 // KVOPROS2_MAX_WAITING_CONTROLS.
 inline constexpr std::size_t kMaxWaitingControls = 65536;
 
+struct TLoginReply;
+
 // One control command from the server, waiting for the host.
 struct ControlRequest {
   std::string Addr;          // empty when the server named the channel by number
@@ -167,7 +169,7 @@ class TOpros2Thread : public TThread {
   static void WakeOnPending(void* self) noexcept;
   void LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes);
   void WaitForConnection();
-  void LogLogin(const std::uint8_t* reply, std::uint32_t loginStart, std::int32_t replyBytes);
+  void LogLogin(const TLoginReply& reply, std::uint32_t loginStart, std::int32_t replyBytes);
   bool HandleFixed(std::uint8_t id, std::int32_t size);
   void Incomplete(std::uint8_t id);
   void DropOnBadFrame(std::string_view format, std::uint8_t id);
