@@ -13,6 +13,7 @@
 #include "kvsim/SimRecords.h"
 #include "protocol/Kavrel.h"
 #include "protocol/Kvbuffer.h"
+#include "runtime/LittleEndian.h"
 
 namespace kv::bench {
 namespace {
@@ -93,7 +94,7 @@ bool TBenchServer::Dispatch(std::string& in, std::string& out) {
     at += static_cast<std::size_t>(frame.size);
     if (frame.id == kStructLoginRequest) {
       ++logins_;
-      sim::TLoginReplyFields fields;
+      TLoginReply fields = sim::GrantedLoginReply();
       fields.clientId = 65537;
       out += sim::BuildLoginReply(fields);
     } else if (frame.id == kStructStatusRequest) {
@@ -112,8 +113,7 @@ bool TBenchServer::Dispatch(std::string& in, std::string& out) {
 // word and bytes.
 void TBenchServer::Register(const std::string& message, std::string& out) {
   if (message.size() < 7) return;
-  std::uint16_t length = 0;
-  std::memcpy(&length, message.data() + 5, 2);
+  const auto length = LoadLE<std::uint16_t>(reinterpret_cast<const std::uint8_t*>(message.data()) + 5);
   if (message.size() < 7u + length) return;
   std::string addr = message.substr(7, length);
   auto [entry, isNew] = numbers_.try_emplace(addr, static_cast<std::uint32_t>(numbers_.size() + 1));

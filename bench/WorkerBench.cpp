@@ -24,6 +24,7 @@
 #include "kvsim/SimRecords.h"
 #include "platform/Socket.h"
 #include "protocol/Kavrel.h"
+#include "runtime/LittleEndian.h"
 
 namespace kv {
 namespace {
@@ -93,9 +94,9 @@ class TSinkServer {
       const std::int32_t size = in.Size();
       const std::uint8_t id = p[0];
       if (id == kStructLoginRequest) {
-        if (size < sim::kLoginRequestSize) return;
-        in.Skip(sim::kLoginRequestSize);
-        const std::string reply = sim::BuildLoginReply(sim::TLoginReplyFields{});
+        if (size < kLoginRequestSize) return;
+        in.Skip(kLoginRequestSize);
+        const std::string reply = sim::BuildLoginReply(sim::GrantedLoginReply());
         out.Append(reply.data(), static_cast<std::int32_t>(reply.size()));
         continue;
       }
@@ -106,7 +107,7 @@ class TSinkServer {
         continue;
       }
       if (size < 3) return;
-      const std::int32_t length = p[1] | (p[2] << 8);
+      const std::int32_t length = LoadLE<std::uint16_t>(p + 1);
       if (size < length) return;
       if (id == kCmdChannelValue) {
         values.fetch_add(1, std::memory_order_relaxed);

@@ -28,12 +28,12 @@
 #include "protocol/Channelcmd.h"
 #include "protocol/Kavrel.h"
 #include "protocol/Kvbuffer.h"
+#include "protocol/Structures.h"
 #include "runtime/Exception.h"
 
 namespace kv {
 namespace {
 
-constexpr std::int32_t kLoginReplySize = 25;
 constexpr int kMaxPasses = 20000;
 
 void Require(bool condition) {

@@ -1,14 +1,13 @@
 // Connecting and logging in: one attempt per call of KVConnect.
 #include <algorithm>
-#include <cstring>
 
 #include "channels/OwnerId.h"
-#include "client/Bytes.h"
 #include "client/LogText.h"
 #include "client/Servercon.h"
 #include "platform/Clock.h"
 #include "platform/Socket.h"
 #include "protocol/Kavrel.h"
+#include "protocol/Structures.h"
 #include "runtime/Codepage.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
@@ -22,11 +21,6 @@ constexpr std::uint32_t kConnectRetryMs = 1000;
 constexpr std::uint32_t kNextPassMs = 1;
 constexpr int kLoggedAttempts = 5;
 using platform::wsa::kTimedOut;
-
-constexpr std::int32_t kRequestSize = 72;
-constexpr std::int32_t kReplySize = 25;
-constexpr std::size_t kLoginField = 40;
-constexpr std::size_t kPasswordField = 20;
 
 constexpr auto kTcpError = "ошибка TCP/IP: "_cp;
 constexpr auto kRequestError = "ошибка посылки запроса на регистрацию: "_cp;
@@ -51,11 +45,6 @@ constexpr auto kConnectUnknownLine = "ERROR\tTRelayThread::KVConnect() неиз�
 
 // A failure already logged in its own words: no second line.
 Exception Silent() { return Exception(std::string()); }
-
-void PutText(std::uint8_t* field, std::size_t size, const std::string& text) {
-  std::size_t n = std::min(text.size(), size - 1);
-  std::memcpy(field, text.data(), n);
-}
 
 }  // namespace
 
@@ -125,15 +114,12 @@ void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
              {tcp_.LocalAddressText(), tcp_.RemoteAddressText(), settings_.TimeoutSec});
   connectAttempts_ = 0;
 
-  std::uint8_t request[kRequestSize] = {};
-  request[0] = kStructLoginRequest;
-  request[1] = 2;
-  PutText(request + 2, kLoginField, settings_.Login);
-  PutText(request + 42, kPasswordField, settings_.Password);
-  request[62] = kLibraryVersionMajor;
-  request[63] = kLibraryVersionMinor;
-  request[64] = 4;
-  WriteLoginRequest(request);
+  TLoginRequest request;
+  request.login = settings_.Login;
+  request.password = settings_.Password;
+  request.libraryMajor = kLibraryVersionMajor;
+  request.libraryMinor = kLibraryVersionMinor;
+  WriteLoginRequest(EncodeLoginRequest(request).data());
   TClientCounters::Add(counters_.recordsSent);
   lastLoginTick_ = loginStart = platform::TickCount();
   loginSent_ = true;
@@ -147,14 +133,14 @@ void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
   }
   replyBytes = tcp_.Available();
   if (replyBytes == 0) throw Exception(std::string(kServerGone) + tcp_.ErrorText());
-  if (replyBytes < kReplySize) {
+  if (replyBytes < kLoginReplySize) {
     log_.Write(kNoReplyLine, {settings_.TimeoutSec, replyBytes});
     throw Silent();
   }
-  std::uint8_t reply[kReplySize];
-  if (!tcp_.Read(reply, kReplySize))
+  TLoginReplyBytes reply;
+  if (!tcp_.Read(reply.data(), kLoginReplySize))
     throw Exception(std::string(kServerGone) + tcp_.ErrorText());
-  TClientCounters::Add(counters_.bytesReceived, kReplySize);
+  TClientCounters::Add(counters_.bytesReceived, kLoginReplySize);
   TClientCounters::Add(counters_.recordsReceived);
   if (reply[0] != kStructLoginReply) {
     throw Exception(std::string(kBadReply) + std::string(kBadReplyId) + std::to_string(reply[0]) +
@@ -162,12 +148,12 @@ void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
                     std::string(kBadReplyBytes));
   }
   lastActivityTick_ = platform::TickCount();
-  LogLogin(reply, loginStart, replyBytes);
+  LogLogin(DecodeLoginReply(reply.data()), loginStart, replyBytes);
 }
 
 void TOpros2Thread::WriteLoginRequest(const std::uint8_t* request) {
   sendBuffer_.Clear();
-  if (!sendBuffer_.Append(request, kRequestSize))
+  if (!sendBuffer_.Append(request, kLoginRequestSize))
     throw Exception(std::string(kRequestError) + tcp_.ErrorText());
   // The socket never blocks: a request it does not take at once is offered
   // again when it can take more, until it goes, termination, or Timeout
@@ -183,18 +169,18 @@ void TOpros2Thread::WriteLoginRequest(const std::uint8_t* request) {
   }
 }
 
-void TOpros2Thread::LogLogin(const std::uint8_t* reply, std::uint32_t loginStart,
+void TOpros2Thread::LogLogin(const TLoginReply& reply, std::uint32_t loginStart,
                              std::int32_t replyBytes) {
-  std::int32_t clientId = wire::ReadInt32(reply + 1);
+  const std::int32_t clientId = reply.clientId;
   if (clientId < 0) {
     // The password never reaches the log: anyone may read it.
-    log_.Write(kRefusedLine,
-               {RefusalText(reply[20]), settings_.Login, settings_.Password.empty() ? "" : "***"});
+    log_.Write(kRefusedLine, {RefusalText(reply.resultCode), settings_.Login,
+                              settings_.Password.empty() ? "" : "***"});
     counters_.Dropped(TDropReason::LoginRefused);
     throw Silent();
   }
-  serverVersionMajor_ = reply[14];
-  serverVersionMinor_ = reply[15];
+  serverVersionMajor_ = reply.versionMajor;
+  serverVersionMinor_ = reply.versionMinor;
   if (serverVersionMajor_ < 4) {
     log_.Write(kOldServerLine);
     throw Exception(std::string(kOldServer));
@@ -203,12 +189,12 @@ void TOpros2Thread::LogLogin(const std::uint8_t* reply, std::uint32_t loginStart
   ClientOwnerID.store(static_cast<std::int16_t>(clientId & 0xFFFF), std::memory_order_relaxed);
   if (clientId > 0) counters_.LoggedIn();  // 0 leaves the connection unused
 
-  TDateTime serverTime = wire::ReadDouble(reply + 6);
+  const TDateTime serverTime = reply.serverTime;
   std::int32_t difference = TimeDifferenceMs(serverTime, Now());
   std::uint32_t loginMs = platform::TickCount() - loginStart;
   log_.Write(kLoggedInLine,
              {serverVersionMajor_, serverVersionMinor_, clientId, static_cast<long>(loginMs),
-              SafeDateTimeText(serverTime), TimeZoneText(wire::ReadInt16(reply + 21)),
+              SafeDateTimeText(serverTime), TimeZoneText(reply.bias),
               static_cast<long>(difference), static_cast<unsigned long>(replyBytes)});
   SetServerTime(serverTime);
 }

@@ -1,13 +1,14 @@
 // The receive pass and command dispatch, on the worker thread.
 
-#include "client/Bytes.h"
 #include "client/LogText.h"
 #include "client/Servercon.h"
 #include "platform/Clock.h"
 #include "protocol/Channelcmd.h"
 #include "protocol/Kavrel.h"
+#include "protocol/Structures.h"
 #include "runtime/Codepage.h"
 #include "runtime/Exception.h"
+#include "runtime/LittleEndian.h"
 #include "values/Utils.h"
 
 namespace kv {
@@ -139,7 +140,7 @@ void TOpros2Thread::LogReadFailure() {
 void TOpros2Thread::DropOnBadFrame(std::string_view format, std::uint8_t id) {
   std::int32_t buffered = recvBuffer_.Size();
   if (format == kBadLengthLine) {
-    std::uint16_t length = static_cast<std::uint16_t>(recvBuffer_.Data()[1] | (recvBuffer_.Data()[2] << 8));
+    const auto length = LoadLE<std::uint16_t>(recvBuffer_.Data() + 1);
     log_.Write(format, {id, length});
   } else {
     log_.Write(format, {id, static_cast<long>(buffered)});
@@ -175,24 +176,26 @@ bool TOpros2Thread::HandleFixed(std::uint8_t id, std::int32_t size) {
   const std::uint8_t* p = bytes.data();
   switch (id) {
     case kStructServerTime: {
-      TDateTime serverTime = wire::ReadDouble(p + 1);
-      std::int16_t bias = wire::ReadInt16(p + 9);
-      log_.Write(kServerTimeLine, {SafeDateTimeText(serverTime), TimeZoneText(bias),
-                                   static_cast<long>(TimeDifferenceMs(serverTime, Now()))});
-      SetServerTime(serverTime);
+      const TServerTime time = DecodeServerTime(p);
+      log_.Write(kServerTimeLine, {SafeDateTimeText(time.serverTime), TimeZoneText(time.bias),
+                                   static_cast<long>(TimeDifferenceMs(time.serverTime, Now()))});
+      SetServerTime(time.serverTime);
       break;
     }
     case kStructChannelNotice: {
-      std::uint8_t flags = p[1];
+      const TChannelNotice notice = DecodeChannelNotice(p);
+      const std::uint8_t flags = notice.flags;
       log_.Write(kNoticeLine, {(flags & 1) ? "A1" : "", (flags & 2) ? "A2" : "", (flags & 4) ? "A3" : "",
-                               (flags & 8) ? "A4" : "", static_cast<long>(wire::ReadInt32(p + 10)),
-                               SafeDateTimeText(wire::ReadDouble(p + 2))});
+                               (flags & 8) ? "A4" : "", static_cast<long>(notice.id),
+                               SafeDateTimeText(notice.dateTime)});
       break;
     }
-    case kStructStatusReply:
-      if (p[5] == kStructStatusRequest) statusRequestPending_ = false;
-      if (settings_.DebugLog) log_.Write(kStatusLine, {p[5]});
+    case kStructStatusReply: {
+      const TStatusReply reply = DecodeStatusReply(p);
+      if (reply.answeredId == kStructStatusRequest) statusRequestPending_ = false;
+      if (settings_.DebugLog) log_.Write(kStatusLine, {reply.answeredId});
       break;
+    }
     default:
       log_.Write(kSkippedLine, {id, static_cast<long>(size)});
       break;

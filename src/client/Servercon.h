@@ -56,6 +56,8 @@ inline constexpr std::uint8_t kLibraryVersionMinor = KVOPROS2_VERSION_MINOR;
 static_assert(KVOPROS2_VERSION_MAJOR <= 255 && KVOPROS2_VERSION_MINOR <= 255,
               "the login request carries each number in one byte");
 
+struct TLoginReply;
+
 // Milliseconds left (by the clock seam's ticks) until `span` ms have passed
 // since the tick `since`; 0 once they have.
 std::uint32_t MillisecondsLeft(std::uint32_t since, std::uint64_t span);
@@ -143,7 +145,7 @@ class TOpros2Thread : public TThread {
   static void WakeOnPending(void* self) noexcept;
   void LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes);
   void WaitForConnection();
-  void LogLogin(const std::uint8_t* reply, std::uint32_t loginStart, std::int32_t replyBytes);
+  void LogLogin(const TLoginReply& reply, std::uint32_t loginStart, std::int32_t replyBytes);
   bool HandleFixed(std::uint8_t id, std::int32_t size);
   void Incomplete(std::uint8_t id);
   void DropOnBadFrame(std::string_view format, std::uint8_t id);

@@ -1,13 +1,13 @@
 #include "protocol/Kavrel.h"
 
-#include <cstring>
+#include <array>
 #include <iterator>
 #include <string_view>
 #include <utility>
 
 #include "protocol/Kvbuffer.h"
 #include "runtime/Codepage.h"
-#include "values/Utils.h"
+#include "runtime/LittleEndian.h"
 
 namespace kv {
 namespace {
@@ -58,7 +58,7 @@ TFrame ClassifyFrame(const std::uint8_t* data, std::int32_t count) noexcept {
       frame.state = TFrameState::Incomplete;
       return frame;
     }
-    frame.size = data[1] | (data[2] << 8);
+    frame.size = LoadLE<std::uint16_t>(data + 1);
     if (frame.size < TKavrelCmdParser::kPacketHeaderSize) {
       frame.state = TFrameState::BadLength;
       return frame;
@@ -75,29 +75,5 @@ TFrame ClassifyFrame(const std::uint8_t* data, std::int32_t count) noexcept {
 }
 
 TFrame ClassifyFrame(TKavrelCmdParser& buffer) { return ClassifyFrame(buffer.Data(), buffer.Size()); }
-
-void InitServerTime(TServerTime& structure) {
-  structure.fill(0);
-  structure[0] = kStructServerTime;
-  std::uint64_t bits = 0;
-  const TDateTime now = Now();
-  std::memcpy(&bits, &now, sizeof bits);
-  for (int i = 0; i < 8; ++i) structure[1 + i] = static_cast<std::uint8_t>(bits >> (8 * i));
-  const auto bias = static_cast<std::uint16_t>(GetTimeZoneBias());
-  structure[9] = static_cast<std::uint8_t>(bias);
-  structure[10] = static_cast<std::uint8_t>(bias >> 8);
-}
-
-TDateTime ServerTimeDateTime(const TServerTime& structure) noexcept {
-  std::uint64_t bits = 0;
-  for (int i = 0; i < 8; ++i) bits |= std::uint64_t{structure[1 + i]} << (8 * i);
-  double value = 0;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
-
-std::int16_t ServerTimeBias(const TServerTime& structure) noexcept {
-  return static_cast<std::int16_t>(structure[9] | (structure[10] << 8));
-}
 
 }  // namespace kv

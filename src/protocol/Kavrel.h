@@ -1,19 +1,16 @@
 #pragma once
 // The catalogue of the Kavrel protocol: which message ids exist, how long
 // every fixed-size structure is, how the front of a receive buffer is
-// framed, the server time structure, and the texts of the login refusal
-// codes.
+// framed, and the texts of the login refusal codes. The fields of the
+// structures the client handles are in Structures.h.
 //
 // Two message families share one stream with no envelope: a fixed-size
 // structure (its first byte, the structID, is outside 51..66 and gives its
 // size through StructSize) and a variable-length command, "CMD2" (first byte
 // 51..66, then a 16-bit little-endian length that counts the whole command,
 // its 3 header bytes included). The two ranges never overlap.
-#include <array>
 #include <cstdint>
 #include <string>
-
-#include "runtime/Calendar.h"
 
 namespace kv {
 
@@ -66,17 +63,5 @@ struct TFrame {
 TFrame ClassifyFrame(const std::uint8_t* data, std::int32_t count) noexcept;
 // The same for the unread bytes of a buffer; consumes nothing.
 TFrame ClassifyFrame(TKavrelCmdParser& buffer);
-
-// The server time structure (structID 22), as its 15 bytes travel:
-// 0 the id, 1..8 the server date-time (double), 9..10 the server time-zone
-// bias in minutes (signed, UTC = local time + bias), 11..14 unused.
-inline constexpr std::int32_t kServerTimeSize = 15;
-using TServerTime = std::array<std::uint8_t, kServerTimeSize>;
-
-// Prepares the structure before a received copy replaces it: zeros, the id,
-// the local current date-time and the local time-zone bias.
-void InitServerTime(TServerTime& structure);
-TDateTime ServerTimeDateTime(const TServerTime& structure) noexcept;
-std::int16_t ServerTimeBias(const TServerTime& structure) noexcept;
 
 }  // namespace kv

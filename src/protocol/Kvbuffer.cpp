@@ -6,6 +6,7 @@
 
 #include "runtime/Codepage.h"
 #include "runtime/Exception.h"
+#include "runtime/LittleEndian.h"
 #include "runtime/Variant.h"
 #include "values/Channelutils.h"
 #include "values/Utils.h"
@@ -205,28 +206,6 @@ constexpr std::string_view kPacketSizeFailed = "TKavrelCmdParser::SetPacketSize(
   throw Exception(std::string(text) + std::to_string(n));
 }
 
-template <class T>
-std::uint64_t BitsOf(T value) {
-  if constexpr (std::is_same_v<T, double>) {
-    std::uint64_t bits = 0;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-  } else {
-    return static_cast<std::uint64_t>(static_cast<std::make_unsigned_t<T>>(value));
-  }
-}
-
-template <class T>
-T FromBits(std::uint64_t bits) {
-  if constexpr (std::is_same_v<T, double>) {
-    double value = 0;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-  } else {
-    return static_cast<T>(static_cast<std::make_unsigned_t<T>>(bits));
-  }
-}
-
 }  // namespace
 
 TKavrelCmdParser::TKavrelCmdParser() : TDataStack(kInitialCapacity, 0) {}
@@ -236,8 +215,7 @@ TKavrelCmdParser::TKavrelCmdParser(std::int32_t capacity) : TDataStack(capacity,
 template <WireScalar T>
 void TKavrelCmdParser::set(T value) {
   std::uint8_t bytes[sizeof(T)];
-  const std::uint64_t bits = BitsOf(value);
-  for (std::size_t i = 0; i < sizeof(T); ++i) bytes[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+  StoreLE(bytes, value);
   if (!Append(bytes, sizeof(T))) throw Exception(kSetFailed);
 }
 
@@ -245,9 +223,7 @@ template <WireScalar T>
 T TKavrelCmdParser::get() {
   std::uint8_t bytes[sizeof(T)];
   if (!Read(bytes, sizeof(T))) RaiseShortage(kGetShort, sizeof(T), Size());
-  std::uint64_t bits = 0;
-  for (std::size_t i = 0; i < sizeof(T); ++i) bits |= std::uint64_t{bytes[i]} << (8 * i);
-  return FromBits<T>(bits);
+  return LoadLE<T>(bytes);
 }
 
 #define KV_WIRE_SCALAR(T)                     \
@@ -349,14 +325,15 @@ void TKavrelCmdParser::SetPacketSize(std::int32_t n) {
   // buffer), and with n one more than the unread count the patch would land
   // on the id byte: both are refused, not only what Patch itself refuses.
   if (n < kPacketHeaderSize || n > Size()) RaiseWithNumber(kPacketSizeFailed, n);
-  const std::uint8_t word[2] = {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8)};
+  std::uint8_t word[2];
+  StoreLE(word, static_cast<std::uint16_t>(n));
   if (!Patch(word, 2, 1 - n)) RaiseWithNumber(kPacketSizeFailed, n);
 }
 
 std::optional<std::uint16_t> TKavrelCmdParser::PeekPacketSize() {
   std::uint8_t header[kPacketHeaderSize];
   if (!Peek(header, kPacketHeaderSize)) return std::nullopt;
-  return static_cast<std::uint16_t>(header[1] | (header[2] << 8));
+  return LoadLE<std::uint16_t>(header + 1);
 }
 
 bool TKavrelCmdParser::SkipPacket() {

@@ -49,8 +49,9 @@ std::string AddressText(const platform::Ipv4Address& a) {
   return text + ':' + std::to_string(platform::NetToHost16(a.port));
 }
 
-// The counters are 32-bit and wrap like the original's instead of
-// overflowing a signed int.
+// The byte counters wrap at 32 bits instead of overflowing a signed int:
+// their readers take differences by unsigned subtraction, which stays right
+// across the wrap.
 int AddWrapping(int total, int count) {
   return static_cast<int>(static_cast<std::uint32_t>(total) + static_cast<std::uint32_t>(count));
 }

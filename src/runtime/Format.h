@@ -17,7 +17,8 @@
 
 namespace kv {
 
-// The longest integer text: the C formatter wrote into a 100-byte buffer.
+// The longest integer text. A format's width can ask for any length; the
+// cut keeps a value's text bounded, and the same on every build.
 inline constexpr std::size_t kMaxIntegerTextLength = 99;
 
 // printf rules with one 32-bit integer argument `word` (signed conversions

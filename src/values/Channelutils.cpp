@@ -5,6 +5,7 @@
 
 #include "runtime/Codepage.h"
 #include "runtime/Exception.h"
+#include "runtime/LittleEndian.h"
 
 namespace kv {
 namespace {
@@ -59,16 +60,6 @@ const char* DataTypeName(std::uint16_t element) {
   throw Exception(std::move(message));
 }
 
-void StoreLE(std::uint8_t* out, std::uint64_t bits, int width) {
-  for (int i = 0; i < width; ++i) out[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-}
-
-std::uint64_t LoadLE(const std::uint8_t* in, int width) {
-  std::uint64_t bits = 0;
-  for (int i = 0; i < width; ++i) bits |= std::uint64_t{in[i]} << (8 * i);
-  return bits;
-}
-
 // Payload bytes of a fixed-width element type; 0 for the others.
 int FixedWidth(std::uint16_t element) {
   switch (element) {
@@ -110,7 +101,7 @@ std::int32_t WriteText(const Variant& value, std::uint8_t* buffer, std::int32_t 
   if (text.size() > static_cast<std::size_t>(kMaxBinaryCount)) Fail(kEncTextTooLong);
   auto n = static_cast<std::int32_t>(text.size());
   if (room < n + 2) Fail(kEncShortBuffer);
-  StoreLE(buffer, static_cast<std::uint64_t>(n), 2);
+  StoreLEBits(buffer, static_cast<std::uint64_t>(n), 2);
   for (std::int32_t i = 0; i < n; ++i) buffer[2 + i] = static_cast<std::uint8_t>(text[i]);
   return n + 2;
 }
@@ -122,12 +113,12 @@ std::int32_t WriteScalar(const Variant& value, std::uint8_t* buffer, std::int32_
   int width = FixedWidth(kind);
   if (width == 0) FailWithNumber(kEncBadType, kind);
   if (room < width) Fail(kEncShortBuffer);
-  StoreLE(buffer, PayloadBits(value), width);
+  StoreLEBits(buffer, PayloadBits(value), width);
   return width;
 }
 
 Variant ReadFixed(std::uint16_t element, const std::uint8_t* buffer) {
-  std::uint64_t bits = LoadLE(buffer, FixedWidth(element));
+  std::uint64_t bits = LoadLEBits(buffer, FixedWidth(element));
   switch (element) {
     case dtInt1: return Variant::FromInt8(static_cast<std::int8_t>(bits));
     case dtUInt1: return Variant::FromUInt8(static_cast<std::uint8_t>(bits));
@@ -231,13 +222,13 @@ void VariantToBinary2(const Variant& value, std::uint16_t code, std::uint8_t* bu
   ConvertToType(local, code);
   std::int32_t position = 0;
   if (withType) {
-    StoreLE(buffer, code, 2);
+    StoreLEBits(buffer, code, 2);
     position = 2;
   }
   if (local.IsArray()) {
     if (local.ArrayCount() > kMaxBinaryCount) Fail(kEnc2ArrayTooLong);
     if (room - position < 2) Fail(kEncBadParam);
-    StoreLE(buffer + position, static_cast<std::uint64_t>(local.ArrayCount()), 2);
+    StoreLEBits(buffer + position, static_cast<std::uint64_t>(local.ArrayCount()), 2);
     position += 2;
   }
   std::int32_t n = 0;
@@ -257,7 +248,7 @@ void BinaryToVariant(Variant* value, std::uint16_t code, const std::uint8_t* buf
   }
   if (element == dtString) {
     if (size < 2) Fail(kDecShortData);
-    auto n = static_cast<std::int32_t>(LoadLE(buffer, 2));
+    auto n = static_cast<std::int32_t>(LoadLEBits(buffer, 2));
     if (n > size - 2) Fail(kDecShortData);
     *value = Variant::FromAnsi(std::string(reinterpret_cast<const char*>(buffer) + 2, n));
     *consumed = n + 2;
@@ -277,7 +268,7 @@ void BinaryToVariant2(Variant* value, std::uint16_t code, const std::uint8_t* bu
   if (withType && size < 2) Fail(kDec2NoRoomForType);
   std::int32_t position = 0;
   if (withType) {
-    code = static_cast<std::uint16_t>(LoadLE(buffer, 2));
+    code = static_cast<std::uint16_t>(LoadLEBits(buffer, 2));
     position = 2;
   }
   std::int32_t n = 0;
@@ -291,7 +282,7 @@ void BinaryToVariant2(Variant* value, std::uint16_t code, const std::uint8_t* bu
   // could not be made either: refuse it with the decoder's type error.
   std::uint16_t element = code & dtTypeMask;
   if (element != dtString && FixedWidth(element) == 0) FailWithNumber(kDecBadType, element);
-  auto count = static_cast<std::int32_t>(LoadLE(buffer + position, 2));
+  auto count = static_cast<std::int32_t>(LoadLEBits(buffer + position, 2));
   position += 2;
   Variant array = CreateTypedArray(code, count);
   for (std::int32_t i = 0; i < count; ++i) {

@@ -40,59 +40,6 @@ void Fill(TKavrelCmdParser& parser, const std::string& bytes) {
 #define D2_5 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x40
 #define D12_5 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x29, 0x40
 
-TEST(SimStructures, LoginReplyHasEveryFieldAtItsOffset) {
-  TLoginReplyFields fields;
-  fields.clientId = 0x01020304;
-  fields.serverTime = 2.5;
-  fields.versionMajor = 4;
-  fields.versionMinor = 2;
-  fields.resultCode = 5;
-  fields.bias = -180;
-  EXPECT_EQ(Hex(BuildLoginReply(fields)),
-            Hex(Bytes({0x2B, 0x04, 0x03, 0x02, 0x01, 0x00, D2_5, 0x04, 0x02, 0, 0, 0, 0, 0x05, 0x4C, 0xFF, 0, 0})));
-}
-
-TEST(SimStructures, RefusedLoginCarriesANegativeId) {
-  TLoginReplyFields fields;
-  fields.clientId = -1;
-  const std::string reply = BuildLoginReply(fields);
-  ASSERT_EQ(reply.size(), 25u);
-  EXPECT_EQ(Hex(reply.substr(1, 4)), "FF FF FF FF");
-}
-
-TEST(SimStructures, StatusTimeAndNoticeLayouts) {
-  EXPECT_EQ(Hex(BuildStatusReply(18)), Hex(Bytes({100, 0, 0, 0, 0, 18, 0, 0, 0, 0, 0, 0, 0})));
-  EXPECT_EQ(Hex(BuildServerTime(2.5, 300)), Hex(Bytes({22, D2_5, 0x2C, 0x01, 0, 0, 0, 0})));
-  EXPECT_EQ(Hex(BuildChannelNotice(0x05, 2.5, 12)),
-            Hex(Bytes({40, 0x05, D2_5, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0})));
-}
-
-TEST(SimStructures, LoginRequestFieldsStopAtTheirZero) {
-  std::string request(72, '\0');
-  request[0] = 42;
-  request[1] = 2;
-  request.replace(2, 3, "CFG");
-  request.replace(42, 2, "pw");
-  request[62] = 1;
-  request[63] = 1;
-  request[64] = 4;
-  const TLoginRequest parsed = ParseLoginRequest(reinterpret_cast<const std::uint8_t*>(request.data()));
-  EXPECT_EQ(parsed.login, "CFG");
-  EXPECT_EQ(parsed.password, "pw");
-  EXPECT_EQ(parsed.byte1, 2);
-  EXPECT_EQ(parsed.libraryMajor, 1);
-  EXPECT_EQ(parsed.libraryMinor, 1);
-  EXPECT_EQ(parsed.byte64, 4);
-}
-
-TEST(SimStructures, LoginOfFullFieldWidthWithoutZeroIsCutAtTheField) {
-  std::string request(72, 'x');
-  request[42 + 19] = 'y';  // the password field's last byte, not part of the login
-  const TLoginRequest parsed = ParseLoginRequest(reinterpret_cast<const std::uint8_t*>(request.data()));
-  EXPECT_EQ(parsed.login, std::string(40, 'x'));
-  EXPECT_EQ(parsed.password, std::string(19, 'x') + "y");
-}
-
 TEST(SimRegistrationRead, AddressTypeAndNoAttributes) {
   TKavrelCmdParser parser;
   Fill(parser, Bytes({0x33, 0x0D, 0x00, 0x82, 0x00, 0x02, 0x00, 'A', '1', 0x04, 0x00, 0, 0}));

@@ -5,9 +5,7 @@
 #include <vector>
 
 #include "protocol/Kavrel.h"
-#include "support/ManualClock.h"
 #include "protocol/Kvbuffer.h"
-#include "values/Utils.h"
 #include "runtime/Codepage.h"
 
 namespace kv {
@@ -105,27 +103,6 @@ TEST(KavrelFraming, LooksAtTheUnreadFrontOfABuffer) {
   EXPECT_EQ(frame.state, TFrameState::Incomplete);
   EXPECT_EQ(frame.id, 60);
   EXPECT_EQ(buffer.Size(), 3) << "classifying consumes nothing";
-}
-
-TEST(KavrelServerTime, FieldsAreReadFromTheirOffsets) {
-  // 2009-03-05 12:00 as a double (39877.5), bias -180 (UTC+03:00).
-  const TServerTime structure = {22,   0x00, 0x00, 0x00, 0x00, 0xB0, 0x78, 0xE3,
-                                 0x40, 0x4C, 0xFF, 0x00, 0x00, 0x00, 0x00};
-  EXPECT_EQ(ServerTimeDateTime(structure), 39877.5);
-  EXPECT_EQ(ServerTimeBias(structure), -180);
-}
-
-TEST(KavrelServerTime, PreparedWithLocalTimeAndBias) {
-  platform::TManualClock clock(0, platform::LocalTime{2009, 3, 4, 5, 12, 0, 0, 0});
-  platform::TScopedTestClock installed(clock);
-  TServerTime structure;
-  structure.fill(0xEE);
-  InitServerTime(structure);
-  const auto bias = static_cast<std::uint16_t>(GetTimeZoneBias());
-  const TServerTime expected = {22,   0x00, 0x00, 0x00, 0x00, 0xB0, 0x78,
-                                0xE3, 0x40, static_cast<std::uint8_t>(bias),
-                                static_cast<std::uint8_t>(bias >> 8), 0x00, 0x00, 0x00, 0x00};
-  EXPECT_EQ(structure, expected);
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ bool ParseNumber(const std::string& text, T& value) {
   return ec == std::errc() && ptr == end && !text.empty();
 }
 
-bool ParseVersion(const std::string& text, TLoginReplyFields& fields) {
+bool ParseVersion(const std::string& text, TLoginReply& fields) {
   const std::size_t dot = text.find('.');
   unsigned major = 0, minor = 0;
   if (!ParseNumber(text.substr(0, dot), major) || major > 255) return false;

@@ -31,15 +31,6 @@ std::string RandomBytes(TRandom& random, std::int64_t count) {
   return bytes;
 }
 
-std::string Command(std::uint8_t id, const std::string& body) {
-  const std::size_t length = body.size() + 3;
-  std::string bytes;
-  bytes += static_cast<char>(id);
-  bytes += static_cast<char>(length & 0xFF);
-  bytes += static_cast<char>((length >> 8) & 0xFF);
-  return bytes + body;
-}
-
 std::string Seconds(std::chrono::milliseconds time) { return std::to_string(time.count() / 1000) + " s"; }
 
 }  // namespace
@@ -347,7 +338,7 @@ void TFaultDriver::SendBatch(const TFaultStep& step, bool split) {
       case 4: {
         auto id = static_cast<std::uint8_t>(random_.Between(kCmd2First, kCmd2Last));
         if (id == kCmdControlValue || id == kCmdChannelChange) id = kCmdChannelRegister;
-        bytes = Command(id, RandomBytes(random_, random_.Between(0, 20)));
+        bytes = BuildCommand(id, RandomBytes(random_, random_.Between(0, 20)));
         break;
       }
       default: {

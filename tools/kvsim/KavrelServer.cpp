@@ -235,13 +235,7 @@ bool TKavrelServer::SendStructure(std::uint8_t id) {
 }
 
 bool TKavrelServer::SendCommand(std::uint8_t id, const std::string& body) {
-  const std::size_t length = body.size() + 3;
-  std::string bytes;
-  bytes += static_cast<char>(id);
-  bytes += static_cast<char>(length & 0xFF);
-  bytes += static_cast<char>((length >> 8) & 0xFF);
-  bytes += body;
-  return SendRaw(std::move(bytes));
+  return SendRaw(BuildCommand(id, body));
 }
 
 bool TKavrelServer::SendRaw(std::string bytes, std::uint32_t* session) {

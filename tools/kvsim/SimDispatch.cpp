@@ -1,11 +1,11 @@
 #include "kvsim/SimDispatch.h"
 
-#include <cstring>
 #include <memory>
 
 #include "protocol/Channelcmd.h"
 #include "protocol/Kavrel.h"
 #include "runtime/Exception.h"
+#include "runtime/LittleEndian.h"
 #include "values/Utils.h"
 
 namespace kv::sim {
@@ -35,7 +35,7 @@ std::string LeftOverNote(TKavrelCmdParser& scratch) {
 }
 
 void AnswerLogin(const TLoginBehaviour& login, TDispatchResult& result) {
-  TLoginReplyFields fields = login.fields;
+  TLoginReply fields = login.fields;
   if (login.serverTimeNow) fields.serverTime = Now();
   if (login.localBias) fields.bias = static_cast<std::int16_t>(GetTimeZoneBias());
   std::string reply = BuildLoginReply(fields);
@@ -117,7 +117,7 @@ void HandleMessage(TReceivedRecord& record, const TProtocolOptions& options, TSi
     switch (record.id) {
       case kStructLoginRequest:
         record.kind = TRecordKind::Login;
-        record.login = ParseLoginRequest(reinterpret_cast<const std::uint8_t*>(record.bytes.data()));
+        record.login = DecodeLoginRequest(reinterpret_cast<const std::uint8_t*>(record.bytes.data()));
         state.CountLogin();
         AnswerLogin(options.login, result);
         return;
@@ -153,23 +153,16 @@ void HandleMessage(TReceivedRecord& record, const TProtocolOptions& options, TSi
 // takes the general path.
 constexpr std::int32_t kPlainValueSize = 27;
 
-template <class T>
-T LoadLe(const std::uint8_t* bytes) {
-  T value;
-  std::memcpy(&value, bytes, sizeof value);  // the targets are little-endian
-  return value;
-}
-
 bool ApplyPlainValue(const std::uint8_t* bytes, TSimState& state) {
-  if (bytes[3] != ValueFlag::Client || LoadLe<std::uint16_t>(bytes + 17) != varDouble) return false;
+  if (bytes[3] != ValueFlag::Client || LoadLE<std::uint16_t>(bytes + 17) != varDouble) return false;
   TValueRecord value;
   value.id = bytes[0];
   value.flags = bytes[3];
-  value.number = LoadLe<std::uint32_t>(bytes + 4);
-  value.dt = LoadLe<double>(bytes + 8);
+  value.number = LoadLE<std::uint32_t>(bytes + 4);
+  value.dt = LoadLE<double>(bytes + 8);
   value.quality = bytes[16];
   value.type = varDouble;
-  value.value = Variant(LoadLe<double>(bytes + 19));
+  value.value = Variant(LoadLE<double>(bytes + 19));
   return state.ApplyValue(value) != nullptr;
 }
 
@@ -177,15 +170,15 @@ bool ApplyPlainValue(const std::uint8_t* bytes, TSimState& state) {
 bool AnswerPlainRegistration(const std::uint8_t* bytes, std::int32_t size, const TProtocolOptions& options,
                              TSimState& state, TKavrelCmdParser& answers, TDispatchResult& result) {
   constexpr std::int32_t kHeader = 7;  // id, length, flags, address length
-  const auto flags = LoadLe<std::uint16_t>(bytes + 3);
-  const auto length = LoadLe<std::uint16_t>(bytes + 5);
+  const auto flags = LoadLE<std::uint16_t>(bytes + 3);
+  const auto length = LoadLE<std::uint16_t>(bytes + 5);
   if ((flags & RegisterFlag::ByNumber) != 0 || size != kHeader + length + 4 ||
-      LoadLe<std::uint16_t>(bytes + kHeader + length + 2) != 0)
+      LoadLE<std::uint16_t>(bytes + kHeader + length + 2) != 0)
     return false;
   TRegistration registration;
   registration.flags = flags;
   registration.addr.assign(reinterpret_cast<const char*>(bytes + kHeader), length);
-  registration.type = LoadLe<std::uint16_t>(bytes + kHeader + length);
+  registration.type = LoadLE<std::uint16_t>(bytes + kHeader + length);
   return AnswerRegistration(registration, options, state, answers, result) != nullptr;
 }
 

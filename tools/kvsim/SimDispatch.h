@@ -28,7 +28,7 @@ enum class TLoginMode {
 
 struct TLoginBehaviour {
   TLoginMode mode = TLoginMode::Reply;
-  TLoginReplyFields fields;
+  TLoginReply fields = GrantedLoginReply();
   bool serverTimeNow = true;  // send the current local time instead of fields.serverTime
   bool localBias = true;      // send the local time-zone bias instead of fields.bias
   int shortLength = 10;

@@ -1,28 +1,20 @@
 #include "kvsim/SimRecords.h"
 
-#include <cstring>
+#include <array>
+#include <iterator>
 
 #include "channels/Channel.h"
 #include "protocol/Channelcmd.h"
 #include "protocol/Kavrel.h"
+#include "runtime/LittleEndian.h"
 #include "values/Channelutils.h"
 
 namespace kv::sim {
 namespace {
 
-template <class T>
-void PutLe(std::string& out, std::size_t offset, T value) {
-  unsigned char bytes[sizeof(T)];
-  std::memcpy(bytes, &value, sizeof(T));  // the targets are little-endian
-  for (std::size_t i = 0; i < sizeof(T); ++i) out[offset + i] = static_cast<char>(bytes[i]);
-}
-
-// A zero-terminated text inside a fixed field; a field without a zero gives
-// all of its bytes.
-std::string FixedText(const std::uint8_t* field, std::size_t width) {
-  std::size_t n = 0;
-  while (n < width && field[n] != 0) ++n;
-  return std::string(reinterpret_cast<const char*>(field), n);
+template <std::size_t Size>
+std::string AsString(const std::array<std::uint8_t, Size>& bytes) {
+  return std::string(bytes.begin(), bytes.end());
 }
 
 constexpr std::uint16_t kRegisterTimeMask = 3;
@@ -30,51 +22,29 @@ constexpr std::uint8_t kChangeActive = 0x01;
 
 }  // namespace
 
-TLoginRequest ParseLoginRequest(const std::uint8_t* data) {
-  TLoginRequest request;
-  request.byte1 = data[1];
-  request.login = FixedText(data + 2, 40);
-  request.password = FixedText(data + 42, 20);
-  request.libraryMajor = data[62];
-  request.libraryMinor = data[63];
-  request.byte64 = data[64];
-  return request;
+TLoginReply GrantedLoginReply() {
+  TLoginReply reply;
+  reply.clientId = 1;
+  reply.versionMajor = 4;
+  return reply;
 }
 
-std::string BuildLoginReply(const TLoginReplyFields& fields) {
-  std::string out(kLoginReplySize, '\0');
-  out[0] = static_cast<char>(kStructLoginReply);
-  PutLe(out, 1, fields.clientId);
-  PutLe(out, 6, fields.serverTime);
-  out[14] = static_cast<char>(fields.versionMajor);
-  out[15] = static_cast<char>(fields.versionMinor);
-  out[20] = static_cast<char>(fields.resultCode);
-  PutLe(out, 21, fields.bias);
-  return out;
-}
+std::string BuildLoginReply(const TLoginReply& reply) { return AsString(EncodeLoginReply(reply)); }
 
-std::string BuildStatusReply(std::uint8_t answeredId) {
-  std::string out(kStatusReplySize, '\0');
-  out[0] = static_cast<char>(kStructStatusReply);
-  out[5] = static_cast<char>(answeredId);
-  return out;
-}
+std::string BuildStatusReply(std::uint8_t answeredId) { return AsString(EncodeStatusReply({answeredId})); }
 
 std::string BuildServerTime(TDateTime serverTime, std::int16_t bias) {
-  std::string out(kServerTimeSize, '\0');
-  out[0] = static_cast<char>(kStructServerTime);
-  PutLe(out, 1, serverTime);
-  PutLe(out, 9, bias);
-  return out;
+  return AsString(EncodeServerTime({serverTime, bias}));
 }
 
 std::string BuildChannelNotice(std::uint8_t flags, TDateTime when, std::int32_t id) {
-  std::string out(kChannelNoticeSize, '\0');
-  out[0] = static_cast<char>(kStructChannelNotice);
-  out[1] = static_cast<char>(flags);
-  PutLe(out, 2, when);
-  PutLe(out, 10, id);
-  return out;
+  return AsString(EncodeChannelNotice({flags, when, id}));
+}
+
+std::string BuildCommand(std::uint8_t id, const std::string& body) {
+  std::uint8_t header[TKavrelCmdParser::kPacketHeaderSize] = {id};
+  StoreLE(header + 1, static_cast<std::uint16_t>(body.size() + sizeof header));
+  return std::string(std::begin(header), std::end(header)) + body;
 }
 
 TRegistration ReadRegistration(TKavrelCmdParser& command) {

@@ -1,7 +1,7 @@
 #pragma once
 // The server's side of the wire: the fixed-size structures it sends (login
-// reply 43, status reply 100, server time 22, channel notice 40), the login
-// request 42 it reads, and the channel records in the server's directions:
+// reply 43, status reply 100, server time 22, channel notice 40) as byte
+// strings over the protocol's encoders, and the channel records in the server's directions:
 // registration 51 and value 55 read, control 57 and channel change 60
 // written. Value records go through the client's own record coder (which
 // reads a 55 as it reads a 57 and writes a 57 as it writes a 55); the
@@ -14,15 +14,11 @@
 #include <vector>
 
 #include "protocol/Kvbuffer.h"
+#include "protocol/Structures.h"
 #include "runtime/Calendar.h"
 #include "runtime/Variant.h"
 
 namespace kv::sim {
-
-inline constexpr std::int32_t kLoginRequestSize = 72;
-inline constexpr std::int32_t kLoginReplySize = 25;
-inline constexpr std::int32_t kStatusReplySize = 13;
-inline constexpr std::int32_t kChannelNoticeSize = 20;
 
 // One attribute as it travels in a 51 or a 60.
 struct TSimAttribute {
@@ -32,34 +28,18 @@ struct TSimAttribute {
   TDateTime lastChange = 0;
 };
 
-// The login request (42) as the client filled it.
-struct TLoginRequest {
-  std::string login;     // up to the first zero of its 40-byte field
-  std::string password;  // up to the first zero of its 20-byte field
-  std::uint8_t byte1 = 0;
-  std::uint8_t libraryMajor = 0;
-  std::uint8_t libraryMinor = 0;
-  std::uint8_t byte64 = 0;
-};
-// `data` holds kLoginRequestSize bytes.
-TLoginRequest ParseLoginRequest(const std::uint8_t* data);
-
-struct TLoginReplyFields {
-  std::int32_t clientId = 1;
-  TDateTime serverTime = 0;
-  std::uint8_t versionMajor = 4;
-  std::uint8_t versionMinor = 0;
-  std::uint8_t resultCode = 0;
-  std::int16_t bias = 0;  // minutes, UTC = local time + bias
-};
-// The 25 bytes of a login reply; the bytes the client does not read are 0.
-std::string BuildLoginReply(const TLoginReplyFields& fields);
-// The 13 bytes of a status reply answering structure `answeredId`.
+// The reply a login gets unless the server is told otherwise: client 1,
+// server version 4.0.
+TLoginReply GrantedLoginReply();
+// The wire bytes of the fixed-size structures, as byte strings.
+std::string BuildLoginReply(const TLoginReply& reply);
+// The status reply answering structure `answeredId`.
 std::string BuildStatusReply(std::uint8_t answeredId);
-// The 15 bytes of a server time structure.
 std::string BuildServerTime(TDateTime serverTime, std::int16_t bias);
-// The 20 bytes of a channel change notice.
 std::string BuildChannelNotice(std::uint8_t flags, TDateTime when, std::int32_t id);
+// A variable-length command: the id and the length word in front of `body`.
+// A length past 16 bits wraps, as a test of a client's framing may want.
+std::string BuildCommand(std::uint8_t id, const std::string& body);
 
 // A channel registration (51) as received.
 struct TRegistration {
