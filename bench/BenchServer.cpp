@@ -113,7 +113,8 @@ bool TBenchServer::Dispatch(std::string& in, std::string& out) {
 // word and bytes.
 void TBenchServer::Register(const std::string& message, std::string& out) {
   if (message.size() < 7) return;
-  const auto length = LoadLE<std::uint16_t>(reinterpret_cast<const std::uint8_t*>(message.data()) + 5);
+  const auto length =
+      LoadLE<std::uint16_t>(reinterpret_cast<const std::uint8_t*>(message.data()) + 5);
   if (message.size() < 7u + length) return;
   std::string addr = message.substr(7, length);
   auto [entry, isNew] = numbers_.try_emplace(addr, static_cast<std::uint32_t>(numbers_.size() + 1));

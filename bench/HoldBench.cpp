@@ -53,13 +53,16 @@ void BM_WorkerHold(benchmark::State& state) {
     for (;;) {
       const auto start = std::chrono::steady_clock::now();
       const std::size_t taken = list.TakePending(cursor, batch, forLog);
-      holds.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+      holds.push_back(
+          std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+              .count());
       if (taken == 0) break;
       ++batches;
     }
   }
   std::sort(holds.begin(), holds.end());
-  state.counters["batches_per_pass"] = static_cast<double>(batches) / static_cast<double>(state.iterations());
+  state.counters["batches_per_pass"] =
+      static_cast<double>(batches) / static_cast<double>(state.iterations());
   state.counters["median_us"] = holds[holds.size() / 2];
   state.counters["p999_us"] = holds[holds.size() * 999 / 1000];
   state.counters["max_us"] = holds.back();
@@ -75,13 +78,15 @@ void BM_MachineNoise(benchmark::State& state) {
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     for (int k = 0; k < 300; ++k) benchmark::DoNotOptimize(sink += 1.0);
-    times.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+    times.push_back(
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+            .count());
   }
   std::sort(times.begin(), times.end());
   state.counters["median_us"] = times[times.size() / 2];
   state.counters["p999_us"] = times[times.size() * 999 / 1000];
-  state.counters["over_50us"] = static_cast<double>(
-      times.end() - std::upper_bound(times.begin(), times.end(), 50.0));
+  state.counters["over_50us"] =
+      static_cast<double>(times.end() - std::upper_bound(times.begin(), times.end(), 50.0));
   state.counters["max_us"] = times.back();
 }
 BENCHMARK(BM_MachineNoise)->Iterations(2000000);

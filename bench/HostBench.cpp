@@ -91,18 +91,22 @@ const std::vector<std::string>& Addresses() {
 
 void RegisterAll(const TExports& api) {
   for (const std::string& addr : Addresses())
-    api.channel(addr.c_str(), kFloat8, 0, 0, "temperature of the boiler", "", "degrees Celsius",
-                "", "north wing, second floor", 0, "");
+    api.channel(addr.c_str(), kFloat8, 0, 0, "temperature of the boiler", "", "degrees Celsius", "",
+                "north wing, second floor", 0, "");
 }
 
 enum class TScenario { Quiet, Relogin, ReloginDebug, Stalled };
 
 const char* Name(TScenario scenario) {
   switch (scenario) {
-    case TScenario::Quiet: return "quiet";
-    case TScenario::Relogin: return "relogin";
-    case TScenario::ReloginDebug: return "relogin_debug";
-    case TScenario::Stalled: return "stalled";
+    case TScenario::Quiet:
+      return "quiet";
+    case TScenario::Relogin:
+      return "relogin";
+    case TScenario::ReloginDebug:
+      return "relogin_debug";
+    case TScenario::Stalled:
+      return "stalled";
   }
   return "";
 }

@@ -122,7 +122,8 @@ class THistogram {
   }
   std::uint64_t Above(std::int64_t ns) const {
     std::uint64_t count = 0;
-    for (std::size_t i = static_cast<std::size_t>(ns / 10); i < counts_.size(); ++i) count += counts_[i];
+    for (std::size_t i = static_cast<std::size_t>(ns / 10); i < counts_.size(); ++i)
+      count += counts_[i];
     return count;
   }
   std::int64_t Longest() const { return longest_; }

@@ -33,7 +33,8 @@ using SteadyClock = std::chrono::steady_clock;
 
 double StampNs() {
   return static_cast<double>(
-      std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now().time_since_epoch()).count());
+      std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now().time_since_epoch())
+          .count());
 }
 
 // Serves one client: answers its login and status requests, activates every
@@ -153,7 +154,8 @@ TThreadCost CostOf(const std::string& tid) {
   TThreadCost cost;
   std::ifstream status("/proc/self/task/" + tid + "/status");
   for (std::string line; std::getline(status, line);)
-    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) cost.switches = std::stoull(line.substr(24));
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+      cost.switches = std::stoull(line.substr(24));
   std::ifstream schedstat("/proc/self/task/" + tid + "/schedstat");
   schedstat >> cost.runNs;
   return cost;
@@ -172,7 +174,8 @@ std::unique_ptr<TOpros2Thread> StartClient(TSinkServer& server, int channels,
     for (const std::string& id : TaskIds())
       if (before.count(id) == 0) *workerTid = id;
   }
-  while (client->Channels().ActiveCount() < channels) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  while (client->Channels().ActiveCount() < channels)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   return client;
 }
 
@@ -225,7 +228,8 @@ void BM_DeliveredValues(benchmark::State& state) {
     }
     const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
     state.counters["registered_per_s"] = static_cast<double>(registered) / seconds;
-    state.counters["delivered_per_s"] = static_cast<double>(server.values.load() - before) / seconds;
+    state.counters["delivered_per_s"] =
+        static_cast<double>(server.values.load() - before) / seconds;
   }
   client.reset();
 }

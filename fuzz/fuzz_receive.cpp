@@ -95,14 +95,17 @@ class TStreamSockets final : public platform::TSocketApi {
       : data_(data), size_(size), pieces_(pieces) {
     // The login reply comes whole most of the time: the rest of the stream
     // is reached only through it.
-    const std::size_t first = pieces_.Next() % 16 == 0 ? pieces_.Size() : kLoginReplySize + pieces_.Size();
+    const std::size_t first =
+        pieces_.Next() % 16 == 0 ? pieces_.Size() : kLoginReplySize + pieces_.Size();
     arrived_ = std::min(size_, first);
   }
 
   using R = platform::SocketResult;
   R Startup() override { return {}; }
   void Cleanup() override {}
-  std::uint32_t ParseAddress(const std::string&) override { return platform::MakeIpv4(127, 0, 0, 1); }
+  std::uint32_t ParseAddress(const std::string&) override {
+    return platform::MakeIpv4(127, 0, 0, 1);
+  }
   R ResolveName(const std::string&, std::uint32_t& address) override {
     address = platform::MakeIpv4(127, 0, 0, 1);
     return {};
@@ -120,7 +123,8 @@ class TStreamSockets final : public platform::TSocketApi {
   R Wait(platform::SocketHandle, platform::PollFor what, int) override {
     if (!platform::Has(what, platform::PollFor::Read)) return {1, 0};
     // Readable: bytes have arrived, or the server has closed (0 available).
-    if (position_ == arrived_ && arrived_ < size_) arrived_ = std::min(size_, arrived_ + pieces_.Size());
+    if (position_ == arrived_ && arrived_ < size_)
+      arrived_ = std::min(size_, arrived_ + pieces_.Size());
     return {1, 0};
   }
   // The stream is always ready; the passes are driven from outside.
@@ -172,7 +176,8 @@ class TNoLog final : public ILogSink {
 
 // The addresses the stream's channel changes name, and how many complete
 // controls it has before anything that would end the connection.
-void Survey(const std::uint8_t* data, std::size_t size, std::set<std::string>& addrs, std::size_t& controls) {
+void Survey(const std::uint8_t* data, std::size_t size, std::set<std::string>& addrs,
+            std::size_t& controls) {
   if (size <= static_cast<std::size_t>(kLoginReplySize)) return;
   TKavrelCmdParser stream;
   stream.Append(data + kLoginReplySize, static_cast<std::int32_t>(size - kLoginReplySize));

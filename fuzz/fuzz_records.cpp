@@ -172,7 +172,8 @@ void DriveStack(TInput input) {
       }
       case 3:
         store.Skip(n);
-        if (n > 0) model.erase(model.begin(), model.begin() + std::min<std::size_t>(n, model.size()));
+        if (n > 0)
+          model.erase(model.begin(), model.begin() + std::min<std::size_t>(n, model.size()));
         break;
       case 4: {
         std::uint8_t* room = store.Reserve(n);
@@ -189,7 +190,8 @@ void DriveStack(TInput input) {
         std::uint8_t bytes[4] = {value, value, value, value};
         const std::int32_t len = n & 3;
         if (store.Patch(bytes, len, offset)) {
-          const std::int32_t at = offset < 0 ? static_cast<std::int32_t>(model.size()) + offset : offset;
+          const std::int32_t at =
+              offset < 0 ? static_cast<std::int32_t>(model.size()) + offset : offset;
           Require(at >= 0 && at + len <= static_cast<std::int32_t>(model.size()));
           for (std::int32_t i = 0; i < len; ++i) model[at + i] = value;
         }

@@ -96,11 +96,11 @@
  * c_RegisterAttribute's type). A value handed over is converted to its
  * channel's or attribute's type; one that does not convert is dropped. */
 #define KVOPROS2_TYPE_EMPTY 0
-#define KVOPROS2_TYPE_INT2 2     /* signed 16 bits */
-#define KVOPROS2_TYPE_INT4 3     /* signed 32 bits */
-#define KVOPROS2_TYPE_FLOAT4 4   /* IEEE binary32 */
-#define KVOPROS2_TYPE_FLOAT8 5   /* IEEE binary64 */
-#define KVOPROS2_TYPE_DATE 7     /* OLE date: days since 1899-12-30 */
+#define KVOPROS2_TYPE_INT2 2   /* signed 16 bits */
+#define KVOPROS2_TYPE_INT4 3   /* signed 32 bits */
+#define KVOPROS2_TYPE_FLOAT4 4 /* IEEE binary32 */
+#define KVOPROS2_TYPE_FLOAT8 5 /* IEEE binary64 */
+#define KVOPROS2_TYPE_DATE 7   /* OLE date: days since 1899-12-30 */
 #define KVOPROS2_TYPE_BOOLEAN 11
 #define KVOPROS2_TYPE_INT1 16    /* signed 8 bits */
 #define KVOPROS2_TYPE_UINT1 17   /* unsigned 8 bits */
@@ -129,52 +129,52 @@
 /* Attribute ids the library gives a meaning to (c_RegisterAttribute's id),
  * with the type to set them with. Any other id from 1 to 65535 may be set
  * as well; the server gets it as it is. */
-#define KVOPROS2_ATTR_EU_TYPE 7             /* Int2: 2 = state names, 3 = EU_INFO3 form */
-#define KVOPROS2_ATTR_EU_INFO1 9            /* array of Float8 */
-#define KVOPROS2_ATTR_EU_INFO2 10           /* array of String: state names */
-#define KVOPROS2_ATTR_EU_INFO3 11           /* Int4 */
-#define KVOPROS2_ATTR_UNIT 100              /* String */
-#define KVOPROS2_ATTR_COMMENTS 101          /* String */
-#define KVOPROS2_ATTR_PREFIX 112            /* String */
-#define KVOPROS2_ATTR_SOUND_FILE 205        /* String */
-#define KVOPROS2_ATTR_ALARM_MESSAGE 301     /* String */
-#define KVOPROS2_ATTR_DEADBAND 306          /* the channel's type */
-#define KVOPROS2_ATTR_HIHI_LIMIT 307        /* the channel's type */
-#define KVOPROS2_ATTR_HI_LIMIT 308          /* the channel's type */
-#define KVOPROS2_ATTR_LO_LIMIT 309          /* the channel's type */
-#define KVOPROS2_ATTR_LOLO_LIMIT 310        /* the channel's type */
-#define KVOPROS2_ATTR_WATCH_LIMITS 314      /* Boolean */
-#define KVOPROS2_ATTR_DESCRIPTION 5000      /* String */
+#define KVOPROS2_ATTR_EU_TYPE 7               /* Int2: 2 = state names, 3 = EU_INFO3 form */
+#define KVOPROS2_ATTR_EU_INFO1 9              /* array of Float8 */
+#define KVOPROS2_ATTR_EU_INFO2 10             /* array of String: state names */
+#define KVOPROS2_ATTR_EU_INFO3 11             /* Int4 */
+#define KVOPROS2_ATTR_UNIT 100                /* String */
+#define KVOPROS2_ATTR_COMMENTS 101            /* String */
+#define KVOPROS2_ATTR_PREFIX 112              /* String */
+#define KVOPROS2_ATTR_SOUND_FILE 205          /* String */
+#define KVOPROS2_ATTR_ALARM_MESSAGE 301       /* String */
+#define KVOPROS2_ATTR_DEADBAND 306            /* the channel's type */
+#define KVOPROS2_ATTR_HIHI_LIMIT 307          /* the channel's type */
+#define KVOPROS2_ATTR_HI_LIMIT 308            /* the channel's type */
+#define KVOPROS2_ATTR_LO_LIMIT 309            /* the channel's type */
+#define KVOPROS2_ATTR_LOLO_LIMIT 310          /* the channel's type */
+#define KVOPROS2_ATTR_WATCH_LIMITS 314        /* Boolean */
+#define KVOPROS2_ATTR_DESCRIPTION 5000        /* String */
 #define KVOPROS2_ATTR_CONNECTION_QUALITY 5001 /* Int2 */
-#define KVOPROS2_ATTR_FORMAT 5002           /* String: printf-style format of the value */
-#define KVOPROS2_ATTR_MASKED 5003           /* Boolean */
-#define KVOPROS2_ATTR_DTYPE 5004            /* UInt1 */
-#define KVOPROS2_ATTR_SYSM 5005             /* UInt1 */
-#define KVOPROS2_ATTR_ALARM_ID 5006         /* array of three Int4 */
-#define KVOPROS2_ATTR_SIGNIFICATION 5009    /* UInt1: a KVOPROS2_SIGNIFICATION_ */
+#define KVOPROS2_ATTR_FORMAT 5002             /* String: printf-style format of the value */
+#define KVOPROS2_ATTR_MASKED 5003             /* Boolean */
+#define KVOPROS2_ATTR_DTYPE 5004              /* UInt1 */
+#define KVOPROS2_ATTR_SYSM 5005               /* UInt1 */
+#define KVOPROS2_ATTR_ALARM_ID 5006           /* array of three Int4 */
+#define KVOPROS2_ATTR_SIGNIFICATION 5009      /* UInt1: a KVOPROS2_SIGNIFICATION_ */
 /* KVOPROS2_ATTR_QUALITY_TEXT + q (q = 0 to 255): the channel's own String
  * text for quality q. */
 #define KVOPROS2_ATTR_QUALITY_TEXT 5100
 
 /* What a channel measures or controls (c_RegisterChannel's signification;
  * 0 sets none). Larger codes are allowed and shown as their number. */
-#define KVOPROS2_SIGNIFICATION_UNDEFINED 0          /* "Не определено" */
-#define KVOPROS2_SIGNIFICATION_PULSE_COUNTER 1      /* "Интегратор в импульсах" */
-#define KVOPROS2_SIGNIFICATION_UNIT_COUNTER 2       /* "Интегратор в физических единицах" */
-#define KVOPROS2_SIGNIFICATION_CONTROL 3            /* "Канал управления" */
-#define KVOPROS2_SIGNIFICATION_MONITOR 4            /* "Канал контроля" */
-#define KVOPROS2_SIGNIFICATION_INTRUSION_SENSOR 5   /* "Охранный датчик" */
-#define KVOPROS2_SIGNIFICATION_FIRE_SENSOR 6        /* "Пожарный датчик" */
-#define KVOPROS2_SIGNIFICATION_SECURITY_STATE 7     /* "Состояние охраны" */
-#define KVOPROS2_SIGNIFICATION_GAS_SENSOR 8         /* "Газовый датчик" */
-#define KVOPROS2_SIGNIFICATION_TEMPERATURE 9        /* "Датчик температуры" */
+#define KVOPROS2_SIGNIFICATION_UNDEFINED 0     /* "Не определено" */
+#define KVOPROS2_SIGNIFICATION_PULSE_COUNTER 1 /* "Интегратор в импульсах" */
+#define KVOPROS2_SIGNIFICATION_UNIT_COUNTER 2 /* "Интегратор в физических единицах" */
+#define KVOPROS2_SIGNIFICATION_CONTROL 3          /* "Канал управления" */
+#define KVOPROS2_SIGNIFICATION_MONITOR 4          /* "Канал контроля" */
+#define KVOPROS2_SIGNIFICATION_INTRUSION_SENSOR 5 /* "Охранный датчик" */
+#define KVOPROS2_SIGNIFICATION_FIRE_SENSOR 6      /* "Пожарный датчик" */
+#define KVOPROS2_SIGNIFICATION_SECURITY_STATE 7   /* "Состояние охраны" */
+#define KVOPROS2_SIGNIFICATION_GAS_SENSOR 8       /* "Газовый датчик" */
+#define KVOPROS2_SIGNIFICATION_TEMPERATURE 9      /* "Датчик температуры" */
 #define KVOPROS2_SIGNIFICATION_MANUAL_CALL_POINT 10 /* "Пожарный ручной извещатель" */
-#define KVOPROS2_SIGNIFICATION_FLOOD_SENSOR 11      /* "Датчик затопления" */
-#define KVOPROS2_SIGNIFICATION_ELEVATOR 12          /* "Лифт" */
-#define KVOPROS2_SIGNIFICATION_PRESSURE 13          /* "Датчик давления" */
-#define KVOPROS2_SIGNIFICATION_POWER 14             /* "Мощность" */
-#define KVOPROS2_SIGNIFICATION_ENTHALPY 15          /* "Энтальпия" */
-#define KVOPROS2_SIGNIFICATION_FLOW_RATE 16         /* "Мгновенный (текущий) расход" */
+#define KVOPROS2_SIGNIFICATION_FLOOD_SENSOR 11 /* "Датчик затопления" */
+#define KVOPROS2_SIGNIFICATION_ELEVATOR 12     /* "Лифт" */
+#define KVOPROS2_SIGNIFICATION_PRESSURE 13     /* "Датчик давления" */
+#define KVOPROS2_SIGNIFICATION_POWER 14        /* "Мощность" */
+#define KVOPROS2_SIGNIFICATION_ENTHALPY 15     /* "Энтальпия" */
+#define KVOPROS2_SIGNIFICATION_FLOW_RATE 16 /* "Мгновенный (текущий) расход" */
 
 #ifdef __cplusplus
 extern "C" {
@@ -223,12 +223,31 @@ typedef double DATE;
 #define VARIANT_FALSE ((VARIANT_BOOL)0)
 
 enum VARENUM {
-  VT_EMPTY = 0, VT_NULL = 1, VT_I2 = 2, VT_I4 = 3, VT_R4 = 4, VT_R8 = 5,
-  VT_CY = 6, VT_DATE = 7, VT_BSTR = 8, VT_DISPATCH = 9, VT_ERROR = 10,
-  VT_BOOL = 11, VT_VARIANT = 12, VT_UNKNOWN = 13, VT_DECIMAL = 14,
-  VT_I1 = 16, VT_UI1 = 17, VT_UI2 = 18, VT_UI4 = 19, VT_I8 = 20, VT_UI8 = 21,
-  VT_INT = 22, VT_UINT = 23,
-  VT_ARRAY = 0x2000, VT_BYREF = 0x4000
+  VT_EMPTY = 0,
+  VT_NULL = 1,
+  VT_I2 = 2,
+  VT_I4 = 3,
+  VT_R4 = 4,
+  VT_R8 = 5,
+  VT_CY = 6,
+  VT_DATE = 7,
+  VT_BSTR = 8,
+  VT_DISPATCH = 9,
+  VT_ERROR = 10,
+  VT_BOOL = 11,
+  VT_VARIANT = 12,
+  VT_UNKNOWN = 13,
+  VT_DECIMAL = 14,
+  VT_I1 = 16,
+  VT_UI1 = 17,
+  VT_UI2 = 18,
+  VT_UI4 = 19,
+  VT_I8 = 20,
+  VT_UI8 = 21,
+  VT_INT = 22,
+  VT_UINT = 23,
+  VT_ARRAY = 0x2000,
+  VT_BYREF = 0x4000
 };
 
 typedef struct tagSAFEARRAYBOUND {
@@ -459,12 +478,12 @@ KVOPROS2_API kv_bool KVOPROS2_CALL c_ReceiveControl(char* addrBuf, int addrBufSi
  * multiple of 8 bytes, with no padding (8-byte packing is stated so that
  * 32-bit hosts, which may align 64-bit fields to 4, agree). Counters count
  * from the client's creation (a client created after c_DestroyOpros starts
- * from 0) and never go back; gauges (marked so) are counted at the call. Times are milliseconds since 1970-01-01 00:00 UTC,
- * 0 for none. */
+ * from 0) and never go back; gauges (marked so) are counted at the call. Times are milliseconds
+ * since 1970-01-01 00:00 UTC, 0 for none. */
 #pragma pack(push, 8)
 typedef struct kv_statistics {
-  kv_uint32 size;    /* set by the host: sizeof(kv_statistics) as it knows it */
-  kv_uint32 version; /* set by the library: KVOPROS2_STATISTICS_VERSION */
+  kv_uint32 size;           /* set by the host: sizeof(kv_statistics) as it knows it */
+  kv_uint32 version;        /* set by the library: KVOPROS2_STATISTICS_VERSION */
   kv_uint64 connectedSince; /* time of the current login; 0 while not logged in */
   kv_uint64 logins;         /* successful logins */
   /* Connections that ended, by reason: */
@@ -476,16 +495,16 @@ typedef struct kv_statistics {
   kv_uint64 dropsLoginRefused;   /* the server refused the login */
   kv_uint64 bytesSent;           /* taken by the socket */
   kv_uint64 bytesReceived;
-  kv_uint64 recordsSent;         /* login, registrations, values, status requests */
-  kv_uint64 recordsReceived;     /* login replies and the server's messages */
-  kv_uint64 valuesCoalesced; /* values taken but replaced by a newer one before they went out */
+  kv_uint64 recordsSent;        /* login, registrations, values, status requests */
+  kv_uint64 recordsReceived;    /* login replies and the server's messages */
+  kv_uint64 valuesCoalesced;    /* values taken but replaced by a newer one before they went out */
   kv_uint64 channelsRegistered; /* gauge: channels declared */
   kv_uint64 channelsActive;     /* gauge: active with a number from the server */
   kv_uint64 channelsWaiting;    /* gauge: with a registration or value still to send */
   kv_uint64 controlsReceived;   /* control commands from the server */
   kv_uint64 controlsWaiting;    /* gauge: queued for c_ReceiveControl */
   kv_uint64 controlsRefused;    /* not queued: unknown or inactive channel, full queue */
-  kv_uint64 lastError; /* WinSock number of the last failed connect, read or write; 0: none */
+  kv_uint64 lastError;     /* WinSock number of the last failed connect, read or write; 0: none */
   kv_uint64 lastErrorTime; /* when it happened */
 } kv_statistics;
 #pragma pack(pop)
@@ -507,19 +526,19 @@ KVOPROS2_API kv_bool KVOPROS2_CALL c_GetStatistics(kv_statistics* stats);
 /* The exports as pointer types, for hosts that load the library at run time
  * (GetProcAddress with the decorated names on Windows, dlsym on Linux). */
 typedef kv_bool(KVOPROS2_CALL* kv_CreateOprosFn)(const char*, int, int, const char*, const char*,
-                                                  unsigned char, unsigned char, const char*);
+                                                 unsigned char, unsigned char, const char*);
 typedef kv_bool(KVOPROS2_CALL* kv_DestroyOprosFn)(void);
 typedef int(KVOPROS2_CALL* kv_IsServerConnectedFn)(void);
 typedef kv_bool(KVOPROS2_CALL* kv_RegisterChannelFn)(const char*, unsigned short, unsigned char,
-                                                      unsigned char, const char*, const char*,
-                                                      const char*, const char*, const char*,
-                                                      unsigned short, const char*);
+                                                     unsigned char, const char*, const char*,
+                                                     const char*, const char*, const char*,
+                                                     unsigned short, const char*);
 typedef kv_bool(KVOPROS2_CALL* kv_RegisterValueByIDFn)(const char*, const FILETIME*, unsigned short,
-                                                        VARIANT);
+                                                       VARIANT);
 typedef kv_bool(KVOPROS2_CALL* kv_RegisterAttributeFn)(const char*, unsigned short, unsigned short,
-                                                        VARIANT);
+                                                       VARIANT);
 typedef kv_bool(KVOPROS2_CALL* kv_ReceiveControlFn)(char*, int, kv_uint32*, FILETIME*,
-                                                     unsigned short*, VARIANT*);
+                                                    unsigned short*, VARIANT*);
 typedef kv_bool(KVOPROS2_CALL* kv_GetStatisticsFn)(kv_statistics*);
 
 #ifdef __cplusplus

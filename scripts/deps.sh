@@ -11,8 +11,8 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
 if [ "$mode" != --demo ]; then
-  packages+=(clang libclang-rt-14-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64
-             pkg-config)
+  packages+=(clang clang-format-14 libclang-rt-14-dev googletest g++-mingw-w64-i686
+             g++-mingw-w64-x86-64 pkg-config)
 fi
 for p in "${packages[@]}"; do
   have "$p" || need+=("$p")

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: gcc release, clang with AddressSanitizer and
+# Checks the code's format (scripts/format.sh), then builds and runs every
+# test: gcc release, clang with AddressSanitizer and
 # UndefinedBehaviorSanitizer, clang with ThreadSanitizer, the Windows build
 # under wine, a one-minute soak of the sanitized build under faults and a
 # short one of the Windows build, and short fuzzing runs. The 32-bit Windows
@@ -18,6 +19,9 @@ export WINEDEBUG=-all
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 start=$SECONDS
+
+echo "=== format check"
+bash scripts/format.sh --check
 
 build() {
   local preset=$1

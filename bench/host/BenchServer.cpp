@@ -45,7 +45,8 @@ TVerdict Inspect(const sim::TSimState& state, const TLedger& ledger, TCountRule 
     const std::uint32_t accepted = ledger.accepted[static_cast<std::size_t>(index)];
     if (accepted == 0) continue;
     const auto values = static_cast<std::uint32_t>(channel.values);
-    const bool tooMany = (rule == TCountRule::AtMost || rule == TCountRule::Exact) && values > accepted;
+    const bool tooMany =
+        (rule == TCountRule::AtMost || rule == TCountRule::Exact) && values > accepted;
     const bool tooFew = rule == TCountRule::Exact && values < accepted;
     const bool right = channel.hasValue && channel.value == Variant(expected) && !tooFew;
     if (tooMany) verdict.broken = true;
@@ -81,7 +82,8 @@ bool TBenchServer::Start(std::string& error) {
 
 int TBenchServer::Logins() const {
   int count = 0;
-  server_->WaitFor([&](const sim::TServerView& v) { return count = v.state.Logins(), true; }, TDuration{0});
+  server_->WaitFor([&](const sim::TServerView& v) { return count = v.state.Logins(), true; },
+                   TDuration{0});
   return count;
 }
 
@@ -125,13 +127,16 @@ bool CheckDelivery(TBenchServer& server, const TLedger& ledger, TCountRule rule,
     std::this_thread::sleep_for(50ms);
   }
   server.Sim().WaitFor(
-      [&](const sim::TServerView& v) { return verdict = Inspect(v.state, ledger, rule, true), true; },
+      [&](const sim::TServerView& v) {
+        return verdict = Inspect(v.state, ledger, rule, true), true;
+      },
       TDuration{0});
   std::fprintf(stderr,
                "\n****************************************************************\n"
                "*** LOST: %s: %zu of %zu channels do not hold what the host handed over\n",
                scenario.c_str(), verdict.wrong, ledger.last.size());
-  for (const std::string& example : verdict.examples) std::fprintf(stderr, "***   %s\n", example.c_str());
+  for (const std::string& example : verdict.examples)
+    std::fprintf(stderr, "***   %s\n", example.c_str());
   std::fprintf(stderr, "****************************************************************\n\n");
   return false;
 }

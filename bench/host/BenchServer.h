@@ -65,8 +65,8 @@ enum class TCountRule {
 // the host's last accepted value, with a count that keeps the rule. On
 // failure prints what was lost to stderr, under a banner naming `scenario`,
 // and returns false.
-bool CheckDelivery(TBenchServer& server, const TLedger& ledger, TCountRule rule,
-                   TDuration limit, const std::string& scenario);
+bool CheckDelivery(TBenchServer& server, const TLedger& ledger, TCountRule rule, TDuration limit,
+                   const std::string& scenario);
 
 // Exit code of a scenario whose delivery check failed.
 inline constexpr int kExitLost = 2;

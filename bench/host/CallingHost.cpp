@@ -6,7 +6,9 @@ TCallingHost::TCallingHost(TSession& session, std::size_t expectedSamples) : ses
   samples_.Reserve(expectedSamples + expectedSamples / 2);
 }
 
-void TCallingHost::Start() { thread_ = std::thread([this] { Run(); }); }
+void TCallingHost::Start() {
+  thread_ = std::thread([this] { Run(); });
+}
 
 void TCallingHost::Stop() {
   stop_.store(true);

@@ -66,7 +66,8 @@ int RunLatency(const TScenarioContext& context) {
   const std::size_t count = context.sizes.latencyValues;
   // Every value so far is a sequence number: the session's first values are
   // 1..channels, so the measured ones follow them.
-  auto arrivals = std::make_shared<TArrivals>(static_cast<double>(context.sizes.latencyChannels) + 1, count);
+  auto arrivals =
+      std::make_shared<TArrivals>(static_cast<double>(context.sizes.latencyChannels) + 1, count);
   TSessionConfig config;
   config.channels = context.sizes.latencyChannels;
   config.keepRecords = true;  // the observer sees records only when they are kept
@@ -107,7 +108,8 @@ int RunLatency(const TScenarioContext& context) {
   latency.Reserve(count);
   for (std::size_t k = 0; k < count; ++k)
     latency.Add(static_cast<std::uint64_t>(std::max<std::int64_t>(arrivals->at[k] - sent[k], 0)));
-  std::printf("latency: %zu values over %zu channels at 1000 a second\n", count, session.Channels());
+  std::printf("latency: %zu values over %zu channels at 1000 a second\n", count,
+              session.Channels());
   Report("latency_p50_us", latency.QuantileNs(0.5) / 1000);
   Report("latency_p99_us", latency.QuantileNs(0.99) / 1000);
   Report("latency_max_us", latency.MaxNs() / 1000);
@@ -153,11 +155,13 @@ int RunReregister(const TScenarioContext& context) {
     accepted += static_cast<std::uint32_t>(context.sizes.reconnects);
   if (!CheckDelivery(server, session.Ledger(), TCountRule::Exact, kDeliveryLimit, "reregister"))
     return kExitLost;
-  const std::uint64_t expected = channels * static_cast<std::uint64_t>(context.sizes.reconnects + 1);
+  const std::uint64_t expected =
+      channels * static_cast<std::uint64_t>(context.sizes.reconnects + 1);
   if (server.Registrations() != expected) {
-    std::fprintf(stderr, "\n*** LOST: reregister: the server received %llu registrations, expected %llu\n\n",
-                 static_cast<unsigned long long>(server.Registrations()),
-                 static_cast<unsigned long long>(expected));
+    std::fprintf(
+        stderr, "\n*** LOST: reregister: the server received %llu registrations, expected %llu\n\n",
+        static_cast<unsigned long long>(server.Registrations()),
+        static_cast<unsigned long long>(expected));
     return kExitLost;
   }
   return 0;

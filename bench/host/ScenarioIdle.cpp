@@ -18,9 +18,9 @@ namespace kv::bench {
 namespace {
 
 struct TThreadStats {
-  std::uint64_t runNs = 0;     // schedstat: time on a CPU
+  std::uint64_t runNs = 0;       // schedstat: time on a CPU
   std::uint64_t clockTicks = 0;  // stat: utime + stime
-  std::uint64_t switches = 0;  // status: voluntary + involuntary
+  std::uint64_t switches = 0;    // status: voluntary + involuntary
 };
 
 std::string ReadFile(const std::string& path) {
@@ -48,8 +48,8 @@ bool ReadThreadStats(int tid, TThreadStats& stats) {
   std::string field;
   for (int number = 3; number <= 15 && fields >> field; ++number)
     if (number == 14 || number == 15) stats.clockTicks += std::stoull(field);
-  stats.switches =
-      StatusField(status, "voluntary_ctxt_switches") + StatusField(status, "nonvoluntary_ctxt_switches");
+  stats.switches = StatusField(status, "voluntary_ctxt_switches") +
+                   StatusField(status, "nonvoluntary_ctxt_switches");
   return true;
 }
 
@@ -98,15 +98,17 @@ int RunIdle(const TScenarioContext& context) {
   const double cpu = static_cast<double>(after.runNs - before.runNs) / 1e9 / seconds * 100;
   const double cpuTicks = static_cast<double>(after.clockTicks - before.clockTicks) /
                           static_cast<double>(sysconf(_SC_CLK_TCK)) / seconds * 100;
-  std::printf("idle: %zu active channels, %.1f s: %.3f %% CPU (utime+stime: %.2f %%), %.0f wake-ups\n",
-              session.Channels(), seconds, cpu, cpuTicks,
-              static_cast<double>(after.switches - before.switches));
+  std::printf(
+      "idle: %zu active channels, %.1f s: %.3f %% CPU (utime+stime: %.2f %%), %.0f wake-ups\n",
+      session.Channels(), seconds, cpu, cpuTicks,
+      static_cast<double>(after.switches - before.switches));
   Report("idle_cpu_pct", cpu);
   Report("idle_wakeups_per_s", static_cast<double>(after.switches - before.switches) / seconds);
   // Nothing was handed over meanwhile: the server still holds exactly one
   // value per channel.
-  return CheckDelivery(session.Server(), session.Ledger(), TCountRule::Exact, 300s, "idle") ? 0
-                                                                                           : kExitLost;
+  return CheckDelivery(session.Server(), session.Ledger(), TCountRule::Exact, 300s, "idle")
+             ? 0
+             : kExitLost;
 }
 
 }  // namespace kv::bench

@@ -62,8 +62,9 @@ bool AllDelivered(TBenchServer& server, std::size_t count) {
         std::size_t good = 0;
         for (const sim::TSimChannel& channel : v.state.Channels()) {
           const long index = ChannelIndex(channel.addr);
-          good += index >= 0 && static_cast<std::size_t>(index) < count && channel.registrations == 1 &&
-                  channel.values >= 1 && channel.values <= 2 && channel.value == Variant(static_cast<double>(index) + 1);
+          good += index >= 0 && static_cast<std::size_t>(index) < count &&
+                  channel.registrations == 1 && channel.values >= 1 && channel.values <= 2 &&
+                  channel.value == Variant(static_cast<double>(index) + 1);
         }
         right = good == count && v.state.Channels().size() == count;
         return true;
@@ -166,7 +167,8 @@ int RunMemory(const TScenarioContext& context) {
     std::snprintf(comments, sizeof comments, "comment %012zu", i);
     std::snprintf(unit, sizeof unit, "unit %015zu", i);
     std::snprintf(description, sizeof description, "description %08zu", i);
-    if (api.channel(addresses[i].c_str(), kFloat8, 0, 0, comments, "", unit, "", description, 0, "") == 0)
+    if (api.channel(addresses[i].c_str(), kFloat8, 0, 0, comments, "", unit, "", description, 0,
+                    "") == 0)
       return Fail("c_RegisterChannel refused " + addresses[i]);
   }
   const double model = (HeapBytes() - base) / static_cast<double>(count);

@@ -46,7 +46,8 @@ double Feed(const std::string& bytes, sim::TSimState& state) {
 }
 
 std::string Pending(TKavrelCmdParser& buffer) {
-  return std::string(reinterpret_cast<const char*>(buffer.Data()), static_cast<std::size_t>(buffer.Size()));
+  return std::string(reinterpret_cast<const char*>(buffer.Data()),
+                     static_cast<std::size_t>(buffer.Size()));
 }
 
 }  // namespace
@@ -83,8 +84,9 @@ int RunServer(const TScenarioContext& context) {
                  static_cast<unsigned long long>(state.Values()));
     return 1;
   }
-  std::printf("server: %zu registrations in %.1f ms (again: %.1f ms), %zu values in %.1f ms of CPU\n", count,
-              registering * 1e3, again * 1e3, count * kRounds, valuing * 1e3);
+  std::printf(
+      "server: %zu registrations in %.1f ms (again: %.1f ms), %zu values in %.1f ms of CPU\n",
+      count, registering * 1e3, again * 1e3, count * kRounds, valuing * 1e3);
   Report("server_registrations_ms", registering * 1e3);
   Report("server_reregistrations_ms", again * 1e3);
   Report("server_values_mps", static_cast<double>(count * kRounds) / valuing / 1e6);

@@ -20,14 +20,14 @@ namespace kv::bench {
 struct TSizes {
   explicit TSizes(bool smoke);
   bool smoke;
-  std::size_t channels;         // 100 000: the call, pass, throughput, memory and reconnect scenarios
-  std::size_t calls;            // single calls timed (and as many again in batches)
-  std::size_t passSamples;      // calls timed while send passes run
-  int minPassCycles;            // at least this many reconnects or stalls,
-  int passCycles;               // at most this many to get the samples
-  int stallMs;                  // one stall of the server
-  double throughputSeconds;     // measured stream of values
-  std::size_t idleChannels;     // 1 000 000 active channels while the worker idles
+  std::size_t channels;      // 100 000: the call, pass, throughput, memory and reconnect scenarios
+  std::size_t calls;         // single calls timed (and as many again in batches)
+  std::size_t passSamples;   // calls timed while send passes run
+  int minPassCycles;         // at least this many reconnects or stalls,
+  int passCycles;            // at most this many to get the samples
+  int stallMs;               // one stall of the server
+  double throughputSeconds;  // measured stream of values
+  std::size_t idleChannels;  // 1 000 000 active channels while the worker idles
   double idleSeconds;
   std::size_t latencyChannels;  // light load: values spread over these channels
   std::size_t latencyValues;    // one per millisecond

@@ -35,13 +35,16 @@ std::vector<int> ThreadIds() {
 }
 
 TSession::TSession(const THostApi& api, TSessionConfig config)
-    : api_(api), config_(std::move(config)), server_(ServerConfig(config_)), ledger_(config_.channels) {
+    : api_(api),
+      config_(std::move(config)),
+      server_(ServerConfig(config_)),
+      ledger_(config_.channels) {
   addresses_.reserve(config_.channels);
   for (std::size_t i = 0; i < config_.channels; ++i) addresses_.push_back(ChannelAddress(i));
   if (config_.debug)
-    logFile_ = (std::filesystem::temp_directory_path() /
-                ("kvbench-" + std::to_string(getpid()) + ".log"))
-                   .string();
+    logFile_ =
+        (std::filesystem::temp_directory_path() / ("kvbench-" + std::to_string(getpid()) + ".log"))
+            .string();
 }
 
 TSession::~TSession() {
@@ -70,10 +73,10 @@ bool TSession::Open(std::string& error) {
     }
   }
   const auto deadline = TSteady::now() + config_.setupLimit;
-  while (api_.connected() == 0 && TSteady::now() < deadline)
-    std::this_thread::sleep_for(1ms);
+  while (api_.connected() == 0 && TSteady::now() < deadline) std::this_thread::sleep_for(1ms);
   const auto left = [&] {
-    return std::chrono::duration_cast<TDuration>(std::max(deadline - TSteady::now(), TSteady::duration{}));
+    return std::chrono::duration_cast<TDuration>(
+        std::max(deadline - TSteady::now(), TSteady::duration{}));
   };
   if (api_.connected() == 0 || !server_.WaitTotals(Channels(), 0, left())) {
     error = "the client did not log in and register its channels in time";
@@ -102,7 +105,8 @@ bool TSession::Open(std::string& error) {
         for (const sim::TSimChannel& channel : v.state.Channels()) {
           const long index = ChannelIndex(channel.addr);
           if (index >= 0 && static_cast<std::size_t>(index) < Channels())
-            ledger_.accepted[static_cast<std::size_t>(index)] = static_cast<std::uint32_t>(channel.values);
+            ledger_.accepted[static_cast<std::size_t>(index)] =
+                static_cast<std::uint32_t>(channel.values);
         }
         return true;
       },

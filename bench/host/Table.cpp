@@ -28,7 +28,7 @@ struct TRow {
   const char* result;  // the RESULT name; its suffix gives the unit
   const char* target;  // as printed
   TGoal goal;
-  double limit;        // in the result's unit
+  double limit;  // in the result's unit
 };
 
 // The figures in the order of the table. Indented labels belong to the row
@@ -37,28 +37,36 @@ const TRow kRows[] = {
     {"c_RegisterValueByID cost, median", "call_median_ns", "<= 150 ns", TGoal::AtMost, 150},
     {"  mean per call in batches of 1000", "call_batch_ns", "", TGoal::None, 0},
     {"  p99.9, worker sending as usual", "call_p999_ns", "<= 5 us", TGoal::AtMost, 5000},
-    {"  p99.9 while a send pass of every channel runs", "pass_p999_ns", "<= 5 us", TGoal::AtMost, 5000},
+    {"  p99.9 while a send pass of every channel runs", "pass_p999_ns", "<= 5 us", TGoal::AtMost,
+     5000},
     {"  p99.9 the same, Debug on", "pass_debug_p999_ns", "<= 5 us", TGoal::AtMost, 5000},
     {"  p99.9 with the server stalled", "stall_p999_ns", "<= 5 us", TGoal::AtMost, 5000},
-    {"longest host call behind the worker, Debug off", "pass_max_us", "<= 50 us", TGoal::AtMost, 50},
+    {"longest host call behind the worker, Debug off", "pass_max_us", "<= 50 us", TGoal::AtMost,
+     50},
     {"  Debug on", "pass_debug_max_us", "<= 50 us", TGoal::AtMost, 50},
     {"  server stalled", "stall_max_us", "<= 50 us", TGoal::AtMost, 50},
     {"  worker sending as usual", "call_max_us", "", TGoal::None, 0},
     {"  one send pass after a reconnect (Debug off)", "pass_burst_ms", "", TGoal::None, 0},
     {"  the same, Debug on", "pass_debug_burst_ms", "", TGoal::None, 0},
-    {"values delivered to the server, one host thread", "delivered_mps", ">= 3 M/s", TGoal::AtLeast, 3},
+    {"values delivered to the server, one host thread", "delivered_mps", ">= 3 M/s", TGoal::AtLeast,
+     3},
     {"  host calls made meanwhile", "host_calls_mps", "", TGoal::None, 0},
-    {"worker CPU while idle, 1 000 000 active channels", "idle_cpu_pct", "<= 0.2 %", TGoal::AtMost, 0.2},
+    {"worker CPU while idle, 1 000 000 active channels", "idle_cpu_pct", "<= 0.2 %", TGoal::AtMost,
+     0.2},
     {"  wake-ups", "idle_wakeups_per_s", "<= 20 /s", TGoal::AtMost, 20},
-    {"latency host call -> bytes at the server, p50", "latency_p50_us", "<= 60 us", TGoal::AtMost, 60},
+    {"latency host call -> bytes at the server, p50", "latency_p50_us", "<= 60 us", TGoal::AtMost,
+     60},
     {"  p99", "latency_p99_us", "<= 500 us", TGoal::AtMost, 500},
     {"  max", "latency_max_us", "", TGoal::None, 0},
-    {"memory per channel, three text attributes", "memory_model_bytes", "<= 600 B", TGoal::AtMost, 600},
+    {"memory per channel, three text attributes", "memory_model_bytes", "<= 600 B", TGoal::AtMost,
+     600},
     {"  connected, registered, one value each", "memory_connected_bytes", "", TGoal::None, 0},
-    {"re-registration of every channel after a reconnect", "reregister_ms", "<= 100 ms", TGoal::AtMost, 100},
+    {"re-registration of every channel after a reconnect", "reregister_ms", "<= 100 ms",
+     TGoal::AtMost, 100},
     {"  of which until the login request arrived", "reregister_login_ms", "", TGoal::None, 0},
     {"  until their values are back too", "reregister_values_ms", "", TGoal::None, 0},
-    {"test server, CPU for every channel's registration", "server_registrations_ms", "", TGoal::None, 0},
+    {"test server, CPU for every channel's registration", "server_registrations_ms", "",
+     TGoal::None, 0},
     {"  the same again (re-registration)", "server_reregistrations_ms", "", TGoal::None, 0},
     {"  values it takes per second of CPU", "server_values_mps", "", TGoal::None, 0},
 };
@@ -153,9 +161,10 @@ TRun RunChild(const std::string& scenario, const TTableOptions& options) {
   return run;
 }
 
-void PrintTable(const std::map<std::string, std::vector<double>>& figures, const TTableOptions& options) {
-  std::printf("\n%-52s %-12s %-24s %-10s %s\n", "figure", "median", "spread (min - max, runs)", "target",
-              "met");
+void PrintTable(const std::map<std::string, std::vector<double>>& figures,
+                const TTableOptions& options) {
+  std::printf("\n%-52s %-12s %-24s %-10s %s\n", "figure", "median", "spread (min - max, runs)",
+              "target", "met");
   std::printf("%s\n", std::string(110, '-').c_str());
   for (const TRow& row : kRows) {
     const auto found = figures.find(row.result);
@@ -166,26 +175,28 @@ void PrintTable(const std::map<std::string, std::vector<double>>& figures, const
     const std::vector<double>& values = found->second;
     const double median = Median(values);
     const auto [low, high] = std::minmax_element(values.begin(), values.end());
-    const std::string spread =
-        Format(row.result, *low) + " - " + Format(row.result, *high) + " (" + std::to_string(values.size()) + ")";
-    const char* met = row.goal == TGoal::None                                 ? ""
-                      : (row.goal == TGoal::AtMost ? median <= row.limit : median >= row.limit) ? "yes"
-                                                                                                : "NO";
-    std::printf("%-52s %-12s %-24s %-10s %s\n", row.label, Format(row.result, median).c_str(), spread.c_str(),
-                row.target, met);
+    const std::string spread = Format(row.result, *low) + " - " + Format(row.result, *high) + " (" +
+                               std::to_string(values.size()) + ")";
+    const char* met = row.goal == TGoal::None ? ""
+                      : (row.goal == TGoal::AtMost ? median <= row.limit : median >= row.limit)
+                          ? "yes"
+                          : "NO";
+    std::printf("%-52s %-12s %-24s %-10s %s\n", row.label, Format(row.result, median).c_str(),
+                spread.c_str(), row.target, met);
   }
   const TSizes sizes(options.smoke);
-  std::printf("\n%zu channels (idle: %zu), %zu timed calls per figure, light load: %zu values "
-              "over %zu channels at 1000 a second.\n",
-              sizes.channels, sizes.idleChannels, sizes.calls, sizes.latencyValues, sizes.latencyChannels);
+  std::printf(
+      "\n%zu channels (idle: %zu), %zu timed calls per figure, light load: %zu values "
+      "over %zu channels at 1000 a second.\n",
+      sizes.channels, sizes.idleChannels, sizes.calls, sizes.latencyValues, sizes.latencyChannels);
   if (options.smoke) std::printf("SMOKE RUN: reduced sizes, the figures mean nothing.\n");
 }
 
 }  // namespace
 
 int RunTable(const TTableOptions& options) {
-  std::printf("bench_host: %d run(s) of each scenario; %ld processors; load average %s\n", options.runs,
-              sysconf(_SC_NPROCESSORS_ONLN), LoadAverage().c_str());
+  std::printf("bench_host: %d run(s) of each scenario; %ld processors; load average %s\n",
+              options.runs, sysconf(_SC_NPROCESSORS_ONLN), LoadAverage().c_str());
   std::fflush(stdout);
   std::map<std::string, std::vector<double>> figures;
   std::vector<std::string> lost;

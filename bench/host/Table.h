@@ -10,8 +10,8 @@ namespace kv::bench {
 struct TTableOptions {
   int runs = 3;
   bool smoke = false;
-  std::string library;              // passed on to every run
-  std::vector<std::string> only;    // scenario names; empty: all
+  std::string library;            // passed on to every run
+  std::vector<std::string> only;  // scenario names; empty: all
 };
 
 // 0 when every run measured and lost nothing, kExitLost when a run lost

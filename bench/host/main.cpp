@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
   }
   if (command == "table") return RunTable(table);
   if (command == "list") {
-    for (const TScenario& scenario : Scenarios()) std::printf("%-12s %s\n", scenario.name, scenario.what);
+    for (const TScenario& scenario : Scenarios())
+      std::printf("%-12s %s\n", scenario.name, scenario.what);
     return 0;
   }
   for (const TScenario& scenario : Scenarios()) {

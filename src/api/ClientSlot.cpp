@@ -25,7 +25,8 @@ bool TClientSlot::Destroy() noexcept {
     calls_.fetch_or(kClosing, std::memory_order_acq_rel);
     {
       TUniqueLock waiting(leftMutex_);
-      waiting.Wait(left_, [this] { return (calls_.load(std::memory_order_acquire) & kCallCount) == 0; });
+      waiting.Wait(left_,
+                   [this] { return (calls_.load(std::memory_order_acquire) & kCallCount) == 0; });
     }
     SetClient(nullptr);
     calls_.fetch_and(kCallCount, std::memory_order_release);

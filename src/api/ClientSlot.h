@@ -68,7 +68,8 @@ class TClientSlot {
         client = slot.client_.load(std::memory_order_acquire);
     }
     ~TCall() {
-      if (slot.calls_.fetch_sub(1, std::memory_order_release) == (kClosing | 1)) slot.LastCallLeft();
+      if (slot.calls_.fetch_sub(1, std::memory_order_release) == (kClosing | 1))
+        slot.LastCallLeft();
     }
     TClientSlot& slot;
     TClientFacade* client = nullptr;

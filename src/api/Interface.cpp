@@ -30,9 +30,9 @@ kv_bool KVOPROS2_CALL c_CreateOpros(const char* host, int port, int timeoutSec, 
                                     const char* password, unsigned char setClock,
                                     unsigned char debugLog, const char* logFile) {
   try {
-    return Slot().Create(kv::SettingsFromHost(host, port, timeoutSec, login, password, setClock,
-                                              debugLog, logFile),
-                         kv::CreateClientFacade);
+    return Slot().Create(
+        kv::SettingsFromHost(host, port, timeoutSec, login, password, setClock, debugLog, logFile),
+        kv::CreateClientFacade);
   } catch (...) {
     return 0;
   }
@@ -47,15 +47,13 @@ int KVOPROS2_CALL c_IsServerConnected(void) {
 
 kv_bool KVOPROS2_CALL c_RegisterChannel(const char* addr, unsigned short type,
                                         unsigned char writeEnable, unsigned char saveValue,
-                                        const char* comments, const char* prefix,
-                                        const char* unit, const char* formatString,
-                                        const char* description, unsigned short signification,
-                                        const char* enumTexts) {
+                                        const char* comments, const char* prefix, const char* unit,
+                                        const char* formatString, const char* description,
+                                        unsigned short signification, const char* enumTexts) {
   return Slot().WithClient(
       [&](kv::TClientFacade& client) {
-        return kv::RegisterChannelCall(client, addr, type, writeEnable, saveValue, comments,
-                                       prefix, unit, formatString, description, signification,
-                                       enumTexts);
+        return kv::RegisterChannelCall(client, addr, type, writeEnable, saveValue, comments, prefix,
+                                       unit, formatString, description, signification, enumTexts);
       },
       false);
 }
@@ -69,8 +67,8 @@ kv_bool KVOPROS2_CALL c_RegisterValueByID(const char* addr, const FILETIME* time
       false);
 }
 
-kv_bool KVOPROS2_CALL c_RegisterAttribute(const char* addr, unsigned short id,
-                                          unsigned short type, VARIANT value) {
+kv_bool KVOPROS2_CALL c_RegisterAttribute(const char* addr, unsigned short id, unsigned short type,
+                                          VARIANT value) {
   return Slot().WithClient(
       [&](kv::TClientFacade& client) {
         return kv::RegisterAttributeCall(client, addr, id, type, value);

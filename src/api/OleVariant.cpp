@@ -16,36 +16,64 @@ constexpr std::uint16_t kNoKind = 0xFFFF;
 
 std::uint16_t KindOfOle(VARTYPE vt) {
   switch (vt) {
-    case VT_EMPTY: return varEmpty;
-    case VT_I1: return varShortInt;
-    case VT_UI1: return varByte;
-    case VT_I2: return varSmallint;
-    case VT_UI2: return varWord;
-    case VT_I4: case VT_INT: return varInteger;
-    case VT_UI4: case VT_UINT: return varLongWord;
-    case VT_R4: return varSingle;
-    case VT_R8: return varDouble;
-    case VT_DATE: return varDate;
-    case VT_BSTR: return varOleStr;
-    case VT_BOOL: return varBoolean;
-    default: return kNoKind;
+    case VT_EMPTY:
+      return varEmpty;
+    case VT_I1:
+      return varShortInt;
+    case VT_UI1:
+      return varByte;
+    case VT_I2:
+      return varSmallint;
+    case VT_UI2:
+      return varWord;
+    case VT_I4:
+    case VT_INT:
+      return varInteger;
+    case VT_UI4:
+    case VT_UINT:
+      return varLongWord;
+    case VT_R4:
+      return varSingle;
+    case VT_R8:
+      return varDouble;
+    case VT_DATE:
+      return varDate;
+    case VT_BSTR:
+      return varOleStr;
+    case VT_BOOL:
+      return varBoolean;
+    default:
+      return kNoKind;
   }
 }
 
 VARTYPE OleKindOf(std::uint16_t kind) {
   switch (kind) {
-    case varEmpty: return VT_EMPTY;
-    case varShortInt: return VT_I1;
-    case varByte: return VT_UI1;
-    case varSmallint: return VT_I2;
-    case varWord: return VT_UI2;
-    case varInteger: return VT_I4;
-    case varLongWord: return VT_UI4;
-    case varSingle: return VT_R4;
-    case varDouble: return VT_R8;
-    case varDate: return VT_DATE;
-    case varOleStr: case varString: return VT_BSTR;
-    case varBoolean: return VT_BOOL;
+    case varEmpty:
+      return VT_EMPTY;
+    case varShortInt:
+      return VT_I1;
+    case varByte:
+      return VT_UI1;
+    case varSmallint:
+      return VT_I2;
+    case varWord:
+      return VT_UI2;
+    case varInteger:
+      return VT_I4;
+    case varLongWord:
+      return VT_UI4;
+    case varSingle:
+      return VT_R4;
+    case varDouble:
+      return VT_R8;
+    case varDate:
+      return VT_DATE;
+    case varOleStr:
+    case varString:
+      return VT_BSTR;
+    case varBoolean:
+      return VT_BOOL;
     default:
       throw Exception("Could not convert variant of type (" + VarTypeName(kind) +
                       ") into type (Variant)");
@@ -68,18 +96,32 @@ void Store(void* bytes, T value) {
 // of a variant's value field or of an array element.
 Variant ReadValue(VARTYPE vt, const void* bytes) {
   switch (vt) {
-    case VT_I1: return Variant::FromInt8(Load<std::int8_t>(bytes));
-    case VT_UI1: return Variant::FromUInt8(Load<std::uint8_t>(bytes));
-    case VT_I2: return Variant::FromInt16(Load<std::int16_t>(bytes));
-    case VT_UI2: return Variant::FromUInt16(Load<std::uint16_t>(bytes));
-    case VT_I4: case VT_INT: return Variant::FromInt32(Load<std::int32_t>(bytes));
-    case VT_UI4: case VT_UINT: return Variant::FromUInt32(Load<std::uint32_t>(bytes));
-    case VT_R4: return Variant::FromSingle(Load<float>(bytes));
-    case VT_R8: return Variant::FromDouble(Load<double>(bytes));
-    case VT_DATE: return Variant::FromDate(Load<double>(bytes));
-    case VT_BOOL: return Variant::FromBooleanWord(Load<std::uint16_t>(bytes));
-    case VT_BSTR: return Variant::FromWide(ole::ReadString(Load<BSTR>(bytes)));
-    default: return Variant();
+    case VT_I1:
+      return Variant::FromInt8(Load<std::int8_t>(bytes));
+    case VT_UI1:
+      return Variant::FromUInt8(Load<std::uint8_t>(bytes));
+    case VT_I2:
+      return Variant::FromInt16(Load<std::int16_t>(bytes));
+    case VT_UI2:
+      return Variant::FromUInt16(Load<std::uint16_t>(bytes));
+    case VT_I4:
+    case VT_INT:
+      return Variant::FromInt32(Load<std::int32_t>(bytes));
+    case VT_UI4:
+    case VT_UINT:
+      return Variant::FromUInt32(Load<std::uint32_t>(bytes));
+    case VT_R4:
+      return Variant::FromSingle(Load<float>(bytes));
+    case VT_R8:
+      return Variant::FromDouble(Load<double>(bytes));
+    case VT_DATE:
+      return Variant::FromDate(Load<double>(bytes));
+    case VT_BOOL:
+      return Variant::FromBooleanWord(Load<std::uint16_t>(bytes));
+    case VT_BSTR:
+      return Variant::FromWide(ole::ReadString(Load<BSTR>(bytes)));
+    default:
+      return Variant();
   }
 }
 
@@ -87,18 +129,41 @@ Variant ReadValue(VARTYPE vt, const void* bytes) {
 // field or of an array element; a text becomes a new BSTR owned there.
 void WriteValue(const Variant& value, VARTYPE vt, void* bytes) {
   switch (vt) {
-    case VT_I1: Store(bytes, value.ToInt8()); break;
-    case VT_UI1: Store(bytes, value.ToUInt8()); break;
-    case VT_I2: Store(bytes, value.ToInt16()); break;
-    case VT_UI2: Store(bytes, value.ToUInt16()); break;
-    case VT_I4: Store(bytes, value.ToInt32()); break;
-    case VT_UI4: Store(bytes, value.ToUInt32()); break;
-    case VT_R4: Store(bytes, value.ToSingle()); break;
-    case VT_R8: Store(bytes, value.ToDouble()); break;
-    case VT_DATE: Store(bytes, value.ToDate()); break;
-    case VT_BOOL: Store(bytes, value.ToBooleanWord()); break;
-    case VT_BSTR: Store(bytes, ole::AllocString(value.ToWide())); break;
-    default: break;
+    case VT_I1:
+      Store(bytes, value.ToInt8());
+      break;
+    case VT_UI1:
+      Store(bytes, value.ToUInt8());
+      break;
+    case VT_I2:
+      Store(bytes, value.ToInt16());
+      break;
+    case VT_UI2:
+      Store(bytes, value.ToUInt16());
+      break;
+    case VT_I4:
+      Store(bytes, value.ToInt32());
+      break;
+    case VT_UI4:
+      Store(bytes, value.ToUInt32());
+      break;
+    case VT_R4:
+      Store(bytes, value.ToSingle());
+      break;
+    case VT_R8:
+      Store(bytes, value.ToDouble());
+      break;
+    case VT_DATE:
+      Store(bytes, value.ToDate());
+      break;
+    case VT_BOOL:
+      Store(bytes, value.ToBooleanWord());
+      break;
+    case VT_BSTR:
+      Store(bytes, ole::AllocString(value.ToWide()));
+      break;
+    default:
+      break;
   }
 }
 
@@ -127,8 +192,8 @@ std::optional<Variant> ArrayFromOle(VARTYPE elementVt, SAFEARRAY* array) {
   std::int64_t high = low + array->rgsabound[0].cElements - 1;
   // The typed value keeps both bounds as 32-bit indexes.
   if (high > INT32_MAX || high < std::int64_t{INT32_MIN}) return std::nullopt;
-  Variant result = Variant::CreateArray(kind, static_cast<std::int32_t>(low),
-                                        static_cast<std::int32_t>(high));
+  Variant result =
+      Variant::CreateArray(kind, static_cast<std::int32_t>(low), static_cast<std::int32_t>(high));
   if (high < low) return result;
   TArrayAccess access(array);
   if (access.Data() == nullptr) return std::nullopt;

@@ -139,9 +139,7 @@ void TChannel2::SetValue(const Variant& value) {
   if (ConvertForStore(converted, type_)) value_ = std::move(converted);
 }
 
-std::int32_t TChannel2::ValueCount() const {
-  return value_.IsArray() ? value_.ArrayCount() : 1;
-}
+std::int32_t TChannel2::ValueCount() const { return value_.IsArray() ? value_.ArrayCount() : 1; }
 
 Variant TChannel2::GetValueAt(std::int32_t index) const {
   if (!value_.IsArray()) return value_;
@@ -231,8 +229,7 @@ void TChannel2::SetAttributeValue(std::uint16_t id, const Variant& value) {
   SetOwnedAttributeValue(id, creator_, value);
 }
 
-void TChannel2::SetOwnedAttributeValue(std::uint16_t id, std::int16_t owner,
-                                       const Variant& value) {
+void TChannel2::SetOwnedAttributeValue(std::uint16_t id, std::int16_t owner, const Variant& value) {
   const TDateTime now = Now();
   if (TChannelAttribute* attribute = FindAttribute(id)) {
     // An existing attribute keeps its own type; the stamp is applied even
@@ -326,7 +323,9 @@ void TChannel2::SetFormatString(std::string_view v) {
   SetTextAttribute(ChannelAttr::FormatString, v);
 }
 bool TChannel2::Masked() const { return GetAttributeValue(ChannelAttr::Masked).ToBoolean(); }
-void TChannel2::SetMasked(bool v) { SetAttributeValue(ChannelAttr::Masked, Variant::FromBoolean(v)); }
+void TChannel2::SetMasked(bool v) {
+  SetAttributeValue(ChannelAttr::Masked, Variant::FromBoolean(v));
+}
 std::uint16_t TChannel2::DTYPE() const { return GetAttributeValue(ChannelAttr::DTYPE).ToUInt16(); }
 void TChannel2::SetDTYPE(std::uint16_t v) {
   SetAttributeValue(ChannelAttr::DTYPE, Variant::FromUInt16(v));
@@ -424,9 +423,7 @@ std::string TChannel2::FullComments() const {
   return text + Comments();
 }
 
-std::string TChannel2::SignificationText() const {
-  return SignificationToText(Signification());
-}
+std::string TChannel2::SignificationText() const { return SignificationToText(Signification()); }
 
 std::string TChannel2::FormatEUType3(std::uint16_t quality, const Variant& v) const {
   if (quality != 0) return "?";
@@ -468,12 +465,10 @@ std::string TChannel2::ValueToText(std::int32_t index, bool exact) const {
 
 std::string TChannel2::ValuesText() const { return ValuesToText(std::nullopt, false); }
 
-std::string TChannel2::ValuesToText(std::optional<std::string_view> separator,
-                                    bool exact) const {
+std::string TChannel2::ValuesToText(std::optional<std::string_view> separator, bool exact) const {
   if (quality_ != 0) return QualityText();
   const std::int32_t count = ValueCount();
-  const bool packed = !exact && (type_ & 0x1000) != 0 &&
-                      (count == 3 || count == 5 || count == 8) &&
+  const bool packed = !exact && (type_ & 0x1000) != 0 && (count == 3 || count == 5 || count == 8) &&
                       HasNonEmptyAttribute(ChannelAttr::DTYPE) && EUType() == kEUTypeDevice;
   if (packed) {
     const std::uint8_t kind = GetAttributeValue(ChannelAttr::DTYPE).ToUInt8();

@@ -176,8 +176,8 @@ class TChannel2 {
   // true only when it appended. The caller keeps its object.
   bool MergeAttribute(const TChannelAttribute* attribute);
   // MergeAttribute of an attribute built from the arguments.
-  bool SetAttribute(std::uint16_t id, std::uint16_t type, const Variant& value,
-                    std::int16_t owner, TDateTime lastChange);
+  bool SetAttribute(std::uint16_t id, std::uint16_t type, const Variant& value, std::int16_t owner,
+                    TDateTime lastChange);
 
   // --- attribute-backed properties; getters raise conversion errors ---
   std::int16_t EUType() const;

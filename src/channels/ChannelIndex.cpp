@@ -28,9 +28,7 @@ inline std::uint64_t Mix(std::uint64_t h, std::uint64_t word) {
   return h ^ (h >> 29);
 }
 
-inline unsigned char Upper(char c) {
-  return static_cast<unsigned char>(AnsiUpperChar(c));
-}
+inline unsigned char Upper(char c) { return static_cast<unsigned char>(AnsiUpperChar(c)); }
 
 // Eight upper-cased characters (fewer at the end) as one word.
 inline std::uint64_t UpperWord(const char* text, std::size_t count) {
@@ -67,7 +65,8 @@ bool TAddressIndex::SameAddress(std::string_view a, std::string_view b) noexcept
   return true;
 }
 
-std::uint32_t TAddressIndex::Find(std::string_view addr, const TChannelStore& store) const noexcept {
+std::uint32_t TAddressIndex::Find(std::string_view addr,
+                                  const TChannelStore& store) const noexcept {
   if (count_ == 0) return kNoEntry;
   const std::uint32_t hash = Hash(addr);
   const std::size_t mask = slots_.size() - 1;

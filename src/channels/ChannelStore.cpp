@@ -5,7 +5,8 @@ namespace kv {
 static_assert(sizeof(TChannel2) <= 128, "a channel should fill at most two cache lines");
 
 TChannel2& TChannelStore::Append(const TChannel2& source) {
-  if ((size_ >> kChunkBits) == chunks_.size()) chunks_.push_back(std::make_unique<TSlot[]>(kChunkSize));
+  if ((size_ >> kChunkBits) == chunks_.size())
+    chunks_.push_back(std::make_unique<TSlot[]>(kChunkSize));
   TSlot& slot = chunks_[size_ >> kChunkBits][size_ & kChunkMask];
   TChannel2* channel = new (slot.bytes) TChannel2(&source);
   ++size_;

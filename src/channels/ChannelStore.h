@@ -28,7 +28,8 @@ class TChannelStore {
     using pointer = TChannel2*;
     using reference = TChannel2&;
 
-    Iterator(const TChannelStore* store, std::size_t position) : store_(store), position_(position) {}
+    Iterator(const TChannelStore* store, std::size_t position)
+        : store_(store), position_(position) {}
     TChannel2& operator*() const { return (*store_)[position_]; }
     TChannel2* operator->() const { return &(*store_)[position_]; }
     Iterator& operator++() {

@@ -57,8 +57,8 @@ void TChannelList2::Clear() {
 
 // --- Add ---
 
-bool TChannelList2::Add(TChannel2* channel, bool update, bool refuseDuplicate,
-                        std::uint16_t mask, bool takeNumber) {
+bool TChannelList2::Add(TChannel2* channel, bool update, bool refuseDuplicate, std::uint16_t mask,
+                        bool takeNumber) {
   TGuard guard(lock_);
   lastError_.clear();
   try {
@@ -182,8 +182,7 @@ TNumberLoss TChannelList2::UpdateOrRaise(const TChannel2* channel, std::uint16_t
   if (mask == 0) throw Exception("маска обновления не задана"_cp);
   TChannel2& existing = FindForUpdate(*channel, byAddress);
   if (before != nullptr) before->Assign(&existing);
-  if (requireActive && !existing.Active())
-    RaiseChannelState(*channel, byAddress, " не активен"_cp);
+  if (requireActive && !existing.Active()) RaiseChannelState(*channel, byAddress, " не активен"_cp);
   TNumberLoss loss = UpdateExisting(existing, *channel, mask);
   if (mask & kConfigurationFields) SetModifiedLocked(true);
   if (after != nullptr) after->Assign(&existing);
@@ -367,7 +366,8 @@ std::size_t TChannelList2::TakePending(std::size_t& cursor, std::deque<TSendSnap
     if (taken == batch.size()) batch.emplace_back();
     TSendSnapshot& snapshot = batch[taken];
     snapshot.Registration = (master.Flags() & NeedRegister) != 0;
-    snapshot.Value = (master.Flags() & NeedSendValue) != 0 && master.Active() && master.Number() != 0;
+    snapshot.Value =
+        (master.Flags() & NeedSendValue) != 0 && master.Active() && master.Number() != 0;
     snapshot.Channel.CopySendFields(master, snapshot.Registration, forLog && snapshot.Value);
     snapshot.AttributeCount = master.AttributeCount();
     ++taken;

@@ -76,8 +76,8 @@ struct TNumberLoss {
 // lines run after it is released.
 struct TSendSnapshot {
   TChannel2 Channel;
-  bool Registration = false;      // its registration record is due
-  bool Value = false;             // its value record is due
+  bool Registration = false;         // its registration record is due
+  bool Value = false;                // its value record is due
   std::uint16_t AttributeCount = 0;  // of the master channel
 };
 
@@ -182,7 +182,8 @@ class TChannelList2 {
   TChannel2* AddNew(TChannel2& channel, bool refuseDuplicate) REQUIRES(lock_);
   // True when it handed a number out (the caller's channel had none).
   bool AssignNumber(TChannel2& channel) REQUIRES(lock_);
-  TNumberLoss UpdateExisting(TChannel2& existing, const TChannel2& channel, std::uint16_t mask) REQUIRES(lock_);
+  TNumberLoss UpdateExisting(TChannel2& existing, const TChannel2& channel, std::uint16_t mask)
+      REQUIRES(lock_);
   TChannel2& FindForUpdate(const TChannel2& channel, bool byAddress) const REQUIRES(lock_);
   TNumberLoss Renumber(TChannel2& existing, std::uint32_t number) REQUIRES(lock_);
   bool IsMaster(const TChannel2* channel) const REQUIRES(lock_);

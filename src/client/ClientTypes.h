@@ -18,7 +18,7 @@ inline constexpr std::size_t kMaxWaitingControls = 65536;
 // Where and how the client connects and logs; set before its worker starts.
 struct ClientSettings {
   std::string Host = "127.0.0.1";
-  std::int32_t Port = 3000;     // the connection uses the low 16 bits
+  std::int32_t Port = 3000;  // the connection uses the low 16 bits
   std::int32_t TimeoutSec = 10;
   std::string Login = "CFG";
   std::string Password;

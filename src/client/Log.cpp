@@ -7,7 +7,8 @@ namespace kv {
 
 std::string TLogWriter::BuildLine(std::string_view message, int day, int month, int year, int hour,
                                   int minute, int second) {
-  std::string stamp = Wsprintf("%02u.%02u.%u %02u:%02u:%02u\t", {day, month, year, hour, minute, second});
+  std::string stamp =
+      Wsprintf("%02u.%02u.%u %02u:%02u:%02u\t", {day, month, year, hour, minute, second});
   // The line end always survives: a long message is cut, never the CR LF,
   // so the next line can not glue onto a cut one.
   std::size_t room = kWsprintfLimit - stamp.size() - 2;

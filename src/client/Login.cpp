@@ -194,8 +194,8 @@ void TOpros2Thread::LogLogin(const TLoginReply& reply, std::uint32_t loginStart,
   std::uint32_t loginMs = platform::TickCount() - loginStart;
   log_.Write(kLoggedInLine,
              {serverVersionMajor_, serverVersionMinor_, clientId, static_cast<long>(loginMs),
-              SafeDateTimeText(serverTime), TimeZoneText(reply.bias),
-              static_cast<long>(difference), static_cast<unsigned long>(replyBytes)});
+              SafeDateTimeText(serverTime), TimeZoneText(reply.bias), static_cast<long>(difference),
+              static_cast<unsigned long>(replyBytes)});
   SetServerTime(serverTime);
 }
 

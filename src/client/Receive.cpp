@@ -29,8 +29,10 @@ constexpr auto kBadLengthLine =
 constexpr auto kDumpLine = "INFO\tПервые 20 байт команды: %s"_cp;
 constexpr auto kIncompleteLine =
     "ERROR\tНеполная команда cmd=%u ожидается более 30 сек., получено %ld байт. Выполняем отключение от сервера."_cp;
-constexpr auto kServerTimeLine = "WARNING\tВремя сервера изменилось: %s, часовой пояс %s, разница=%ld мсек"_cp;
-constexpr auto kNoticeLine = "INFO\tИзменение каналов 1 от сервера игнорируем: %s%s%s%s ID=%ld %s"_cp;
+constexpr auto kServerTimeLine =
+    "WARNING\tВремя сервера изменилось: %s, часовой пояс %s, разница=%ld мсек"_cp;
+constexpr auto kNoticeLine =
+    "INFO\tИзменение каналов 1 от сервера игнорируем: %s%s%s%s ID=%ld %s"_cp;
 constexpr auto kStatusLine = "DEBUG\tReceive status: cmdID=%u";
 constexpr auto kSkippedLine = "WARNING\tКоманда 1 не обрабатывается structID=%u SIZE=%ld bytes"_cp;
 constexpr auto kControlLine =
@@ -145,7 +147,8 @@ void TOpros2Thread::DropOnBadFrame(std::string_view format, std::uint8_t id) {
   } else {
     log_.Write(format, {id, static_cast<long>(buffered)});
   }
-  log_.Write(kDumpLine, {BytesToHex(recvBuffer_.Data(), buffered < kDumpBytes ? buffered : kDumpBytes)});
+  log_.Write(kDumpLine,
+             {BytesToHex(recvBuffer_.Data(), buffered < kDumpBytes ? buffered : kDumpBytes)});
   counters_.Dropped(TDropReason::Protocol);
   Disconnect();
 }
@@ -185,9 +188,9 @@ bool TOpros2Thread::HandleFixed(std::uint8_t id, std::int32_t size) {
     case kStructChannelNotice: {
       const TChannelNotice notice = DecodeChannelNotice(p);
       const std::uint8_t flags = notice.flags;
-      log_.Write(kNoticeLine, {(flags & 1) ? "A1" : "", (flags & 2) ? "A2" : "", (flags & 4) ? "A3" : "",
-                               (flags & 8) ? "A4" : "", static_cast<long>(notice.id),
-                               SafeDateTimeText(notice.dateTime)});
+      log_.Write(kNoticeLine, {(flags & 1) ? "A1" : "", (flags & 2) ? "A2" : "",
+                               (flags & 4) ? "A3" : "", (flags & 8) ? "A4" : "",
+                               static_cast<long>(notice.id), SafeDateTimeText(notice.dateTime)});
       break;
     }
     case kStructStatusReply: {
@@ -234,9 +237,12 @@ void TOpros2Thread::ParseControl() {
   std::unique_ptr<TChannel2> listed =
       byNumber ? channels_.CopyByNumber(decoded.Number()) : channels_.CopyByAddress(decoded.Addr());
   if (!listed || !listed->Active()) TClientCounters::Add(counters_.controlsRefused);
-  if (!listed) throw Exception(ChannelName(byNumber, decoded.Number(), decoded.Addr()) + std::string(kNotFound));
+  if (!listed)
+    throw Exception(ChannelName(byNumber, decoded.Number(), decoded.Addr()) +
+                    std::string(kNotFound));
   if (!listed->Active())
-    throw Exception(ChannelName(byNumber, decoded.Number(), decoded.Addr()) + std::string(kNotActive));
+    throw Exception(ChannelName(byNumber, decoded.Number(), decoded.Addr()) +
+                    std::string(kNotActive));
   ControlRequest request;
   request.Addr = decoded.Addr();
   request.Number = decoded.Number();

@@ -127,7 +127,8 @@ void TOpros2Thread::WaitForWork() {
     // The next pass sees what came meanwhile.
     const std::uint64_t spacing = written >= kStreamBytes ? kAfterStreamUs : kAfterWriteUs;
     const std::uint64_t gone = platform::SystemMicroseconds() - passStart_;
-    if (gone < spacing) platform::SystemPauseMicroseconds(static_cast<std::uint32_t>(spacing - gone));
+    if (gone < spacing)
+      platform::SystemPauseMicroseconds(static_cast<std::uint32_t>(spacing - gone));
     return;
   } else {
     // Set before the record is looked at, under the list's lock: a mark made
@@ -165,8 +166,9 @@ std::uint64_t TOpros2Thread::StatusAnswerLimitMs() const {
 
 std::uint32_t TOpros2Thread::LinkTestDue() const {
   // KVTest acts once the silence is longer than its limit.
-  return MillisecondsLeft(lastActivityTick_, (statusRequestPending_ ? StatusAnswerLimitMs()
-                                                                    : kSilenceBeforeStatusMs) + 1);
+  return MillisecondsLeft(
+      lastActivityTick_,
+      (statusRequestPending_ ? StatusAnswerLimitMs() : kSilenceBeforeStatusMs) + 1);
 }
 
 void TOpros2Thread::Disconnect() {

@@ -186,7 +186,7 @@ class TOpros2Thread : public TThread {
   TKavrelCmdParser sendBuffer_;
   std::deque<TSendSnapshot> sendBatch_;  // the send pass's copies, kept for their storage
   std::uint32_t lastLoginTick_ = 0;
-  bool loginSent_ = false;  // lastLoginTick_ holds the time of a sent request
+  bool loginSent_ = false;      // lastLoginTick_ holds the time of a sent request
   bool connectFailed_ = false;  // the last attempt found no TCP connection
   std::uint32_t connectFailTick_ = 0;
   std::int32_t connectAttempts_ = 0;

@@ -40,8 +40,8 @@ inline constexpr std::int64_t kInvalidPosition = -1;
 
 // Opens or creates `name` (bytes passed to the system unchanged). Returns
 // None and sets `error` on failure; `error` is 0 on success.
-FileHandle OpenFile(const std::string& name, std::uint32_t access, std::uint32_t share, std::uint32_t creation,
-                    std::uint32_t flags, std::uint32_t& error);
+FileHandle OpenFile(const std::string& name, std::uint32_t access, std::uint32_t share,
+                    std::uint32_t creation, std::uint32_t flags, std::uint32_t& error);
 
 // Closes the handle; false with `error` when the system reports a failure
 // (the handle is gone either way).

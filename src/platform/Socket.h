@@ -87,14 +87,15 @@ inline constexpr int kNoData = 11004;
 // The 16-byte IPv4 socket address of the wire ABI: family, port and address
 // in network byte order, eight zero bytes.
 struct Ipv4Address {
-  std::uint16_t family = 2;  // AF_INET
+  std::uint16_t family = 2;   // AF_INET
   std::uint16_t port = 0;     // network order
   std::uint32_t address = 0;  // network order: first octet in the lowest byte in memory
   std::uint8_t zero[8]{};
 };
 static_assert(sizeof(Ipv4Address) == 16);
 
-inline constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;  // what inet_addr returns for "not an address"
+inline constexpr std::uint32_t kNoAddress =
+    0xFFFFFFFFu;  // what inet_addr returns for "not an address"
 
 constexpr std::uint16_t HostToNet16(std::uint16_t v) noexcept {
   if constexpr (std::endian::native == std::endian::little)
@@ -105,11 +106,13 @@ constexpr std::uint16_t HostToNet16(std::uint16_t v) noexcept {
 constexpr std::uint16_t NetToHost16(std::uint16_t v) noexcept { return HostToNet16(v); }
 
 // The address in network order from its four octets, a.b.c.d.
-constexpr std::uint32_t MakeIpv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) noexcept {
-  std::uint32_t hostOrder = (std::uint32_t{a} << 24) | (std::uint32_t{b} << 16) | (std::uint32_t{c} << 8) | d;
+constexpr std::uint32_t MakeIpv4(std::uint8_t a, std::uint8_t b, std::uint8_t c,
+                                 std::uint8_t d) noexcept {
+  std::uint32_t hostOrder =
+      (std::uint32_t{a} << 24) | (std::uint32_t{b} << 16) | (std::uint32_t{c} << 8) | d;
   if constexpr (std::endian::native == std::endian::little)
-    return ((hostOrder & 0xFFu) << 24) | ((hostOrder & 0xFF00u) << 8) | ((hostOrder >> 8) & 0xFF00u) |
-           (hostOrder >> 24);
+    return ((hostOrder & 0xFFu) << 24) | ((hostOrder & 0xFF00u) << 8) |
+           ((hostOrder >> 8) & 0xFF00u) | (hostOrder >> 24);
   else
     return hostOrder;
 }
@@ -172,7 +175,8 @@ class TSocketApi {
   // only `wake` and the time count. `value`: 0 on timeout, else bit 1 the
   // socket is ready (an error or a closed connection counts as ready), bit 2
   // a signal came (and is consumed).
-  virtual SocketResult WaitOrWake(SocketHandle s, PollFor what, TWakeEvent& wake, int timeoutMs) = 0;
+  virtual SocketResult WaitOrWake(SocketHandle s, PollFor what, TWakeEvent& wake,
+                                  int timeoutMs) = 0;
   // One send()/recv(). A negative length or a null buffer with a positive
   // length fails with 10022 / 10014 without reaching the system.
   virtual SocketResult Send(SocketHandle s, const void* data, int len) = 0;
@@ -209,27 +213,41 @@ class TSocketApiWrapper : public TSocketApi {
 
   SocketResult Startup() override { return target_.Startup(); }
   void Cleanup() override { target_.Cleanup(); }
-  std::uint32_t ParseAddress(const std::string& text) override { return target_.ParseAddress(text); }
+  std::uint32_t ParseAddress(const std::string& text) override {
+    return target_.ParseAddress(text);
+  }
   SocketResult ResolveName(const std::string& name, std::uint32_t& address) override {
     return target_.ResolveName(name, address);
   }
   SocketResult OpenTcp(SocketHandle& handle) override { return target_.OpenTcp(handle); }
-  SocketResult Bind(SocketHandle s, const Ipv4Address& local) override { return target_.Bind(s, local); }
-  SocketResult Connect(SocketHandle s, const Ipv4Address& remote) override { return target_.Connect(s, remote); }
+  SocketResult Bind(SocketHandle s, const Ipv4Address& local) override {
+    return target_.Bind(s, local);
+  }
+  SocketResult Connect(SocketHandle s, const Ipv4Address& remote) override {
+    return target_.Connect(s, remote);
+  }
   SocketResult ConnectionOutcome(SocketHandle s) override { return target_.ConnectionOutcome(s); }
   SocketResult SetNonBlocking(SocketHandle s, bool nonBlocking) override {
     return target_.SetNonBlocking(s, nonBlocking);
   }
-  SocketResult Wait(SocketHandle s, PollFor what, int timeoutMs) override { return target_.Wait(s, what, timeoutMs); }
+  SocketResult Wait(SocketHandle s, PollFor what, int timeoutMs) override {
+    return target_.Wait(s, what, timeoutMs);
+  }
   SocketResult WaitOrWake(SocketHandle s, PollFor what, TWakeEvent& wake, int timeoutMs) override {
     return target_.WaitOrWake(s, what, wake, timeoutMs);
   }
-  SocketResult Send(SocketHandle s, const void* data, int len) override { return target_.Send(s, data, len); }
-  SocketResult Receive(SocketHandle s, void* buffer, int size) override { return target_.Receive(s, buffer, size); }
+  SocketResult Send(SocketHandle s, const void* data, int len) override {
+    return target_.Send(s, data, len);
+  }
+  SocketResult Receive(SocketHandle s, void* buffer, int size) override {
+    return target_.Receive(s, buffer, size);
+  }
   SocketResult BytesAvailable(SocketHandle s, std::uint32_t& count) override {
     return target_.BytesAvailable(s, count);
   }
-  SocketResult LocalName(SocketHandle s, Ipv4Address& local) override { return target_.LocalName(s, local); }
+  SocketResult LocalName(SocketHandle s, Ipv4Address& local) override {
+    return target_.LocalName(s, local);
+  }
   SocketResult ShutdownSends(SocketHandle s) override { return target_.ShutdownSends(s); }
   SocketResult Close(SocketHandle s) override { return target_.Close(s); }
   SocketResult Listen(SocketHandle s, int backlog) override { return target_.Listen(s, backlog); }

@@ -137,7 +137,8 @@ void SetChannelRegisterCmd(TKavrelCmdParser& parser, const TChannel2* channel, s
     parser.set(wireFlags);
     WriteChannelKey(parser, *channel, (wireFlags & RegisterFlag::ByNumber) != 0);
     parser.set(channel->Type());
-    WriteAttributes(parser, *channel, owner, allAttributes, (wireFlags >> RegisterFlag::TimeFormShift) & 3);
+    WriteAttributes(parser, *channel, owner, allAttributes,
+                    (wireFlags >> RegisterFlag::TimeFormShift) & 3);
   });
 }
 

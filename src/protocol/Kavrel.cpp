@@ -16,11 +16,10 @@ namespace {
 constexpr std::array<std::int32_t, 256> MakeSizeTable() {
   std::array<std::int32_t, 256> sizes{};
   constexpr std::pair<int, std::int32_t> known[] = {
-      {1, 72},  {2, 16},  {3, 1},   {4, 3},   {5, 5},   {6, 7},   {7, 53},  {8, 55},
-      {9, 57},  {10, 60}, {11, 9},  {12, 4},  {13, 1},  {14, 17}, {15, 1},  {16, 1},
-      {17, 88}, {18, 1},  {19, 10}, {20, 41}, {21, 39}, {22, 15}, {24, 1},  {25, 10},
-      {31, 19}, {32, 3},  {33, 49}, {34, 106}, {35, 43}, {40, 20}, {41, 317}, {42, 72},
-      {43, 25}, {44, 5},  {100, 13},
+      {1, 72},   {2, 16},  {3, 1},   {4, 3},    {5, 5},   {6, 7},   {7, 53},  {8, 55},   {9, 57},
+      {10, 60},  {11, 9},  {12, 4},  {13, 1},   {14, 17}, {15, 1},  {16, 1},  {17, 88},  {18, 1},
+      {19, 10},  {20, 41}, {21, 39}, {22, 15},  {24, 1},  {25, 10}, {31, 19}, {32, 3},   {33, 49},
+      {34, 106}, {35, 43}, {40, 20}, {41, 317}, {42, 72}, {43, 25}, {44, 5},  {100, 13},
   };
   for (const auto& [id, size] : known) sizes[id] = size;
   return sizes;
@@ -42,7 +41,9 @@ constexpr std::string_view kUnknownRefusal = "неизвестный код ош
 
 bool IsCmd2(unsigned id) noexcept { return id >= kCmd2First && id <= kCmd2Last; }
 
-std::int32_t StructSize(unsigned id) noexcept { return id < kStructSizes.size() ? kStructSizes[id] : 0; }
+std::int32_t StructSize(unsigned id) noexcept {
+  return id < kStructSizes.size() ? kStructSizes[id] : 0;
+}
 
 std::string RefusalText(std::uint8_t code) {
   if (code < std::size(kRefusalTexts)) return std::string(kRefusalTexts[code]);
@@ -74,6 +75,8 @@ TFrame ClassifyFrame(const std::uint8_t* data, std::int32_t count) noexcept {
   return frame;
 }
 
-TFrame ClassifyFrame(TKavrelCmdParser& buffer) { return ClassifyFrame(buffer.Data(), buffer.Size()); }
+TFrame ClassifyFrame(TKavrelCmdParser& buffer) {
+  return ClassifyFrame(buffer.Data(), buffer.Size());
+}
 
 }  // namespace kv

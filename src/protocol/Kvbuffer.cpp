@@ -50,7 +50,8 @@ bool TDataStack::Grow(std::int32_t n) {
   if (maximumCapacity_ != 0 && maximumCapacity_ < wanted) return false;
   auto grown = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(wanted));
   const std::int32_t unread = Unread();
-  if (unread > 0) std::memcpy(grown.get(), block_.get() + readIndex_, static_cast<std::size_t>(unread));
+  if (unread > 0)
+    std::memcpy(grown.get(), block_.get() + readIndex_, static_cast<std::size_t>(unread));
   block_ = std::move(grown);
   capacity_ = static_cast<std::int32_t>(wanted);
   writeIndex_ = unread;
@@ -67,7 +68,8 @@ bool TDataStack::MakeRoom(std::int32_t len) {
   }
   if (capacity_ - writeIndex_ < len) {
     const std::int32_t unread = Unread();
-    if (unread > 0) std::memmove(block_.get(), block_.get() + readIndex_, static_cast<std::size_t>(unread));
+    if (unread > 0)
+      std::memmove(block_.get(), block_.get() + readIndex_, static_cast<std::size_t>(unread));
     writeIndex_ = unread;
     readIndex_ = 0;
   }
@@ -169,7 +171,8 @@ bool TDataStack::Shrink(std::int32_t capacity) {
   const std::int32_t target = std::max(capacity, unread);
   if (capacity < 0 || target >= capacity_) return false;
   auto smaller = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(target));
-  if (unread > 0) std::memcpy(smaller.get(), block_.get() + readIndex_, static_cast<std::size_t>(unread));
+  if (unread > 0)
+    std::memcpy(smaller.get(), block_.get() + readIndex_, static_cast<std::size_t>(unread));
   block_ = std::move(smaller);
   capacity_ = target;
   writeIndex_ = unread;
@@ -184,12 +187,17 @@ namespace {
 
 constexpr std::string_view kSetFailed = "TKavrelCmdParser::set(): ошибка добавления в буфер"_cp;
 constexpr std::string_view kGetShort = "TKavrelCmdParser::get() нет данных"_cp;
-constexpr std::string_view kSetStringFailed = "TKavrelCmdParser::set_STRING(): ошибка добавления в буфер"_cp;
-constexpr std::string_view kSetStringTooLong = "TKavrelCmdParser::set_STRING(): слишком длинный текст: "_cp;
+constexpr std::string_view kSetStringFailed =
+    "TKavrelCmdParser::set_STRING(): ошибка добавления в буфер"_cp;
+constexpr std::string_view kSetStringTooLong =
+    "TKavrelCmdParser::set_STRING(): слишком длинный текст: "_cp;
 constexpr std::string_view kGetStringShort = "TKavrelCmdParser::get_STRING() нет данных"_cp;
-constexpr std::string_view kSetValueFailed = "TKavrelCmdParser::set_VALUE(): ошибка добавления в буфер"_cp;
-constexpr std::string_view kPacketTooBig = "TKavrelCmdParser::SetPacketSize() слишком большой объем данных: "_cp;
-constexpr std::string_view kPacketSizeFailed = "TKavrelCmdParser::SetPacketSize() ошибка установки размера: "_cp;
+constexpr std::string_view kSetValueFailed =
+    "TKavrelCmdParser::set_VALUE(): ошибка добавления в буфер"_cp;
+constexpr std::string_view kPacketTooBig =
+    "TKavrelCmdParser::SetPacketSize() слишком большой объем данных: "_cp;
+constexpr std::string_view kPacketSizeFailed =
+    "TKavrelCmdParser::SetPacketSize() ошибка установки размера: "_cp;
 
 // " [ожидаем N есть M]" after a shortage text.
 [[noreturn]] void RaiseShortage(std::string_view text, std::int64_t wanted, std::int32_t unread) {
@@ -210,7 +218,8 @@ constexpr std::string_view kPacketSizeFailed = "TKavrelCmdParser::SetPacketSize(
 
 TKavrelCmdParser::TKavrelCmdParser() : TDataStack(kInitialCapacity, 0) {}
 
-TKavrelCmdParser::TKavrelCmdParser(std::int32_t capacity) : TDataStack(capacity, std::max(capacity, 1)) {}
+TKavrelCmdParser::TKavrelCmdParser(std::int32_t capacity)
+    : TDataStack(capacity, std::max(capacity, 1)) {}
 
 template <WireScalar T>
 void TKavrelCmdParser::set(T value) {
@@ -226,7 +235,7 @@ T TKavrelCmdParser::get() {
   return LoadLE<T>(bytes);
 }
 
-#define KV_WIRE_SCALAR(T)                     \
+#define KV_WIRE_SCALAR(T)                    \
   template void TKavrelCmdParser::set<T>(T); \
   template T TKavrelCmdParser::get<T>();
 KV_WIRE_SCALAR(std::uint8_t)
@@ -243,7 +252,8 @@ KV_WIRE_SCALAR(double)
 
 void TKavrelCmdParser::set_STRING(std::string_view text) {
   // A longer text would need a wrapped length word and arrive cut short.
-  if (text.size() > kMaxPacketSize) RaiseWithNumber(kSetStringTooLong, static_cast<std::int64_t>(text.size()));
+  if (text.size() > kMaxPacketSize)
+    RaiseWithNumber(kSetStringTooLong, static_cast<std::int64_t>(text.size()));
   const auto length = static_cast<std::uint16_t>(text.size());
   set(length);
   if (length > 0 && !Append(text.data(), length)) throw Exception(kSetStringFailed);

@@ -107,11 +107,9 @@ class TDataStack {
 
 // The fixed-width field kinds the parser writes and reads.
 template <class T>
-concept WireScalar =
-    std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint16_t> ||
+concept WireScalar = std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint16_t> ||
     std::is_same_v<T, std::int16_t> || std::is_same_v<T, std::uint32_t> ||
-    std::is_same_v<T, std::int32_t> || std::is_same_v<T, std::int64_t> ||
-    std::is_same_v<T, double>;
+    std::is_same_v<T, std::int32_t> || std::is_same_v<T, std::int64_t> || std::is_same_v<T, double>;
 
 // How a record carries a date-time; the record's flags pick the form.
 enum class TDateTimeForm : std::uint8_t {

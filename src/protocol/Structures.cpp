@@ -10,14 +10,14 @@ namespace {
 
 // Offsets inside each structure; byte 0 is always the structID.
 namespace login_request {
-constexpr std::size_t kByte1 = 1, kLogin = 2, kPassword = 42, kLibraryMajor = 62, kLibraryMinor = 63,
-                      kByte64 = 64;
+constexpr std::size_t kByte1 = 1, kLogin = 2, kPassword = 42, kLibraryMajor = 62,
+                      kLibraryMinor = 63, kByte64 = 64;
 constexpr std::size_t kLoginWidth = 40, kPasswordWidth = 20;
 }  // namespace login_request
 
 namespace login_reply {
-constexpr std::size_t kClientId = 1, kServerTime = 6, kVersionMajor = 14, kVersionMinor = 15, kResultCode = 20,
-                      kBias = 21;
+constexpr std::size_t kClientId = 1, kServerTime = 6, kVersionMajor = 14, kVersionMinor = 15,
+                      kResultCode = 20, kBias = 21;
 }  // namespace login_reply
 
 namespace server_time {
@@ -132,6 +132,8 @@ TStatusReplyBytes EncodeStatusReply(const TStatusReply& reply) {
   return bytes;
 }
 
-TStatusReply DecodeStatusReply(const std::uint8_t* bytes) { return {bytes[status_reply::kAnsweredId]}; }
+TStatusReply DecodeStatusReply(const std::uint8_t* bytes) {
+  return {bytes[status_reply::kAnsweredId]};
+}
 
 }  // namespace kv

@@ -37,12 +37,12 @@ struct TLoginRequest {
 
 // Login reply (43, the character '+'), server -> client.
 struct TLoginReply {
-  std::int32_t clientId = 0;  // negative: the login was refused
-  TDateTime serverTime = 0;   // the server's local date-time
+  std::int32_t clientId = 0;      // negative: the login was refused
+  TDateTime serverTime = 0;       // the server's local date-time
   std::uint8_t versionMajor = 0;  // the server's version
   std::uint8_t versionMinor = 0;
-  std::uint8_t resultCode = 0;       // why a login was refused, see RefusalText
-  std::int16_t bias = 0;     // minutes, UTC = local time + bias
+  std::uint8_t resultCode = 0;  // why a login was refused, see RefusalText
+  std::int16_t bias = 0;        // minutes, UTC = local time + bias
 };
 
 // Server time (22), server -> client: the server's clock has moved.

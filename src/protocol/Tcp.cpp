@@ -65,7 +65,8 @@ std::string SocketErrorText(int code) {
   return std::string(kErrorCodePrefix) + std::to_string(code);
 }
 
-TTCPClient::TTCPClient(bool raiseMode, platform::TSocketApi& api) : raiseMode_(raiseMode), api_(api) {
+TTCPClient::TTCPClient(bool raiseMode, platform::TSocketApi& api)
+    : raiseMode_(raiseMode), api_(api) {
   platform::SocketResult r = api_.Startup();
   status_ = r.value;
   if (r.value != 0) {
@@ -107,8 +108,8 @@ bool TTCPClient::Resolve(const std::string& name, std::uint32_t& address) {
   return Fail();
 }
 
-bool TTCPClient::ConnectFrom(const std::string& localName, std::uint16_t localPort, const std::string& remoteName,
-                             std::uint16_t remotePort) {
+bool TTCPClient::ConnectFrom(const std::string& localName, std::uint16_t localPort,
+                             const std::string& remoteName, std::uint16_t remotePort) {
   std::uint32_t local = 0;
   std::uint32_t remote = 0;
   if (!Resolve(localName, local) || !Resolve(remoteName, remote)) return false;

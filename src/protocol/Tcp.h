@@ -47,8 +47,8 @@ class TTCPClient {
   bool Resolve(const std::string& name, std::uint32_t& address);
   // Creates and binds a socket and starts connecting it; true when the
   // attempt is under way. Counters restart at 0.
-  bool ConnectFrom(const std::string& localName, std::uint16_t localPort, const std::string& remoteName,
-                   std::uint16_t remotePort);
+  bool ConnectFrom(const std::string& localName, std::uint16_t localPort,
+                   const std::string& remoteName, std::uint16_t remotePort);
   bool Connect(const std::string& remoteName, std::uint16_t remotePort);
   // Completes a started attempt: true once the connection is established.
   // False with LastError() 10060 while it is still pending; a failed attempt
@@ -93,7 +93,7 @@ class TTCPClient {
   int BytesSent() const { return bytesSent_; }
 
  private:
-  bool Fail();  // raises in raise mode, else false
+  bool Fail();      // raises in raise mode, else false
   bool NoSocket();  // records status 1 when there is no socket
   // Records the outcome of one send or receive of `asked` bytes.
   bool Account(platform::SocketResult r, int asked, int& total);

@@ -10,8 +10,8 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& result) noexcept {
   if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
       day > DaysInMonth(year, month))
     return false;
-  result = static_cast<double>(platform::DaysFromCivil(year, month, day) -
-                               platform::kOleDateEpochDay);
+  result =
+      static_cast<double>(platform::DaysFromCivil(year, month, day) - platform::kOleDateEpochDay);
   return true;
 }
 

@@ -27,9 +27,7 @@ char16_t AnsiCharToWide(unsigned char c) noexcept {
   return c < 0x80 ? static_cast<char16_t>(c) : codepage_detail::kHighHalf[c - 0x80];
 }
 
-char WideCharToAnsi(char16_t c) noexcept {
-  return static_cast<char>(ReverseTable().bytes[c]);
-}
+char WideCharToAnsi(char16_t c) noexcept { return static_cast<char>(ReverseTable().bytes[c]); }
 
 std::u16string AnsiToWide(std::string_view text) {
   std::u16string out(text.size(), u'\0');

@@ -12,10 +12,22 @@ namespace kv {
 namespace detail {
 template <std::size_t Size>
 struct TUnsignedOfSize;
-template <> struct TUnsignedOfSize<1> { using Type = std::uint8_t; };
-template <> struct TUnsignedOfSize<2> { using Type = std::uint16_t; };
-template <> struct TUnsignedOfSize<4> { using Type = std::uint32_t; };
-template <> struct TUnsignedOfSize<8> { using Type = std::uint64_t; };
+template <>
+struct TUnsignedOfSize<1> {
+  using Type = std::uint8_t;
+};
+template <>
+struct TUnsignedOfSize<2> {
+  using Type = std::uint16_t;
+};
+template <>
+struct TUnsignedOfSize<4> {
+  using Type = std::uint32_t;
+};
+template <>
+struct TUnsignedOfSize<8> {
+  using Type = std::uint64_t;
+};
 }  // namespace detail
 
 // The low `width` bytes (1 to 8) of `bits`, lowest first.
@@ -30,14 +42,14 @@ constexpr std::uint64_t LoadLEBits(const std::uint8_t* in, int width) noexcept {
 }
 
 template <class T>
-  requires std::is_arithmetic_v<T>
+requires std::is_arithmetic_v<T>
 constexpr void StoreLE(std::uint8_t* out, T value) noexcept {
   using Bits = typename detail::TUnsignedOfSize<sizeof(T)>::Type;
   StoreLEBits(out, std::bit_cast<Bits>(value), sizeof(T));
 }
 
 template <class T>
-  requires std::is_arithmetic_v<T>
+requires std::is_arithmetic_v<T>
 constexpr T LoadLE(const std::uint8_t* in) noexcept {
   using Bits = typename detail::TUnsignedOfSize<sizeof(T)>::Type;
   return std::bit_cast<T>(static_cast<Bits>(LoadLEBits(in, sizeof(T))));

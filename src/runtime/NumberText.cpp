@@ -83,8 +83,8 @@ std::string FloatToText(double value, int digits, char decimalSeparator) {
   if (std::isnan(value)) return "NAN";
   if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
   char buffer[64];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                              std::chars_format::general, digits);
+  auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits);
   std::string text(buffer, result.ptr);
   for (char& c : text) {
     if (c == 'e') c = 'E';

@@ -27,7 +27,7 @@ void TSpinParkLock::LockContended() noexcept {
     for (int i = 0; i < kPausesPerCheck; ++i) CpuRelax();
     std::uint32_t state = state_.load(std::memory_order_relaxed);
     if (state == kFree && state_.compare_exchange_weak(state, kHeld, std::memory_order_acquire,
-                                                      std::memory_order_relaxed))
+                                                       std::memory_order_relaxed))
       return;
   } while (std::chrono::steady_clock::now() < until);
   // Sleep. Whoever takes the lock from here on marks it as having sleepers,
@@ -36,7 +36,8 @@ void TSpinParkLock::LockContended() noexcept {
   // release between the mark and the sleep waits for the sleeper to be
   // asleep, so its wake-up is never lost.
   std::unique_lock<std::mutex> sleeping(sleepMutex_);
-  while (state_.exchange(kHeldWithSleepers, std::memory_order_acquire) != kFree) wake_.wait(sleeping);
+  while (state_.exchange(kHeldWithSleepers, std::memory_order_acquire) != kFree)
+    wake_.wait(sleeping);
 }
 
 void TSpinParkLock::WakeOne() noexcept {

@@ -22,20 +22,34 @@ bool IsValidElementKind(std::uint16_t kind) {
 
 const char* ScalarName(std::uint16_t kind) {
   switch (kind) {
-    case varEmpty: return "Empty";
-    case varSmallint: return "Smallint";
-    case varInteger: return "Integer";
-    case varSingle: return "Single";
-    case varDouble: return "Double";
-    case varDate: return "Date";
-    case varOleStr: return "OleStr";
-    case varBoolean: return "Boolean";
-    case varShortInt: return "ShortInt";
-    case varByte: return "Byte";
-    case varWord: return "Word";
-    case varLongWord: return "LongWord";
-    case varString: return "String";
-    default: return nullptr;
+    case varEmpty:
+      return "Empty";
+    case varSmallint:
+      return "Smallint";
+    case varInteger:
+      return "Integer";
+    case varSingle:
+      return "Single";
+    case varDouble:
+      return "Double";
+    case varDate:
+      return "Date";
+    case varOleStr:
+      return "OleStr";
+    case varBoolean:
+      return "Boolean";
+    case varShortInt:
+      return "ShortInt";
+    case varByte:
+      return "Byte";
+    case varWord:
+      return "Word";
+    case varLongWord:
+      return "LongWord";
+    case varString:
+      return "String";
+    default:
+      return nullptr;
   }
 }
 
@@ -62,7 +76,8 @@ template <class Char>
 unsigned char* NewText(std::basic_string_view<Char> text) {
   if (text.empty()) return nullptr;
   const auto count = static_cast<std::uint32_t>(text.size());
-  auto* block = static_cast<unsigned char*>(::operator new(sizeof count + text.size() * sizeof(Char)));
+  auto* block =
+      static_cast<unsigned char*>(::operator new(sizeof count + text.size() * sizeof(Char)));
   std::memcpy(block, &count, sizeof count);
   std::memcpy(block + sizeof count, text.data(), text.size() * sizeof(Char));
   return block;
@@ -165,17 +180,37 @@ std::int32_t VariantAccess::Low(const Variant& v) noexcept { return v.array_->lo
 Variant::Variant(std::int32_t value) noexcept : kind_(varInteger), int_(value) {}
 Variant::Variant(double value) noexcept : kind_(varDouble), real_(value) {}
 
-Variant Variant::FromInt8(std::int8_t value) noexcept { return VariantAccess::MakeInt(varShortInt, value); }
-Variant Variant::FromUInt8(std::uint8_t value) noexcept { return VariantAccess::MakeInt(varByte, value); }
-Variant Variant::FromInt16(std::int16_t value) noexcept { return VariantAccess::MakeInt(varSmallint, value); }
-Variant Variant::FromUInt16(std::uint16_t value) noexcept { return VariantAccess::MakeInt(varWord, value); }
-Variant Variant::FromInt32(std::int32_t value) noexcept { return VariantAccess::MakeInt(varInteger, value); }
-Variant Variant::FromUInt32(std::uint32_t value) noexcept { return VariantAccess::MakeInt(varLongWord, value); }
-Variant Variant::FromSingle(float value) noexcept { return VariantAccess::MakeReal(varSingle, value); }
-Variant Variant::FromDouble(double value) noexcept { return VariantAccess::MakeReal(varDouble, value); }
+Variant Variant::FromInt8(std::int8_t value) noexcept {
+  return VariantAccess::MakeInt(varShortInt, value);
+}
+Variant Variant::FromUInt8(std::uint8_t value) noexcept {
+  return VariantAccess::MakeInt(varByte, value);
+}
+Variant Variant::FromInt16(std::int16_t value) noexcept {
+  return VariantAccess::MakeInt(varSmallint, value);
+}
+Variant Variant::FromUInt16(std::uint16_t value) noexcept {
+  return VariantAccess::MakeInt(varWord, value);
+}
+Variant Variant::FromInt32(std::int32_t value) noexcept {
+  return VariantAccess::MakeInt(varInteger, value);
+}
+Variant Variant::FromUInt32(std::uint32_t value) noexcept {
+  return VariantAccess::MakeInt(varLongWord, value);
+}
+Variant Variant::FromSingle(float value) noexcept {
+  return VariantAccess::MakeReal(varSingle, value);
+}
+Variant Variant::FromDouble(double value) noexcept {
+  return VariantAccess::MakeReal(varDouble, value);
+}
 Variant Variant::FromDate(double value) noexcept { return VariantAccess::MakeReal(varDate, value); }
-Variant Variant::FromBoolean(bool value) noexcept { return VariantAccess::MakeInt(varBoolean, value ? 0xFFFF : 0); }
-Variant Variant::FromBooleanWord(std::uint16_t word) noexcept { return VariantAccess::MakeInt(varBoolean, word); }
+Variant Variant::FromBoolean(bool value) noexcept {
+  return VariantAccess::MakeInt(varBoolean, value ? 0xFFFF : 0);
+}
+Variant Variant::FromBooleanWord(std::uint16_t word) noexcept {
+  return VariantAccess::MakeInt(varBoolean, word);
+}
 
 Variant Variant::FromAnsi(std::string_view text) {
   Variant v;
@@ -233,12 +268,24 @@ void Variant::SetElement(std::int32_t index, const Variant& value) {
 
 void Variant::ChangeTypeInPlace(std::uint16_t kind) { *this = ChangeType(kind); }
 
-std::int8_t Variant::ToInt8() const { return static_cast<std::int8_t>(ChangeType(varShortInt).int_); }
-std::uint8_t Variant::ToUInt8() const { return static_cast<std::uint8_t>(ChangeType(varByte).int_); }
-std::int16_t Variant::ToInt16() const { return static_cast<std::int16_t>(ChangeType(varSmallint).int_); }
-std::uint16_t Variant::ToUInt16() const { return static_cast<std::uint16_t>(ChangeType(varWord).int_); }
-std::int32_t Variant::ToInt32() const { return static_cast<std::int32_t>(ChangeType(varInteger).int_); }
-std::uint32_t Variant::ToUInt32() const { return static_cast<std::uint32_t>(ChangeType(varLongWord).int_); }
+std::int8_t Variant::ToInt8() const {
+  return static_cast<std::int8_t>(ChangeType(varShortInt).int_);
+}
+std::uint8_t Variant::ToUInt8() const {
+  return static_cast<std::uint8_t>(ChangeType(varByte).int_);
+}
+std::int16_t Variant::ToInt16() const {
+  return static_cast<std::int16_t>(ChangeType(varSmallint).int_);
+}
+std::uint16_t Variant::ToUInt16() const {
+  return static_cast<std::uint16_t>(ChangeType(varWord).int_);
+}
+std::int32_t Variant::ToInt32() const {
+  return static_cast<std::int32_t>(ChangeType(varInteger).int_);
+}
+std::uint32_t Variant::ToUInt32() const {
+  return static_cast<std::uint32_t>(ChangeType(varLongWord).int_);
+}
 float Variant::ToSingle() const { return static_cast<float>(ChangeType(varSingle).real_); }
 double Variant::ToDouble() const { return ChangeType(varDouble).real_; }
 double Variant::ToDate() const { return ChangeType(varDate).real_; }
@@ -270,11 +317,15 @@ enum class Family { Empty, Number, Boolean, Text, Array };
 Family FamilyOf(std::uint16_t kind) {
   if (kind & varArray) return Family::Array;
   switch (kind) {
-    case varEmpty: return Family::Empty;
-    case varBoolean: return Family::Boolean;
+    case varEmpty:
+      return Family::Empty;
+    case varBoolean:
+      return Family::Boolean;
     case varOleStr:
-    case varString: return Family::Text;
-    default: return Family::Number;
+    case varString:
+      return Family::Text;
+    default:
+      return Family::Number;
   }
 }
 
@@ -283,8 +334,7 @@ bool IsRealKind(std::uint16_t kind) {
 }
 
 double NumberOf(const Variant& v) {
-  return IsRealKind(v.Kind()) ? VariantAccess::Real(v)
-                              : static_cast<double>(VariantAccess::Int(v));
+  return IsRealKind(v.Kind()) ? VariantAccess::Real(v) : static_cast<double>(VariantAccess::Int(v));
 }
 
 bool SameNumber(const Variant& a, const Variant& b) {
@@ -313,10 +363,14 @@ bool Variant::Equals(const Variant& other) const {
   Family family = FamilyOf(kind_);
   if (family != FamilyOf(other.kind_)) return false;
   switch (family) {
-    case Family::Empty: return true;
-    case Family::Number: return SameNumber(*this, other);
-    case Family::Boolean: return int_ == other.int_;
-    case Family::Text: return SameText(*this, other);
+    case Family::Empty:
+      return true;
+    case Family::Number:
+      return SameNumber(*this, other);
+    case Family::Boolean:
+      return int_ == other.int_;
+    case Family::Text:
+      return SameText(*this, other);
     case Family::Array:
       return kind_ == other.kind_ && array_->low == other.array_->low &&
              array_->elements == other.array_->elements;

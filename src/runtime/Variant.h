@@ -130,8 +130,8 @@ class Variant {
   // The boolean word: 0xFFFF for a true made by conversion, the raw word of
   // a boolean as held.
   std::uint16_t ToBooleanWord() const;
-  std::string ToAnsi() const;      // Windows-1251
-  std::u16string ToWide() const;   // UTF-16
+  std::string ToAnsi() const;     // Windows-1251
+  std::u16string ToWide() const;  // UTF-16
   // Characters of a text (single-byte or OLE; each is one byte in
   // Windows-1251), without converting it; 0 for other kinds.
   std::size_t TextLength() const noexcept;

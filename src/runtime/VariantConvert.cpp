@@ -27,25 +27,39 @@ struct IntegerKind {
 
 bool IsIntegerKind(std::uint16_t kind) {
   switch (kind) {
-    case varShortInt: case varByte: case varSmallint:
-    case varWord: case varInteger: case varLongWord: return true;
-    default: return false;
+    case varShortInt:
+    case varByte:
+    case varSmallint:
+    case varWord:
+    case varInteger:
+    case varLongWord:
+      return true;
+    default:
+      return false;
   }
 }
 
 IntegerKind IntegerKindOf(std::uint16_t kind) {
   switch (kind) {
-    case varShortInt: return {8, true};
-    case varByte: return {8, false};
-    case varSmallint: return {16, true};
-    case varWord: return {16, false};
-    case varInteger: return {32, true};
-    default: return {32, false};
+    case varShortInt:
+      return {8, true};
+    case varByte:
+      return {8, false};
+    case varSmallint:
+      return {16, true};
+    case varWord:
+      return {16, false};
+    case varInteger:
+      return {32, true};
+    default:
+      return {32, false};
   }
 }
 
 bool IsText(std::uint16_t kind) { return kind == varOleStr || kind == varString; }
-bool IsReal(std::uint16_t kind) { return kind == varSingle || kind == varDouble || kind == varDate; }
+bool IsReal(std::uint16_t kind) {
+  return kind == varSingle || kind == varDouble || kind == varDate;
+}
 
 std::int64_t MinOf(IntegerKind k) { return k.isSigned ? -(std::int64_t{1} << (k.bits - 1)) : 0; }
 std::int64_t MaxOf(IntegerKind k) {
@@ -70,7 +84,7 @@ double RoundHalfEven(double x) {
 
 std::string TextOf(const Variant& v) {
   return v.Kind() == varString ? std::string(VariantAccess::Ansi(v))
-                                : WideToAnsi(VariantAccess::Wide(v));
+                               : WideToAnsi(VariantAccess::Wide(v));
 }
 
 // The number a text stands for; "Could not convert" when it is none.
@@ -142,13 +156,15 @@ Variant ToDate(const Variant& v) {
   std::uint16_t kind = v.Kind();
   double value = 0;
   if (IsText(kind)) {
-    if (!TryTextToDate(TextOf(v), CurrentFormatSettings(), value)) ThrowCouldNotConvert(kind, varDate);
+    if (!TryTextToDate(TextOf(v), CurrentFormatSettings(), value))
+      ThrowCouldNotConvert(kind, varDate);
     return VariantAccess::MakeReal(varDate, value);
   }
   value = RealOf(v, varDate);
   // A Single is taken over unchecked, as the runtime does; other numbers
   // must lie in the calendar's range.
-  if (kind != varSingle && !(value > kMinDate && value < kMaxDate)) ThrowVariantOverflow(kind, varDate);
+  if (kind != varSingle && !(value > kMinDate && value < kMaxDate))
+    ThrowVariantOverflow(kind, varDate);
   return VariantAccess::MakeReal(varDate, value);
 }
 
@@ -185,16 +201,22 @@ std::string PrintText(const Variant& v, std::uint16_t target) {
   const FormatSettings& settings = CurrentFormatSettings();
   std::uint16_t kind = v.Kind();
   switch (kind) {
-    case varEmpty: return {};
-    case varBoolean: return std::to_string(BooleanNumber(v));
-    case varSingle: return FloatToText(VariantAccess::Real(v), 7, settings.DecimalSeparator);
-    case varDouble: return FloatToText(VariantAccess::Real(v), 15, settings.DecimalSeparator);
+    case varEmpty:
+      return {};
+    case varBoolean:
+      return std::to_string(BooleanNumber(v));
+    case varSingle:
+      return FloatToText(VariantAccess::Real(v), 7, settings.DecimalSeparator);
+    case varDouble:
+      return FloatToText(VariantAccess::Real(v), 15, settings.DecimalSeparator);
     case varDate: {
       std::string text;
-      if (!TryDateToText(VariantAccess::Real(v), settings, text)) ThrowCouldNotConvert(kind, target);
+      if (!TryDateToText(VariantAccess::Real(v), settings, text))
+        ThrowCouldNotConvert(kind, target);
       return text;
     }
-    default: return std::to_string(VariantAccess::Int(v));
+    default:
+      return std::to_string(VariantAccess::Int(v));
   }
 }
 
@@ -211,14 +233,21 @@ Variant ToText(const Variant& v, std::uint16_t target) {
 Variant ConvertScalar(const Variant& v, std::uint16_t target) {
   if (IsIntegerKind(target)) return ToInteger(v, target);
   switch (target) {
-    case varEmpty: return Variant();
-    case varSingle: return ToSingle(v);
-    case varDouble: return ToDouble(v);
-    case varDate: return ToDate(v);
-    case varBoolean: return ToBoolean(v);
+    case varEmpty:
+      return Variant();
+    case varSingle:
+      return ToSingle(v);
+    case varDouble:
+      return ToDouble(v);
+    case varDate:
+      return ToDate(v);
+    case varBoolean:
+      return ToBoolean(v);
     case varOleStr:
-    case varString: return ToText(v, target);
-    default: ThrowCouldNotConvert(v.Kind(), target);
+    case varString:
+      return ToText(v, target);
+    default:
+      ThrowCouldNotConvert(v.Kind(), target);
   }
 }
 
@@ -229,7 +258,8 @@ Variant ConvertArray(const Variant& v, std::uint16_t target) {
   if (element == varEmpty || !IsKnownScalarKind(element)) ThrowCouldNotConvert(v.Kind(), target);
   std::vector<Variant> converted;
   converted.reserve(VariantAccess::Elements(v).size());
-  for (const Variant& item : VariantAccess::Elements(v)) converted.push_back(ConvertScalar(item, element));
+  for (const Variant& item : VariantAccess::Elements(v))
+    converted.push_back(ConvertScalar(item, element));
   return VariantAccess::MakeArray(element, VariantAccess::Low(v), std::move(converted));
 }
 

@@ -34,22 +34,37 @@ void AppendField(std::string& out, char letter, std::size_t count, const DateTim
                  const Clock& clock, const FormatSettings& settings) {
   int width = count >= 2 ? 2 : 1;
   switch (letter) {
-    case 'd': AppendNumber(out, date.day, width); break;
-    case 'M': AppendNumber(out, date.month, width); break;
-    case 'y':
-      if (count <= 2) AppendNumber(out, date.year % 100, width);
-      else AppendNumber(out, date.year, 4);
+    case 'd':
+      AppendNumber(out, date.day, width);
       break;
-    case 'H': AppendNumber(out, clock.hour, width); break;
-    case 'h': AppendNumber(out, clock.hour % 12 == 0 ? 12 : clock.hour % 12, width); break;
-    case 'm': AppendNumber(out, clock.minute, width); break;
-    case 's': AppendNumber(out, clock.second, width); break;
+    case 'M':
+      AppendNumber(out, date.month, width);
+      break;
+    case 'y':
+      if (count <= 2)
+        AppendNumber(out, date.year % 100, width);
+      else
+        AppendNumber(out, date.year, 4);
+      break;
+    case 'H':
+      AppendNumber(out, clock.hour, width);
+      break;
+    case 'h':
+      AppendNumber(out, clock.hour % 12 == 0 ? 12 : clock.hour % 12, width);
+      break;
+    case 'm':
+      AppendNumber(out, clock.minute, width);
+      break;
+    case 's':
+      AppendNumber(out, clock.second, width);
+      break;
     case 't': {
       const std::string& marker = clock.hour < 12 ? settings.TimeAMString : settings.TimePMString;
       out += count >= 2 ? marker : marker.substr(0, 1);
       break;
     }
-    default: out.append(count, letter);
+    default:
+      out.append(count, letter);
   }
 }
 
@@ -133,7 +148,9 @@ class DateScanner {
   void SkipSpaces() {
     while (!AtEnd() && (text_[pos_] == ' ' || text_[pos_] == '\t')) ++pos_;
   }
-  bool IsTimeSeparator(char c) const { return c != '\0' && (c == ':' || c == settings_.TimeSeparator); }
+  bool IsTimeSeparator(char c) const {
+    return c != '\0' && (c == ':' || c == settings_.TimeSeparator);
+  }
   bool IsDateSeparator(char c) const {
     return c != '\0' && (c == settings_.DateSeparator || c == '/' || c == '-');
   }

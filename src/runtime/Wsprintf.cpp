@@ -45,10 +45,12 @@ std::string Integer(const Directive& d, std::uint32_t word) {
       std::snprintf(buf, sizeof buf, "%lu", static_cast<unsigned long>(word));
       break;
     case 'x':
-      std::snprintf(buf, sizeof buf, d.alternate ? "%#lx" : "%lx", static_cast<unsigned long>(word));
+      std::snprintf(buf, sizeof buf, d.alternate ? "%#lx" : "%lx",
+                    static_cast<unsigned long>(word));
       break;
     default:
-      std::snprintf(buf, sizeof buf, d.alternate ? "%#lX" : "%lX", static_cast<unsigned long>(word));
+      std::snprintf(buf, sizeof buf, d.alternate ? "%#lX" : "%lX",
+                    static_cast<unsigned long>(word));
       break;
   }
   std::string body(buf);
@@ -66,10 +68,14 @@ std::string Integer(const Directive& d, std::uint32_t word) {
 // format ends inside it.
 std::size_t Parse(std::string_view f, std::size_t i, Directive& d) {
   for (; i < f.size(); ++i) {
-    if (f[i] == '-') d.leftAlign = true;
-    else if (f[i] == '0') d.zeroPad = true;
-    else if (f[i] == '#') d.alternate = true;
-    else break;
+    if (f[i] == '-')
+      d.leftAlign = true;
+    else if (f[i] == '0')
+      d.zeroPad = true;
+    else if (f[i] == '#')
+      d.alternate = true;
+    else
+      break;
   }
   for (; i < f.size() && f[i] >= '0' && f[i] <= '9'; ++i)
     d.width = d.width < 10000 ? d.width * 10 + (f[i] - '0') : d.width;
@@ -112,7 +118,9 @@ std::string Wsprintf(std::string_view format, std::initializer_list<WsArg> args)
       case 'S': {
         const WsArg* a = take();
         std::string text;
-        if (a) text = a->IsText() ? std::string(a->Text()) : std::to_string(static_cast<std::int32_t>(a->Word()));
+        if (a)
+          text = a->IsText() ? std::string(a->Text())
+                             : std::to_string(static_cast<std::int32_t>(a->Word()));
         if (d.precision >= 0 && text.size() > static_cast<std::size_t>(d.precision))
           text.resize(static_cast<std::size_t>(d.precision));
         Pad(out, text, d, false);

@@ -35,19 +35,32 @@ constexpr auto kDec2ShortData = "BinaryToVariant2: недостаточно да
 
 const char* DataTypeName(std::uint16_t element) {
   switch (element) {
-    case dtEmpty: return "Empty";
-    case dtInt1: return "Int1";
-    case dtUInt1: return "UInt1";
-    case dtInt2: return "Int2";
-    case dtUInt2: return "UInt2";
-    case dtInt4: return "Int4";
-    case dtUInt4: return "UInt4";
-    case dtFloat4: return "Float4";
-    case dtFloat8: return "Float8";
-    case dtDate: return "Date";
-    case dtBoolean: return "Boolean";
-    case dtString: return "String";
-    default: return nullptr;
+    case dtEmpty:
+      return "Empty";
+    case dtInt1:
+      return "Int1";
+    case dtUInt1:
+      return "UInt1";
+    case dtInt2:
+      return "Int2";
+    case dtUInt2:
+      return "UInt2";
+    case dtInt4:
+      return "Int4";
+    case dtUInt4:
+      return "UInt4";
+    case dtFloat4:
+      return "Float4";
+    case dtFloat8:
+      return "Float8";
+    case dtDate:
+      return "Date";
+    case dtBoolean:
+      return "Boolean";
+    case dtString:
+      return "String";
+    default:
+      return nullptr;
   }
 }
 
@@ -63,27 +76,48 @@ const char* DataTypeName(std::uint16_t element) {
 // Payload bytes of a fixed-width element type; 0 for the others.
 int FixedWidth(std::uint16_t element) {
   switch (element) {
-    case dtInt1: case dtUInt1: return 1;
-    case dtInt2: case dtUInt2: case dtBoolean: return 2;
-    case dtInt4: case dtUInt4: case dtFloat4: return 4;
-    case dtFloat8: case dtDate: return 8;
-    default: return 0;
+    case dtInt1:
+    case dtUInt1:
+      return 1;
+    case dtInt2:
+    case dtUInt2:
+    case dtBoolean:
+      return 2;
+    case dtInt4:
+    case dtUInt4:
+    case dtFloat4:
+      return 4;
+    case dtFloat8:
+    case dtDate:
+      return 8;
+    default:
+      return 0;
   }
 }
 
 // The bit pattern a fixed-width scalar is stored with.
 std::uint64_t PayloadBits(const Variant& value) {
   switch (value.ElementKind()) {
-    case varSingle: return std::bit_cast<std::uint32_t>(value.ToSingle());
-    case varDouble: return std::bit_cast<std::uint64_t>(value.ToDouble());
-    case varDate: return std::bit_cast<std::uint64_t>(value.ToDate());
-    case varBoolean: return value.ToBooleanWord();  // the raw word as held
-    case varShortInt: return static_cast<std::uint8_t>(value.ToInt8());
-    case varByte: return value.ToUInt8();
-    case varSmallint: return static_cast<std::uint16_t>(value.ToInt16());
-    case varWord: return value.ToUInt16();
-    case varInteger: return static_cast<std::uint32_t>(value.ToInt32());
-    default: return value.ToUInt32();
+    case varSingle:
+      return std::bit_cast<std::uint32_t>(value.ToSingle());
+    case varDouble:
+      return std::bit_cast<std::uint64_t>(value.ToDouble());
+    case varDate:
+      return std::bit_cast<std::uint64_t>(value.ToDate());
+    case varBoolean:
+      return value.ToBooleanWord();  // the raw word as held
+    case varShortInt:
+      return static_cast<std::uint8_t>(value.ToInt8());
+    case varByte:
+      return value.ToUInt8();
+    case varSmallint:
+      return static_cast<std::uint16_t>(value.ToInt16());
+    case varWord:
+      return value.ToUInt16();
+    case varInteger:
+      return static_cast<std::uint32_t>(value.ToInt32());
+    default:
+      return value.ToUInt32();
   }
 }
 
@@ -120,16 +154,25 @@ std::int32_t WriteScalar(const Variant& value, std::uint8_t* buffer, std::int32_
 Variant ReadFixed(std::uint16_t element, const std::uint8_t* buffer) {
   std::uint64_t bits = LoadLEBits(buffer, FixedWidth(element));
   switch (element) {
-    case dtInt1: return Variant::FromInt8(static_cast<std::int8_t>(bits));
-    case dtUInt1: return Variant::FromUInt8(static_cast<std::uint8_t>(bits));
-    case dtInt2: return Variant::FromInt16(static_cast<std::int16_t>(bits));
+    case dtInt1:
+      return Variant::FromInt8(static_cast<std::int8_t>(bits));
+    case dtUInt1:
+      return Variant::FromUInt8(static_cast<std::uint8_t>(bits));
+    case dtInt2:
+      return Variant::FromInt16(static_cast<std::int16_t>(bits));
     case dtUInt2:
-    case dtBoolean: return Variant::FromUInt16(static_cast<std::uint16_t>(bits));
-    case dtInt4: return Variant::FromInt32(static_cast<std::int32_t>(bits));
-    case dtUInt4: return Variant::FromUInt32(static_cast<std::uint32_t>(bits));
-    case dtFloat4: return Variant::FromSingle(std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
-    case dtFloat8: return Variant::FromDouble(std::bit_cast<double>(bits));
-    default: return Variant::FromDate(std::bit_cast<double>(bits));
+    case dtBoolean:
+      return Variant::FromUInt16(static_cast<std::uint16_t>(bits));
+    case dtInt4:
+      return Variant::FromInt32(static_cast<std::int32_t>(bits));
+    case dtUInt4:
+      return Variant::FromUInt32(static_cast<std::uint32_t>(bits));
+    case dtFloat4:
+      return Variant::FromSingle(std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
+    case dtFloat8:
+      return Variant::FromDouble(std::bit_cast<double>(bits));
+    default:
+      return Variant::FromDate(std::bit_cast<double>(bits));
   }
 }
 

@@ -2,8 +2,8 @@
 
 namespace kv {
 
-TFile::TFile(const std::string& name, std::uint32_t access, std::uint32_t share, std::uint32_t creation,
-             std::uint32_t flags, bool throwOnError)
+TFile::TFile(const std::string& name, std::uint32_t access, std::uint32_t share,
+             std::uint32_t creation, std::uint32_t flags, bool throwOnError)
     : throwOnError_(throwOnError) {
   Open(name, access, share, creation, flags);
 }
@@ -20,8 +20,8 @@ bool TFile::Finish() {
   return !failed_;
 }
 
-bool TFile::Open(const std::string& name, std::uint32_t access, std::uint32_t share, std::uint32_t creation,
-                 std::uint32_t flags) {
+bool TFile::Open(const std::string& name, std::uint32_t access, std::uint32_t share,
+                 std::uint32_t creation, std::uint32_t flags) {
   if (IsOpen()) return false;
   lastError_ = 0;
   appending_ = false;

@@ -31,8 +31,8 @@ class TFile {
   TFile& operator=(const TFile&) = delete;
 
   // False without any change when a file is already open.
-  bool Open(const std::string& name, std::uint32_t access, std::uint32_t share, std::uint32_t creation,
-            std::uint32_t flags);
+  bool Open(const std::string& name, std::uint32_t access, std::uint32_t share,
+            std::uint32_t creation, std::uint32_t flags);
   // False without any change when no file is open; otherwise always ends closed.
   bool Close();
   // Writes count bytes at the current position (at the end in append mode).

@@ -70,9 +70,9 @@ TEST(ClientSlotLifecycle, CreateAfterDestroyMakesAFreshClient) {
   ASSERT_TRUE(slot.Create(Settings("b"), MakeFake));
   EXPECT_EQ(factoryCalls, 2);
   EXPECT_EQ(lastSettings.Host, "b");
-  std::size_t channels = slot.WithClient(
-      [](TClientFacade& c) { return static_cast<TFakeClient&>(c).Channels.size(); },
-      std::size_t{99});
+  std::size_t channels =
+      slot.WithClient([](TClientFacade& c) { return static_cast<TFakeClient&>(c).Channels.size(); },
+                      std::size_t{99});
   EXPECT_EQ(channels, 0u);
 }
 

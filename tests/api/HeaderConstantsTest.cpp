@@ -25,7 +25,8 @@ static_assert(KVOPROS2_TYPE_EMPTY == dtEmpty && KVOPROS2_TYPE_INT2 == dtInt2 &&
 static_assert(KVOPROS2_ATTR_EU_TYPE == ChannelAttr::EUType &&
               KVOPROS2_ATTR_EU_INFO1 == ChannelAttr::EUInfo1 &&
               KVOPROS2_ATTR_EU_INFO2 == ChannelAttr::EUInfo2 &&
-              KVOPROS2_ATTR_EU_INFO3 == ChannelAttr::EUInfo3 && KVOPROS2_ATTR_UNIT == ChannelAttr::Unit &&
+              KVOPROS2_ATTR_EU_INFO3 == ChannelAttr::EUInfo3 &&
+              KVOPROS2_ATTR_UNIT == ChannelAttr::Unit &&
               KVOPROS2_ATTR_COMMENTS == ChannelAttr::Comments &&
               KVOPROS2_ATTR_PREFIX == ChannelAttr::Prefix &&
               KVOPROS2_ATTR_SOUND_FILE == ChannelAttr::SoundFile &&
@@ -39,8 +40,10 @@ static_assert(KVOPROS2_ATTR_EU_TYPE == ChannelAttr::EUType &&
               KVOPROS2_ATTR_DESCRIPTION == ChannelAttr::Description &&
               KVOPROS2_ATTR_CONNECTION_QUALITY == ChannelAttr::ConnectionQuality &&
               KVOPROS2_ATTR_FORMAT == ChannelAttr::FormatString &&
-              KVOPROS2_ATTR_MASKED == ChannelAttr::Masked && KVOPROS2_ATTR_DTYPE == ChannelAttr::DTYPE &&
-              KVOPROS2_ATTR_SYSM == ChannelAttr::SYSM && KVOPROS2_ATTR_ALARM_ID == ChannelAttr::AlarmID &&
+              KVOPROS2_ATTR_MASKED == ChannelAttr::Masked &&
+              KVOPROS2_ATTR_DTYPE == ChannelAttr::DTYPE &&
+              KVOPROS2_ATTR_SYSM == ChannelAttr::SYSM &&
+              KVOPROS2_ATTR_ALARM_ID == ChannelAttr::AlarmID &&
               KVOPROS2_ATTR_SIGNIFICATION == ChannelAttr::Signification &&
               KVOPROS2_ATTR_QUALITY_TEXT == ChannelAttr::QualityTextBase);
 

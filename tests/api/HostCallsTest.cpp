@@ -158,7 +158,8 @@ ControlRequest Control(std::string addr, std::uint32_t number, Variant value) {
 
 TEST(HostCallsReceiveControl, FillsEveryOutParameter) {
   TFakeClient client;
-  client.Controls.push_back(Control(std::string("Котёл"_cp), 17, Variant::FromAnsi(std::string("Вкл"_cp))));
+  client.Controls.push_back(
+      Control(std::string("Котёл"_cp), 17, Variant::FromAnsi(std::string("Вкл"_cp))));
   char addr[16];
   kv_uint32 number = 0;
   FILETIME time{};

@@ -92,8 +92,9 @@ TEST(OleVariantFromHost, RefusesKindsItCannotHold) {
   byRef.vt = VT_I4 | VT_BYREF;
   std::memcpy(&byRef.llVal, &target, sizeof target);  // whatever the pointer, never read
   EXPECT_FALSE(VariantFromOle(byRef));
-  for (VARTYPE vt : std::initializer_list<VARTYPE>{VT_NULL, VT_CY, VT_DISPATCH, VT_ERROR, VT_VARIANT, VT_UNKNOWN, VT_DECIMAL,
-                                                   VT_I8, VT_UI8, 15, 24, 0x0FFF})
+  for (VARTYPE vt :
+       std::initializer_list<VARTYPE>{VT_NULL, VT_CY, VT_DISPATCH, VT_ERROR, VT_VARIANT, VT_UNKNOWN,
+                                      VT_DECIMAL, VT_I8, VT_UI8, 15, 24, 0x0FFF})
     EXPECT_FALSE(VariantFromOle(Scalar(vt, 0))) << "kind " << vt;
 }
 

@@ -168,7 +168,7 @@ class HostSession : public ::testing::Test {
     }
     context_->server = server_.get();
     context_->logFile = UniqueLogName();
-    kv_host_test_hooks hooks{context_.get(), context_->logFile.c_str(), &Fail, &HoldLogin,
+    kv_host_test_hooks hooks{context_.get(), context_->logFile.c_str(), &Fail,       &HoldLogin,
                              &SendControl,   &QueueUnclaimedControl,    &WaitValues, &SleepMs};
     result_ = kv_host_test_run(KV_HOST_LIBRARY, server_->Port(), &hooks);
     log_ = ReadFile(context_->logFile);

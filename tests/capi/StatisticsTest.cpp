@@ -105,10 +105,12 @@ TEST_F(HostStatistics, CountLoginValuesControlsAndAServerDrop) {
   const std::uint64_t before = UnixMsNow();
   server_.SetReading(true);
   ASSERT_TRUE(server_.WaitForValues("Level", 1, kLimit));
-  ASSERT_TRUE(server_.WaitFor([](const sim::TServerView& view) {
-    const sim::TSimChannel* valve = view.state.Find("Valve");
-    return valve != nullptr && valve->activeSent;
-  }, kLimit));
+  ASSERT_TRUE(server_.WaitFor(
+      [](const sim::TServerView& view) {
+        const sim::TSimChannel* valve = view.state.Find("Valve");
+        return valve != nullptr && valve->activeSent;
+      },
+      kLimit));
   ASSERT_TRUE(SendControl(1));
   ASSERT_TRUE(SendControl(2));
   s = ReadUntil([](const kv_statistics& r) { return r.controlsReceived >= 2; });

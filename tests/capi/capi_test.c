@@ -25,8 +25,8 @@ CAPI_ASSERT(olechar_is_16_bit, sizeof(OLECHAR) == 2);
 CAPI_ASSERT(array_dims_first, offsetof(SAFEARRAY, cDims) == 0);
 CAPI_ASSERT(array_element_size, offsetof(SAFEARRAY, cbElements) == 4);
 CAPI_ASSERT(array_data, offsetof(SAFEARRAY, pvData) == (sizeof(void*) == 8 ? 16 : 12));
-CAPI_ASSERT(array_bounds, offsetof(SAFEARRAY, rgsabound) ==
-                          offsetof(SAFEARRAY, pvData) + sizeof(void*));
+CAPI_ASSERT(array_bounds,
+            offsetof(SAFEARRAY, rgsabound) == offsetof(SAFEARRAY, pvData) + sizeof(void*));
 CAPI_ASSERT(bound_count_first, offsetof(SAFEARRAYBOUND, cElements) == 0);
 CAPI_ASSERT(bound_low, offsetof(SAFEARRAYBOUND, lLbound) == 4);
 

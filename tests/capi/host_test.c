@@ -73,8 +73,7 @@ static int expect(struct host* h, int ok, const char* file, int line, const char
 
 static int expect_eq(struct host* h, long long actual, long long expected, const char* file,
                      int line, const char* what) {
-  if (actual != expected)
-    fail(h, file, line, "%s is %lld, expected %lld", what, actual, expected);
+  if (actual != expected) fail(h, file, line, "%s is %lld, expected %lld", what, actual, expected);
   return actual == expected;
 }
 
@@ -109,7 +108,7 @@ static int find_export(struct host* h, const char* name, void* slot, size_t size
   return 1;
 }
 
-#define FIND(h, name, field) find_export((h), (name), &(h)->field, sizeof (h)->field)
+#define FIND(h, name, field) find_export((h), (name), &(h)->field, sizeof(h)->field)
 
 static int load_library(struct host* h, const char* path) {
   int ok = 1;
@@ -283,9 +282,10 @@ static void expect_no_client(struct host* h) {
   EXPECT_EQ(h, h->channel(KV_HOST_ANALOG, 5, 0, 0, "", "", "", "", "", 0, ""), 0);
   EXPECT_EQ(h, h->value(KV_HOST_ANALOG, &kValueTime, 0, number), 0);
   EXPECT_EQ(h, h->attribute(KV_HOST_ANALOG, 400, 5, number), 0);
-  EXPECT_EQ(h, h->control(out.addr, (int)sizeof out.addr, &out.number, &out.time, &out.quality,
-                          &out.value),
-            0);
+  EXPECT_EQ(
+      h,
+      h->control(out.addr, (int)sizeof out.addr, &out.number, &out.time, &out.quality, &out.value),
+      0);
   expect_untouched(h, &out);
 }
 
@@ -294,8 +294,9 @@ static void expect_no_client(struct host* h) {
  * settings (port 0, no log) the session could not go on. */
 static void start_first_client(struct host* h) {
   h->hooks->hold_login(h->hooks->context, 1);
-  EXPECT_EQ(h, h->create("127.0.0.1", h->port, 30, KV_HOST_LOGIN, KV_HOST_PASSWORD, 0, 1,
-                         h->hooks->log_file),
+  EXPECT_EQ(h,
+            h->create("127.0.0.1", h->port, 30, KV_HOST_LOGIN, KV_HOST_PASSWORD, 0, 1,
+                      h->hooks->log_file),
             1);
   EXPECT_EQ(h, h->create("127.0.0.1", 0, 1, KV_HOST_IGNORED_LOGIN, "", 0, 0, ""), 1);
   /* Held by the server, so certainly not logged in yet. */
@@ -304,14 +305,18 @@ static void start_first_client(struct host* h) {
 
 static void declare_channels(struct host* h) {
   /* "Комментарий", "м3", and the state names "выкл" and "вкл". */
-  EXPECT_EQ(h, h->channel(KV_HOST_ANALOG, 5, 0, 1, "\xCA\xEE\xEC\xEC\xE5\xED\xF2\xE0\xF0\xE8\xE9",
-                          "", "\xEC" "3", "%.2f", "", 9, ""),
+  EXPECT_EQ(h,
+            h->channel(KV_HOST_ANALOG, 5, 0, 1, "\xCA\xEE\xEC\xEC\xE5\xED\xF2\xE0\xF0\xE8\xE9", "",
+                       "\xEC"
+                       "3",
+                       "%.2f", "", 9, ""),
             1);
   /* Null texts are empty texts. */
   EXPECT_EQ(h, h->channel(KV_HOST_COUNTER, 3, 0, 0, NULL, NULL, NULL, NULL, NULL, 0, NULL), 1);
   EXPECT_EQ(h, h->channel(KV_HOST_SHORT, 2, 0, 0, "", "", "", "", "", 0, ""), 1);
-  EXPECT_EQ(h, h->channel(KV_HOST_FLAG_ON, 11, 0, 0, "", "", "", "", "", 0,
-                          "\xE2\xFB\xEA\xEB\t\xE2\xEA\xEB"),
+  EXPECT_EQ(h,
+            h->channel(KV_HOST_FLAG_ON, 11, 0, 0, "", "", "", "", "", 0,
+                       "\xE2\xFB\xEA\xEB\t\xE2\xEA\xEB"),
             1);
   EXPECT_EQ(h, h->channel(KV_HOST_FLAG_OFF, 11, 0, 0, "", "", "", "", "", 0, ""), 1);
   EXPECT_EQ(h, h->channel(KV_HOST_TEXT, 256, 1, 0, "", "", "", "", "", 0, ""), 1);
@@ -530,9 +535,10 @@ static void take_by_number(struct host* h) {
   }
   /* The queue is empty now: false, and nothing written. */
   mark_out(&out);
-  EXPECT_EQ(h, h->control(out.addr, (int)sizeof out.addr, &out.number, &out.time, &out.quality,
-                          &out.value),
-            0);
+  EXPECT_EQ(
+      h,
+      h->control(out.addr, (int)sizeof out.addr, &out.number, &out.time, &out.quality, &out.value),
+      0);
   expect_untouched(h, &out);
 }
 
@@ -548,9 +554,10 @@ static void end_and_start_again(struct host* h) {
 
   EXPECT_EQ(h, h->create("127.0.0.1", h->port, 30, KV_HOST_SECOND_LOGIN, "", 0, 0, ""), 1);
   mark_out(&out);
-  EXPECT_EQ(h, h->control(out.addr, (int)sizeof out.addr, &out.number, &out.time, &out.quality,
-                          &out.value),
-            0);
+  EXPECT_EQ(
+      h,
+      h->control(out.addr, (int)sizeof out.addr, &out.number, &out.time, &out.quality, &out.value),
+      0);
   expect_untouched(h, &out);
   EXPECT_EQ(h, h->value(KV_HOST_ANALOG, &kValueTime, 0, make_r8(7.5)), 0);
   EXPECT_EQ(h, h->channel(KV_HOST_FRESH, 5, 0, 0, "", "", "", "", "", 0, ""), 1);
@@ -560,7 +567,7 @@ static void end_and_start_again(struct host* h) {
 }
 
 int kv_host_test_run(const char* library_path, int port, const struct kv_host_test_hooks* hooks) {
-  static const char* const kSent[] = {KV_HOST_ANALOG, KV_HOST_COUNTER, KV_HOST_SHORT,
+  static const char* const kSent[] = {KV_HOST_ANALOG,  KV_HOST_COUNTER,  KV_HOST_SHORT,
                                       KV_HOST_FLAG_ON, KV_HOST_FLAG_OFF, KV_HOST_TEXT,
                                       KV_HOST_VECTOR};
   struct host h;

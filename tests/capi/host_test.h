@@ -24,7 +24,9 @@ extern "C" {
 #define KV_HOST_TEXT "Text"
 #define KV_HOST_VECTOR "Vector"
 /* Ten characters: "Задвижка01". */
-#define KV_HOST_VALVE "\xC7\xE0\xE4\xE2\xE8\xE6\xEA\xE0" "01"
+#define KV_HOST_VALVE                \
+  "\xC7\xE0\xE4\xE2\xE8\xE6\xEA\xE0" \
+  "01"
 /* Declared by the client that follows a destroyed one. */
 #define KV_HOST_FRESH "Fresh"
 
@@ -43,11 +45,11 @@ struct kv_host_time {
 
 /* A control command the host asks the server to send. */
 struct kv_host_control {
-  const char* addr;     /* the channel */
-  int by_number;        /* name it by the number the server gave it, not by addr */
-  unsigned short type;  /* data type code of the value: 3, 5 or 256 */
-  double number;        /* the value for types 3 and 5 */
-  const char* text;     /* the value for type 256, Windows-1251 */
+  const char* addr;    /* the channel */
+  int by_number;       /* name it by the number the server gave it, not by addr */
+  unsigned short type; /* data type code of the value: 3, 5 or 256 */
+  double number;       /* the value for types 3 and 5 */
+  const char* text;    /* the value for type 256, Windows-1251 */
   unsigned char quality;
   struct kv_host_time time;
 };

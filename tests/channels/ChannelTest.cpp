@@ -270,21 +270,20 @@ TEST_F(ChannelTest, DeviceFormShowsPlainTextOrAQuestionMark) {
 TEST_F(ChannelTest, PackedDeviceStatesFollowTheDeviceKind) {
   TChannel2 block;
   block.SetType(0x1011);
-  block.SetValue(Array(varByte, {Variant::FromUInt8(7), Variant::FromUInt8(2),
-                                 Variant::FromUInt8(10), Variant::FromUInt8(11),
-                                 Variant::FromUInt8(12), Variant::FromUInt8(13),
-                                 Variant::FromUInt8(14), Variant::FromUInt8(15)}));
+  block.SetValue(
+      Array(varByte, {Variant::FromUInt8(7), Variant::FromUInt8(2), Variant::FromUInt8(10),
+                      Variant::FromUInt8(11), Variant::FromUInt8(12), Variant::FromUInt8(13),
+                      Variant::FromUInt8(14), Variant::FromUInt8(15)}));
   block.SetQuality(0);
   block.SetEUType(3);
   block.SetDTYPE(12);
-  EXPECT_EQ(block.ValuesText(),
-            "7 А1=10   Ч1=11   А2=12   Ч2=13   П1=14   П2=15  "_cp);
+  EXPECT_EQ(block.ValuesText(), "7 А1=10   Ч1=11   А2=12   Ч2=13   П1=14   П2=15  "_cp);
   EXPECT_EQ(block.ValuesToText(std::nullopt, true), "7 2 10 11 12 13 14 15");
 
   TChannel2 gas;
   gas.SetType(0x1003);
-  gas.SetValue(Array(varInteger, {Variant::FromInt32(3), Variant::FromInt32(1),
-                                  Variant::FromInt32(42)}));
+  gas.SetValue(
+      Array(varInteger, {Variant::FromInt32(3), Variant::FromInt32(1), Variant::FromInt32(42)}));
   gas.SetQuality(0);
   gas.SetEUType(3);
   gas.SetDTYPE(15);

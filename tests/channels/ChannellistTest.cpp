@@ -24,8 +24,7 @@ struct Named : TChannel2 {
 
 // The message UpdateOrRaise raises, or "" when it completes.
 std::string UpdateError(TChannelList2& list, const TChannel2* channel, std::uint16_t mask,
-                        bool byAddress, bool requireActive = false,
-                        TChannel2* before = nullptr) {
+                        bool byAddress, bool requireActive = false, TChannel2* before = nullptr) {
   try {
     list.UpdateOrRaise(channel, mask, byAddress, requireActive, nullptr, before);
     return "";

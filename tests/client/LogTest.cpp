@@ -24,8 +24,9 @@ std::string ReadAll(const fs::path& p) {
 class LogFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kvlog-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    dir_ =
+        fs::temp_directory_path() /
+        ("kvlog-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -44,9 +45,11 @@ TEST_F(LogFileTest, AppendsStampedLinesAndKeepsEarlierRuns) {
   }
   TLogWriter second(file.string());
   second.Write("ERROR\tx=%ld", {-5L});
-  EXPECT_EQ(ReadAll(file),
-            std::string("07.03.2025 09:05:01\tINFO\t*** Начало работы с сервером Kavrel [версия 1.1] ***"_cp) +
-                "\r\n07.03.2025 09:05:01\tERROR\tx=-5\r\n");
+  EXPECT_EQ(
+      ReadAll(file),
+      std::string(
+          "07.03.2025 09:05:01\tINFO\t*** Начало работы с сервером Kavrel [версия 1.1] ***"_cp) +
+          "\r\n07.03.2025 09:05:01\tERROR\tx=-5\r\n");
 }
 
 TEST_F(LogFileTest, EmptyNameOrMissingDirectoryWritesNothing) {
@@ -71,7 +74,9 @@ TEST_F(LogFileTest, ALongMessageIsCutButKeepsItsLineEnd) {
 
 struct Collect : ILogSink {
   std::vector<std::string> messages;
-  void Append(std::string_view message, std::string_view) override { messages.emplace_back(message); }
+  void Append(std::string_view message, std::string_view) override {
+    messages.emplace_back(message);
+  }
 };
 
 TEST_F(LogFileTest, ASinkSeesTheExactMessages) {

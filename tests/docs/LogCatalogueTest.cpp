@@ -56,8 +56,8 @@ std::vector<std::string> StringLiterals(const std::string& code) {
     } else if (c == '/' && i + 1 < n && code[i + 1] == '*') {
       i = code.find("*/", i + 2);
       i = i == std::string::npos ? n : i + 2;
-    } else if (c == '\'' && i > 0 && std::isdigit(static_cast<unsigned char>(code[i - 1])) && i + 1 < n &&
-               std::isxdigit(static_cast<unsigned char>(code[i + 1]))) {
+    } else if (c == '\'' && i > 0 && std::isdigit(static_cast<unsigned char>(code[i - 1])) &&
+               i + 1 < n && std::isxdigit(static_cast<unsigned char>(code[i + 1]))) {
       ++i;  // a digit separator
     } else if (c == '"' || c == '\'') {
       std::string text;
@@ -144,8 +144,8 @@ TEST(LogCatalogue, EveryLineOfTheCodeIsCataloguedUnderItsLevel) {
 TEST(LogCatalogue, EveryCataloguedLineIsStillWritten) {
   const auto code = LinesInCode();
   for (const auto& [line, heading] : LinesInCatalogue())
-    EXPECT_TRUE(code.count(line)) << "docs/LOG.md names a line the library does not write: `" << line
-                                  << "`";
+    EXPECT_TRUE(code.count(line)) << "docs/LOG.md names a line the library does not write: `"
+                                  << line << "`";
 }
 
 }  // namespace

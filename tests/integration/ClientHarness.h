@@ -91,7 +91,8 @@ class ClientHarness : public ::testing::Test {
     server_.Stop();
   }
 
-  std::unique_ptr<TOpros2Thread> MakeClient(platform::TSocketApi& sockets = platform::SystemSockets()) {
+  std::unique_ptr<TOpros2Thread> MakeClient(
+      platform::TSocketApi& sockets = platform::SystemSockets()) {
     ClientSettings settings;
     settings.Port = server_.Port();
     settings.TimeoutSec = 2;

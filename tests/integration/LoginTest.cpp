@@ -46,7 +46,8 @@ TEST_F(LoginTest, SuccessLogsTheConnectionAndTheLogin) {
   EXPECT_NE(connected[0].find(" --> 127.0.0.1:" + std::to_string(server_.Port()) +
                               Cp(" таймаут 2 сек"_cp)),
             std::string::npos);
-  auto loggedIn = log_.Starting("INFO\tРегистрация на сервере версии 4.0 ОК\tID=1, время регистрации="_cp);
+  auto loggedIn =
+      log_.Starting("INFO\tРегистрация на сервере версии 4.0 ОК\tID=1, время регистрации="_cp);
   ASSERT_EQ(loggedIn.size(), 1u);
   EXPECT_NE(loggedIn[0].find(Cp(" [в буфере 25 байт]"_cp)), std::string::npos);
 }
@@ -61,8 +62,8 @@ TEST_F(LoginTest, RefusalIsLoggedWithoutThePassword) {
   EXPECT_FALSE(client_->IsConnected());
   auto refused = log_.Starting("ERROR\tОтказано в регистрации на сервере Kavrel: "_cp);
   ASSERT_EQ(refused.size(), 1u);
-  EXPECT_EQ(refused[0], "ERROR\tОтказано в регистрации на сервере Kavrel: "_cp.data() + RefusalText(1) +
-                            Cp("\tЛогин=CFG Пароль=***"_cp));
+  EXPECT_EQ(refused[0], "ERROR\tОтказано в регистрации на сервере Kavrel: "_cp.data() +
+                            RefusalText(1) + Cp("\tЛогин=CFG Пароль=***"_cp));
   // Logged in its own words: no second connect error line.
   EXPECT_TRUE(log_.Starting("ERROR\tПодключение к основному серверу"_cp).empty());
 }
@@ -72,9 +73,11 @@ TEST_F(LoginTest, OldServerIsRefusedAndRetriedAfterTheGate) {
   login.fields.versionMajor = 3;
   server_.SetLoginBehaviour(login);
   EXPECT_FALSE(client_->KVConnect());
-  EXPECT_TRUE(log_.Has("ERROR\tРегистрация невозможна ! Требуется сервер версии 4.0 или старше !"_cp));
+  EXPECT_TRUE(
+      log_.Has("ERROR\tРегистрация невозможна ! Требуется сервер версии 4.0 или старше !"_cp));
   std::string line = Cp("ERROR\tПодключение к основному серверу 127.0.0.1:"_cp) +
-                     std::to_string(server_.Port()) + Cp("\tТребуется сервер версии 4.0 или старше !"_cp);
+                     std::to_string(server_.Port()) +
+                     Cp("\tТребуется сервер версии 4.0 или старше !"_cp);
   EXPECT_TRUE(log_.Has(line));
   // The 60-second gate counts from the sent request.
   EXPECT_FALSE(client_->KVConnect());
@@ -106,7 +109,8 @@ TEST_F(LoginTest, ShortReplyGivesOneLineWithTheCount) {
   EXPECT_FALSE(client_->KVConnect());
   auto messages = log_.Messages();
   ASSERT_EQ(messages.size(), 2u);  // the connection line and this one
-  EXPECT_EQ(messages[1], Cp("ERROR\tСервер не ответил на регистрацию в течении=2 сек. [в буфере 7 байт]"_cp));
+  EXPECT_EQ(messages[1],
+            Cp("ERROR\tСервер не ответил на регистрацию в течении=2 сек. [в буфере 7 байт]"_cp));
 }
 
 TEST_F(LoginTest, WrongStructureIdNamesItInTheConnectError) {
@@ -142,8 +146,9 @@ TEST_F(LoginTest, UnreachableServerLogsOnlyFiveAttempts) {
   }
   auto errors = log_.Starting("ERROR\tПодключение к основному серверу 127.0.0.1:"_cp);
   ASSERT_EQ(errors.size(), 5u);
-  EXPECT_EQ(errors[0], Cp("ERROR\tПодключение к основному серверу 127.0.0.1:"_cp) + std::to_string(port) +
-                           "\t" + Cp("ошибка TCP/IP: "_cp) + SocketErrorText(10061));
+  EXPECT_EQ(errors[0], Cp("ERROR\tПодключение к основному серверу 127.0.0.1:"_cp) +
+                           std::to_string(port) + "\t" + Cp("ошибка TCP/IP: "_cp) +
+                           SocketErrorText(10061));
 }
 
 }  // namespace

@@ -32,7 +32,8 @@ TEST_F(NumberingTest, ServerNumbersWinOverTheClientsOwnAndTheLaterOneWins) {
   twice.addr = "B";
   twice.number = 2;
   ASSERT_TRUE(server_.SendChannelChange(twice));
-  std::string lost = Cp("ERROR\tСервер дал номер 2 каналу \"B\", канал \"A\" остался без номера."_cp);
+  std::string lost =
+      Cp("ERROR\tСервер дал номер 2 каналу \"B\", канал \"A\" остался без номера."_cp);
   ASSERT_TRUE(PumpUntil([&] { return log_.Has(lost); }));
   EXPECT_EQ(client_->Channels().CopyByNumber(2)->Addr(), "B");
   EXPECT_EQ(client_->Channels().CopyByAddress("A")->Number(), 0u);

@@ -77,8 +77,8 @@ TEST_F(SendTest, DebugLineShowsTheValueAsTheChannelDoes) {
   ASSERT_TRUE(client_->RegisterAttribute("E", 5105, 256, Variant::FromAnsi("broken")));
   ASSERT_TRUE(PumpUntil([&] { return client_->Channels().CopyByAddress("E")->Active(); }));
   const std::string number = std::to_string(server_.Channel("E")->number);
-  const std::string start = Cp("DEBUG\tVALUE_TO_SERVER Addr=E №"_cp) + number + " Type=3 Active=" +
-                            Cp("ДА"_cp) + " DT=";
+  const std::string start =
+      Cp("DEBUG\tVALUE_TO_SERVER Addr=E №"_cp) + number + " Type=3 Active=" + Cp("ДА"_cp) + " DT=";
   auto lineEnds = [&](const std::string& end) {
     for (const std::string& line : log_.Starting(start))
       if (line.size() >= end.size() && line.compare(line.size() - end.size(), end.size(), end) == 0)
@@ -224,10 +224,11 @@ TEST_F(ReceiveTest, ControlsBeyondTheBoundAreRefusedWithOneLinePerOverflow) {
     ASSERT_TRUE(server_.SendChannelNotice(0, 45000.0, 1));
     ASSERT_TRUE(PumpUntil([&] { return !log_.Starting("INFO\t"_cp).empty(); }));
   };
-  const std::string refused = Cp("ERROR\tОчередь команд управления переполнена (2), отброшено команд: "_cp);
+  const std::string refused =
+      Cp("ERROR\tОчередь команд управления переполнена (2), отброшено команд: "_cp);
   sendControls(5);
   EXPECT_EQ(client_->PendingControls(), 2u);
-  EXPECT_TRUE(log_.Starting(refused).empty());  // the overflow goes on
+  EXPECT_TRUE(log_.Starting(refused).empty());           // the overflow goes on
   EXPECT_EQ(client_->PopControl()->Value.ToInt32(), 1);  // the oldest are kept
   Pass();
   EXPECT_EQ(log_.Starting(refused), std::vector<std::string>{refused + "3"});
@@ -249,7 +250,8 @@ TEST_F(ReceiveTest, SplitCommandIsHandledOnceWhenComplete) {
   control.type = 5;
   control.value = Variant::FromDouble(3);
   sim::AppendControl(packet, control);
-  std::string bytes(reinterpret_cast<const char*>(packet.Data()), static_cast<std::size_t>(packet.Size()));
+  std::string bytes(reinterpret_cast<const char*>(packet.Data()),
+                    static_cast<std::size_t>(packet.Size()));
   log_.Clear();
   ASSERT_TRUE(server_.SendRaw(bytes.substr(0, 5)));
   ASSERT_TRUE(PumpUntil([&] { return client_->RecvBuffer().Size() == 5; }));
@@ -261,8 +263,9 @@ TEST_F(ReceiveTest, SplitCommandIsHandledOnceWhenComplete) {
 
 TEST_F(ReceiveTest, IncompleteCommandDropsTheLinkAfter30Seconds) {
   LogIn();
-  ASSERT_TRUE(server_.SendRaw(std::string("\x64\x00\x00\x00\x00\x12\x00\x00\x00\x00\x00\x00\x00", 13) +
-                              std::string("\x39\x40\x00\x01", 4)));
+  ASSERT_TRUE(
+      server_.SendRaw(std::string("\x64\x00\x00\x00\x00\x12\x00\x00\x00\x00\x00\x00\x00", 13) +
+                      std::string("\x39\x40\x00\x01", 4)));
   ASSERT_TRUE(PumpUntil([&] { return client_->RecvBuffer().Size() == 4; }));
   clock_.Advance(29999);
   Pass();
@@ -270,8 +273,9 @@ TEST_F(ReceiveTest, IncompleteCommandDropsTheLinkAfter30Seconds) {
   clock_.Advance(1);
   Pass();
   EXPECT_FALSE(client_->IsConnected());
-  EXPECT_TRUE(log_.Has(Cp("ERROR\tНеполная команда cmd=57 ожидается более 30 сек., получено 4 байт. "
-                          "Выполняем отключение от сервера."_cp)));
+  EXPECT_TRUE(
+      log_.Has(Cp("ERROR\tНеполная команда cmd=57 ожидается более 30 сек., получено 4 байт. "
+                  "Выполняем отключение от сервера."_cp)));
 }
 
 TEST_F(ReceiveTest, UnknownIdDisconnectsWithAHexDump) {
@@ -280,17 +284,21 @@ TEST_F(ReceiveTest, UnknownIdDisconnectsWithAHexDump) {
   junk[0] = '\xC8';
   ASSERT_TRUE(server_.SendRaw(junk));
   ASSERT_TRUE(PumpUntil([&] { return !client_->IsConnected(); }));
-  EXPECT_TRUE(log_.Has(Cp("ERROR\tОт сервера пришла неизвестная команда ID=200 длина 100 байт. "
-                          "Выполняем отключение от сервера."_cp)));
-  EXPECT_TRUE(log_.Has(Cp("INFO\tПервые 20 байт команды: C8070707070707070707070707070707070707"
-                          "07"_cp)));
+  EXPECT_TRUE(
+      log_.Has(Cp("ERROR\tОт сервера пришла неизвестная команда ID=200 длина 100 байт. "
+                  "Выполняем отключение от сервера."_cp)));
+  EXPECT_TRUE(
+      log_.Has(Cp("INFO\tПервые 20 байт команды: C8070707070707070707070707070707070707"
+                  "07"_cp)));
 }
 
 TEST_F(ReceiveTest, ShortLengthWordDisconnectsInsteadOfStalling) {
   LogIn();
   ASSERT_TRUE(server_.SendRaw(std::string("\x3A\x02\x00", 3)));
   ASSERT_TRUE(PumpUntil([&] { return !client_->IsConnected(); }));
-  EXPECT_EQ(log_.Starting("ERROR\tОт сервера пришла команда ID=58 с неверной длиной 2 байт."_cp).size(), 1u);
+  EXPECT_EQ(
+      log_.Starting("ERROR\tОт сервера пришла команда ID=58 с неверной длиной 2 байт."_cp).size(),
+      1u);
 }
 
 TEST_F(ReceiveTest, FixedStructuresAreReadAndLogged) {

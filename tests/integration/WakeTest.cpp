@@ -38,7 +38,8 @@ class WakeTest : public ClientHarness {
   std::vector<std::string> WaitForLines(const std::string& prefix, std::size_t count) {
     auto until = std::chrono::steady_clock::now() + 10s;
     std::vector<std::string> lines;
-    while ((lines = log_.LinesStarting(prefix)).size() < count && std::chrono::steady_clock::now() < until)
+    while ((lines = log_.LinesStarting(prefix)).size() < count &&
+           std::chrono::steady_clock::now() < until)
       std::this_thread::sleep_for(1ms);
     if (lines.size() > count) lines.resize(count);
     return lines;
@@ -101,7 +102,8 @@ TEST_F(WakeTest, OnAFrozenClockTheHostTheSocketAndTheStopRequestWakeTheWorker) {
   ASSERT_TRUE(client_->RegisterChannel({.Addr = "H", .Type = 5, .WriteEnable = true}));
   ASSERT_TRUE(server_.WaitForRegistration("H", 10s));
   auto until = std::chrono::steady_clock::now() + 10s;
-  while (!client_->Channels().CopyByAddress("H")->Active() && std::chrono::steady_clock::now() < until)
+  while (!client_->Channels().CopyByAddress("H")->Active() &&
+         std::chrono::steady_clock::now() < until)
     std::this_thread::sleep_for(1ms);
   ASSERT_TRUE(client_->RegisterValueByID("H", 0, 45000.0, Variant::FromDouble(1)));
   ASSERT_TRUE(server_.WaitForValues("H", 1, 10s));

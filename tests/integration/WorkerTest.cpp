@@ -46,7 +46,8 @@ class NeverConnects : public platform::TSocketApiWrapper {
  public:
   using TSocketApiWrapper::TSocketApiWrapper;
   std::atomic<int> waits{0};
-  platform::SocketResult Wait(platform::SocketHandle s, platform::PollFor what, int timeoutMs) override {
+  platform::SocketResult Wait(platform::SocketHandle s, platform::PollFor what,
+                              int timeoutMs) override {
     if (platform::Has(what, platform::PollFor::Write)) {
       ++waits;
       return platform::SocketResult{0, 0};
@@ -61,7 +62,8 @@ TEST_F(WorkerTest, TerminatesWhileConnecting) {
   client_->Settings().TimeoutSec = 30;
   client_->Resume();
   auto until = std::chrono::steady_clock::now() + 10s;
-  while (sockets.waits < 10 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+  while (sockets.waits < 10 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(1ms);
   ASSERT_GE(sockets.waits.load(), 10);
   auto start = std::chrono::steady_clock::now();
   client_.reset();
@@ -83,8 +85,8 @@ TEST_F(WorkerTest, HostThreadsRegisterWhileTheWorkerSends) {
             {.Addr = "T" + std::to_string(t) + "_" + std::to_string(c), .Type = 3});
       for (int v = 1; v <= kValues; ++v)
         for (int c = 0; c < kChannelsPerThread; ++c)
-          client_->RegisterValueByID("T" + std::to_string(t) + "_" + std::to_string(c), 0, 45000.0 + v,
-                                     Variant(v));
+          client_->RegisterValueByID("T" + std::to_string(t) + "_" + std::to_string(c), 0,
+                                     45000.0 + v, Variant(v));
     });
   }
   for (auto& h : hosts) h.join();

@@ -206,7 +206,8 @@ TEST_F(WriteTest, LoginRequestIsRetriedUntilTheTimeoutRunsOut) {
   const std::string line = "ERROR\tПодключение к основному серверу 127.0.0.1:"_cp.data() +
                            std::to_string(client_->Settings().Port) +
                            Cp("\tошибка посылки запроса на регистрацию: Таймаут подключения"_cp);
-  EXPECT_EQ(log_.Starting("ERROR\tПодключение к основному серверу"_cp), std::vector<std::string>{line});
+  EXPECT_EQ(log_.Starting("ERROR\tПодключение к основному серверу"_cp),
+            std::vector<std::string>{line});
 }
 
 }  // namespace

@@ -70,11 +70,14 @@ TEST_F(DemoRoundTrip, AttributesArriveAsTheHostWroteThem) {
   });
   EXPECT_NE(view.find("\"Boiler.Temperature\"  Float8"), std::string::npos) << view;
   EXPECT_NE(view.find("unit (100, String) = \"°C\""), std::string::npos) << view;
-  EXPECT_NE(view.find("comments (101, String) = \"Температура воды в котле\""), std::string::npos) << view;
+  EXPECT_NE(view.find("comments (101, String) = \"Температура воды в котле\""), std::string::npos)
+      << view;
   EXPECT_NE(view.find("format (5002, String) = \"%.1f\""), std::string::npos) << view;
   EXPECT_NE(view.find("signification (5009, UInt1) = 9"), std::string::npos) << view;
   EXPECT_NE(view.find("high limit (308, Float8) = 90"), std::string::npos) << view;
-  EXPECT_NE(view.find("state names (10, Array of String) = [\"Стоп\", \"Пуск\"]"), std::string::npos) << view;
+  EXPECT_NE(view.find("state names (10, Array of String) = [\"Стоп\", \"Пуск\"]"),
+            std::string::npos)
+      << view;
   EXPECT_NE(view.find("\"Boiler.Pump\"  Boolean"), std::string::npos) << view;
   EXPECT_NE(view.find("\"Boiler.Starts\"  Int4"), std::string::npos) << view;
   EXPECT_NE(view.find("\"Boiler.Mode\"  String"), std::string::npos) << view;

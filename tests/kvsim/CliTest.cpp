@@ -20,9 +20,27 @@ using namespace kvsim_test;
 TEST(CliOptions, EveryOptionTakesEffect) {
   TCliOptions options;
   std::string error;
-  ASSERT_TRUE(ParseOptions({"--host", "0.0.0.0", "--port", "4000", "--client-id", "-5", "--version", "3.7",
-                            "--no-activate", "--once", "--faults", "--seed", "99", "--without", "stall",
-                            "--long-every", "7", "--client-timeout", "3", "--record", "dir"},
+  ASSERT_TRUE(ParseOptions({"--host",
+                            "0.0.0.0",
+                            "--port",
+                            "4000",
+                            "--client-id",
+                            "-5",
+                            "--version",
+                            "3.7",
+                            "--no-activate",
+                            "--once",
+                            "--faults",
+                            "--seed",
+                            "99",
+                            "--without",
+                            "stall",
+                            "--long-every",
+                            "7",
+                            "--client-timeout",
+                            "3",
+                            "--record",
+                            "dir"},
                            options, error))
       << error;
   EXPECT_TRUE(options.faults);
@@ -56,7 +74,8 @@ TEST(CliOptions, DefaultsAndMajorOnlyVersion) {
 
 TEST(CliOptions, BadInputIsRefused) {
   const std::vector<std::vector<std::string>> bad = {
-      {"--port", "70000"}, {"--port", "12x"}, {"--port"}, {"--version", "4.256"}, {"--client-id", ""}, {"--what"},
+      {"--port", "70000"},         {"--port", "12x"},        {"--port"},
+      {"--version", "4.256"},      {"--client-id", ""},      {"--what"},
       {"--without", "everything"}, {"--client-timeout", "0"}};
   for (const auto& args : bad) {
     TCliOptions options;
@@ -94,7 +113,8 @@ class CliWithClient : public ::testing::Test {
   }
   // Registers A1 as Int2 and consumes the answer.
   void RegisterInt2() {
-    ASSERT_TRUE(client_.Send(Bytes({0x33, 0x0D, 0x00, 0x82, 0x00, 0x02, 0x00, 'A', '1', 0x02, 0x00, 0, 0})));
+    ASSERT_TRUE(client_.Send(
+        Bytes({0x33, 0x0D, 0x00, 0x82, 0x00, 0x02, 0x00, 'A', '1', 0x02, 0x00, 0, 0})));
     ASSERT_EQ(client_.Read(14).size(), 14u);
   }
 
@@ -137,7 +157,8 @@ TEST_F(CliWithClient, UnknownChannelGetsNumberOrText) {
   // 3 + flags 1 + address 4 + double 8 + quality 1 + type 2 + text 8 + owner 2
   const std::string got = client_.Read(29);
   ASSERT_EQ(got.size(), 29u);
-  EXPECT_EQ(got.substr(16), Bytes({0x00, 0x00, 0x01, 0x06, 0x00, 'o', 'n', ' ', 'o', 'f', 'f', 0x00, 0x00}));
+  EXPECT_EQ(got.substr(16),
+            Bytes({0x00, 0x00, 0x01, 0x06, 0x00, 'o', 'n', ' ', 'o', 'f', 'f', 0x00, 0x00}));
 }
 
 TEST_F(CliWithClient, RawNoticeAndDrop) {
@@ -156,12 +177,18 @@ TEST_F(CliWithClient, RawNoticeAndDrop) {
 
 TEST(TerminalText, Utf8BothWays) {
   const std::string ansi = "\xCF\xF0\xE8\xE2\xE5\xF2, \xA8\xE6";  // "Привет, Ёж" in Windows-1251
-  EXPECT_EQ(Utf8FromAnsi(ansi), "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xD0\x81\xD0\xB6");
+  EXPECT_EQ(Utf8FromAnsi(ansi),
+            "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xD0\x81\xD0\xB6");
   EXPECT_EQ(AnsiFromUtf8(Utf8FromAnsi(ansi)), ansi);
   // The euro sign is 0x88 in the code page; a CJK character is not there.
   EXPECT_EQ(AnsiFromUtf8("\xE2\x82\xAC"), "\x88");
-  EXPECT_EQ(AnsiFromUtf8("a\xE4\xB8\xAD" "b"), "a?b");
-  EXPECT_EQ(AnsiFromUtf8("a\xD0" "b"), "a?b") << "a cut sequence";
+  EXPECT_EQ(AnsiFromUtf8("a\xE4\xB8\xAD"
+                         "b"),
+            "a?b");
+  EXPECT_EQ(AnsiFromUtf8("a\xD0"
+                         "b"),
+            "a?b")
+      << "a cut sequence";
   EXPECT_EQ(AnsiFromUtf8("\xF0\x9F\x98\x80"), "?") << "outside the basic plane";
 }
 

@@ -154,13 +154,15 @@ TEST_F(Faults, ALateLoginReplyGoesOutBeforeAnythingElse) {
   server_->SetLoginBehaviour(late);
   ASSERT_TRUE(client_.Send(LoginRequest()));
   ASSERT_TRUE(server_->WaitForLogins(1, kUpperBound));
-  EXPECT_TRUE(server_->WaitFor([](const TServerView& v) { return v.state.RepliedSession() == 0; }, milliseconds(0)));
+  EXPECT_TRUE(server_->WaitFor([](const TServerView& v) { return v.state.RepliedSession() == 0; },
+                               milliseconds(0)));
   ASSERT_TRUE(server_->SendRaw("x"));
   const std::string got = client_.Read(26);
   ASSERT_EQ(got.size(), 26u);
   EXPECT_EQ(got[0], 43);
   EXPECT_EQ(got[25], 'x');
-  EXPECT_TRUE(server_->WaitFor([](const TServerView& v) { return v.state.RepliedSession() == 1; }, kUpperBound));
+  EXPECT_TRUE(server_->WaitFor([](const TServerView& v) { return v.state.RepliedSession() == 1; },
+                               kUpperBound));
 }
 
 TEST_F(Faults, SlowReadsStillFrameEveryMessage) {
@@ -188,7 +190,8 @@ TEST_F(Faults, ConnectionsAreNumberedInRecordsInjectionsAndTranscript) {
   ASSERT_EQ(connected.size(), 2u);
   EXPECT_EQ(connected[1].session, 2u);
   std::lock_guard lock(transcript_.mutex);
-  EXPECT_EQ(transcript_.sent, (std::vector<std::pair<std::uint32_t, std::string>>{{1, "a"}, {2, "b"}}));
+  EXPECT_EQ(transcript_.sent,
+            (std::vector<std::pair<std::uint32_t, std::string>>{{1, "a"}, {2, "b"}}));
 }
 
 TEST(SessionRecorder, OneFilePerConnectionCutAtItsLimit) {

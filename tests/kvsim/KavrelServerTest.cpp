@@ -22,12 +22,14 @@ using std::chrono::milliseconds;
 using namespace kvsim_test;
 
 // Registration 51 of channel A1, Float8, address as text, no attributes.
-const std::string kRegisterA1 = Bytes({0x33, 0x0D, 0x00, 0x82, 0x00, 0x02, 0x00, 'A', '1', 0x05, 0x00, 0, 0});
+const std::string kRegisterA1 =
+    Bytes({0x33, 0x0D, 0x00, 0x82, 0x00, 0x02, 0x00, 'A', '1', 0x05, 0x00, 0, 0});
 // The channel change that answers it: A1 is number 1 and active.
-const std::string kActivateA1 = Bytes({0x3C, 0x0E, 0x00, 0x05, 0x02, 0x00, 'A', '1', 0x01, 0, 0, 0, 0x00, 0x00});
+const std::string kActivateA1 =
+    Bytes({0x3C, 0x0E, 0x00, 0x05, 0x02, 0x00, 'A', '1', 0x01, 0, 0, 0, 0x00, 0x00});
 // Value 55 of number 1: time 2.5, quality 0, Float8 12.5.
-const std::string kValueOf1 = Bytes({0x37, 0x1B, 0x00, 0x05, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x40, 0x00,
-                                     0x05, 0x00, 0, 0, 0, 0, 0, 0, 0x29, 0x40});
+const std::string kValueOf1 = Bytes({0x37, 0x1B, 0x00, 0x05, 0x01, 0, 0, 0, 0, 0, 0, 0,    0,   0,
+                                     0x04, 0x40, 0x00, 0x05, 0x00, 0, 0, 0, 0, 0, 0, 0x29, 0x40});
 const std::string kStatusRequest = Bytes({18});
 const std::string kStatusReply = Bytes({100, 0, 0, 0, 0, 18, 0, 0, 0, 0, 0, 0, 0});
 
@@ -81,8 +83,9 @@ TEST_F(Server, LoginReplyBytesAndRecord) {
   login.localBias = false;
   server_->SetLoginBehaviour(login);
   ASSERT_TRUE(client_.Send(LoginRequest()));
-  EXPECT_EQ(client_.Read(25), Bytes({0x2B, 0x04, 0x03, 0x02, 0x01, 0x00, 0, 0, 0, 0, 0, 0, 0x04, 0x40, 0x04, 0x02,
-                                     0, 0, 0, 0, 0x00, 0x4C, 0xFF, 0, 0}));
+  EXPECT_EQ(client_.Read(25),
+            Bytes({0x2B, 0x04, 0x03, 0x02, 0x01, 0x00, 0, 0,    0,    0,    0, 0, 0x04,
+                   0x40, 0x04, 0x02, 0,    0,    0,    0, 0x00, 0x4C, 0xFF, 0, 0}));
   ASSERT_TRUE(server_->WaitForLogins(1, kUpperBound));
   const auto logins = server_->Records(TRecordKind::Login);
   ASSERT_EQ(logins.size(), 1u);
@@ -163,8 +166,9 @@ TEST_F(Server, ControlsByNumberAndByAddress) {
   byNumber.type = dtInt4;
   byNumber.value = Variant(42);
   ASSERT_TRUE(server_->SendControl(byNumber));
-  EXPECT_EQ(client_.Read(25), Bytes({0x39, 0x19, 0x00, 0x0D, 0x07, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x40, 0x00,
-                                     0x03, 0x00, 0x2A, 0, 0, 0, 0x00, 0x00}));
+  EXPECT_EQ(client_.Read(25),
+            Bytes({0x39, 0x19, 0x00, 0x0D, 0x07, 0,    0,    0, 0, 0, 0,    0,   0,
+                   0,    0x04, 0x40, 0x00, 0x03, 0x00, 0x2A, 0, 0, 0, 0x00, 0x00}));
 
   TControl byAddress;
   byAddress.addr = "A1";
@@ -187,11 +191,13 @@ TEST_F(Server, ChannelChangeTimeAndNotice) {
   change.number = 3;
   change.active = false;
   ASSERT_TRUE(server_->SendChannelChange(change));
-  EXPECT_EQ(client_.Read(13), Bytes({0x3C, 0x0D, 0x00, 0x04, 0x01, 0x00, 'B', 0x03, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(client_.Read(13),
+            Bytes({0x3C, 0x0D, 0x00, 0x04, 0x01, 0x00, 'B', 0x03, 0, 0, 0, 0, 0}));
   ASSERT_TRUE(server_->SendServerTime(2.5, 300));
   EXPECT_EQ(client_.Read(15), Bytes({22, 0, 0, 0, 0, 0, 0, 0x04, 0x40, 0x2C, 0x01, 0, 0, 0, 0}));
   ASSERT_TRUE(server_->SendChannelNotice(0x05, 2.5, 12));
-  EXPECT_EQ(client_.Read(20), Bytes({40, 0x05, 0, 0, 0, 0, 0, 0, 0x04, 0x40, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(client_.Read(20),
+            Bytes({40, 0x05, 0, 0, 0, 0, 0, 0, 0x04, 0x40, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
   ASSERT_TRUE(server_->SendStatusReply(7));
   EXPECT_EQ(client_.Read(13), Bytes({100, 0, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0}));
 }
@@ -211,8 +217,9 @@ TEST_F(Server, StructuresCommandsAndRawBytes) {
 }
 
 TEST_F(Server, PiecesArriveWholeAndGarbageStartsWithUnknownId) {
-  const std::string control = Bytes({0x39, 0x19, 0x00, 0x0D, 0x07, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x40, 0x00,
-                                     0x03, 0x00, 0x2A, 0, 0, 0, 0x00, 0x00});
+  const std::string control =
+      Bytes({0x39, 0x19, 0x00, 0x0D, 0x07, 0,    0,    0, 0, 0, 0,    0,   0,
+             0,    0x04, 0x40, 0x00, 0x03, 0x00, 0x2A, 0, 0, 0, 0x00, 0x00});
   ASSERT_TRUE(server_->SendInPieces(control, 4, milliseconds(5)));
   EXPECT_EQ(client_.Read(control.size()), control);
   ASSERT_TRUE(server_->SendGarbage(50));
@@ -311,8 +318,9 @@ TEST(ServerObserver, SeesEveryRecordInOrder) {
   client.Tcp().Close();
   ASSERT_TRUE(server.WaitForRecords(TRecordKind::Disconnected, 1, kUpperBound));
   server.Stop();
-  EXPECT_EQ(seen, (std::vector<TRecordKind>{TRecordKind::Connected, TRecordKind::Login, TRecordKind::StatusRequest,
-                                            TRecordKind::Disconnected}));
+  EXPECT_EQ(seen,
+            (std::vector<TRecordKind>{TRecordKind::Connected, TRecordKind::Login,
+                                      TRecordKind::StatusRequest, TRecordKind::Disconnected}));
 }
 
 }  // namespace

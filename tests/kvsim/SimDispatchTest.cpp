@@ -32,15 +32,16 @@ std::string LoginRequest(const std::string& login) {
 
 // Registration 51 of a Float8 channel by address, no attributes.
 std::string Register(const std::string& addr) {
-  std::string body = Bytes({0x82, 0x00, static_cast<int>(addr.size()), 0x00}) + addr + Bytes({0x05, 0x00, 0, 0});
+  std::string body =
+      Bytes({0x82, 0x00, static_cast<int>(addr.size()), 0x00}) + addr + Bytes({0x05, 0x00, 0, 0});
   const int length = static_cast<int>(body.size()) + 3;
   return Bytes({0x33, length & 0xFF, length >> 8}) + body;
 }
 
 // Value 55 by number, time 2.5, quality 0, Float8 12.5.
 std::string Value(int number) {
-  return Bytes({0x37, 0x1B, 0x00, 0x05, number, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x40, 0x00, 0x05, 0x00, 0, 0, 0, 0,
-                0, 0, 0x29, 0x40});
+  return Bytes({0x37, 0x1B, 0x00, 0x05, number, 0, 0, 0, 0, 0, 0, 0,    0,   0,
+                0x04, 0x40, 0x00, 0x05, 0x00,   0, 0, 0, 0, 0, 0, 0x29, 0x40});
 }
 
 const std::string kStatusRequest = Bytes({18});
@@ -70,8 +71,8 @@ TEST_F(Dispatch, LoginAnsweredWithConfiguredFields) {
   options_.login.serverTimeNow = false;
   options_.login.localBias = false;
   const TDispatchResult result = Feed(LoginRequest("CFG"));
-  EXPECT_EQ(result.reply, Bytes({0x2B, 0x02, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x40, 3, 9, 0, 0, 0, 0, 0, 60,
-                                 0, 0, 0}));
+  EXPECT_EQ(result.reply, Bytes({0x2B, 0x02, 0x01, 0, 0, 0, 0, 0, 0,  0, 0, 0, 0x04,
+                                 0x40, 3,    9,    0, 0, 0, 0, 0, 60, 0, 0, 0}));
   EXPECT_FALSE(result.close);
   EXPECT_EQ(Last().kind, TRecordKind::Login);
   EXPECT_EQ(Last().login.login, "CFG");
@@ -101,7 +102,8 @@ TEST_F(Dispatch, LoginFaultModes) {
   EXPECT_TRUE(result.reply.empty());
   EXPECT_TRUE(result.close);
   EXPECT_EQ(state_.Logins(), 4);
-  EXPECT_EQ(Last().kind, TRecordKind::Login) << "nothing after the login is handled once the server closes";
+  EXPECT_EQ(Last().kind, TRecordKind::Login)
+      << "nothing after the login is handled once the server closes";
 }
 
 TEST_F(Dispatch, StatusRequestAnsweredOrIgnored) {
@@ -114,7 +116,8 @@ TEST_F(Dispatch, StatusRequestAnsweredOrIgnored) {
 
 TEST_F(Dispatch, RegistrationNumbersAndActivatesChannel) {
   const TDispatchResult result = Feed(Register("A1"));
-  EXPECT_EQ(result.reply, Bytes({0x3C, 0x0E, 0x00, 0x05, 0x02, 0x00, 'A', '1', 0x01, 0, 0, 0, 0x00, 0x00}));
+  EXPECT_EQ(result.reply,
+            Bytes({0x3C, 0x0E, 0x00, 0x05, 0x02, 0x00, 'A', '1', 0x01, 0, 0, 0, 0x00, 0x00}));
   EXPECT_EQ(Last().kind, TRecordKind::Registration);
   EXPECT_EQ(Last().channelNumber, 1u);
   const TSimChannel* channel = state_.Find("A1");
@@ -193,7 +196,8 @@ TEST_F(Dispatch, CommandSplitOverFeedsIsHandledOnce) {
 }
 
 TEST_F(Dispatch, SeveralMessagesAnsweredInOrder) {
-  const TDispatchResult result = Feed(LoginRequest("CFG") + Register("A1") + Value(1) + kStatusRequest);
+  const TDispatchResult result =
+      Feed(LoginRequest("CFG") + Register("A1") + Value(1) + kStatusRequest);
   ASSERT_EQ(state_.Records().size(), 4u);
   EXPECT_EQ(state_.Records()[0].kind, TRecordKind::Login);
   EXPECT_EQ(state_.Records()[1].kind, TRecordKind::Registration);
@@ -222,7 +226,8 @@ TEST_F(Dispatch, UnframeableBytesCloseTheConnection) {
 TEST_F(Dispatch, UndecodableCommandIsSkippedByItsLength) {
   // A 51 whose count promises an attribute that is not inside its length.
   const TDispatchResult result =
-      Feed(Bytes({0x33, 0x0D, 0x00, 0x82, 0x00, 0x02, 0x00, 'A', '1', 0x04, 0x00, 1, 0}) + kStatusRequest);
+      Feed(Bytes({0x33, 0x0D, 0x00, 0x82, 0x00, 0x02, 0x00, 'A', '1', 0x04, 0x00, 1, 0}) +
+           kStatusRequest);
   EXPECT_FALSE(result.close);
   ASSERT_EQ(state_.Records().size(), 2u);
   EXPECT_EQ(state_.Records()[0].kind, TRecordKind::ProtocolError);
@@ -250,7 +255,8 @@ TEST_F(Dispatch, OtherMessagesAreSkipped) {
 }
 
 TEST_F(Dispatch, RegistrationByUnknownNumberGetsNoAnswer) {
-  const TDispatchResult result = Feed(Bytes({0x33, 0x0D, 0x00, 0x01, 0x00, 0x07, 0, 0, 0, 0x04, 0x00, 0, 0}));
+  const TDispatchResult result =
+      Feed(Bytes({0x33, 0x0D, 0x00, 0x01, 0x00, 0x07, 0, 0, 0, 0x04, 0x00, 0, 0}));
   EXPECT_TRUE(result.reply.empty());
   EXPECT_EQ(Last().kind, TRecordKind::Registration);
   EXPECT_EQ(Last().channelNumber, 0u);
@@ -262,12 +268,14 @@ TEST_F(Dispatch, RegistrationByUnknownNumberGetsNoAnswer) {
 // shortcut does not take must still be kept.
 TEST_F(Dispatch, WithoutHistoryTheViewAndAnswersAreTheSame) {
   // Value by number 2, time 2.5, quality 3, Int4 7; a Float8 value of quality 3.
-  const std::string intValue = Bytes({0x37, 0x17, 0x00, 0x05, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x40, 3, 0x03, 0x00, 7, 0, 0, 0});
+  const std::string intValue = Bytes({0x37, 0x17, 0x00, 0x05, 2, 0,    0,    0, 0, 0, 0, 0,
+                                      0,    0,    0x04, 0x40, 3, 0x03, 0x00, 7, 0, 0, 0});
   std::string badQuality = Value(1);
   badQuality[16] = 3;
-  const std::string spare = Bytes({0x33, 0x0F, 0x00, 0x82, 0x00, 0x02, 0x00, 'C', '3', 0x04, 0x00, 0, 0, 0xEE, 0xEE});
-  const std::string stream = Register("A1") + Register("B2") + Value(1) + intValue + Value(9) + badQuality +
-                             Register("a1") + spare;
+  const std::string spare =
+      Bytes({0x33, 0x0F, 0x00, 0x82, 0x00, 0x02, 0x00, 'C', '3', 0x04, 0x00, 0, 0, 0xEE, 0xEE});
+  const std::string stream = Register("A1") + Register("B2") + Value(1) + intValue + Value(9) +
+                             badQuality + Register("a1") + spare;
   const TDispatchResult kept = Feed(stream);
 
   TKavrelCmdParser buffer;

@@ -44,7 +44,9 @@ class TestClient {
       if (tcp_.WaitConnected(10)) return true;
     return false;
   }
-  bool Send(const std::string& bytes) { return tcp_.Write(bytes.data(), static_cast<int>(bytes.size())); }
+  bool Send(const std::string& bytes) {
+    return tcp_.Write(bytes.data(), static_cast<int>(bytes.size()));
+  }
   // Exactly n bytes, or fewer when the connection ends or the bound passes.
   std::string Read(std::size_t n) {
     std::string got;
@@ -53,7 +55,8 @@ class TestClient {
       if (!tcp_.Poll(true, false, false, 50)) continue;
       const int available = tcp_.Available();
       if (available <= 0) break;  // closed
-      std::string chunk(std::min<std::size_t>(static_cast<std::size_t>(available), n - got.size()), '\0');
+      std::string chunk(std::min<std::size_t>(static_cast<std::size_t>(available), n - got.size()),
+                        '\0');
       if (!tcp_.Read(chunk.data(), static_cast<int>(chunk.size()))) break;
       got += chunk;
     }

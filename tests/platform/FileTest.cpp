@@ -19,7 +19,8 @@ class PlatformFile : public ::testing::Test {
  protected:
   void SetUp() override {
     std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("kvpf-" + std::to_string(rd()) + "-" + std::to_string(rd()));
+    dir_ =
+        fs::temp_directory_path() / ("kvpf-" + std::to_string(rd()) + "-" + std::to_string(rd()));
     fs::create_directories(dir_);
     path_ = (dir_ / "f.bin").string();
   }
@@ -34,7 +35,8 @@ class PlatformFile : public ::testing::Test {
     return out.str();
   }
   pf::FileHandle Open(std::uint32_t creation, std::uint32_t& error) {
-    return pf::OpenFile(path_, kGenericWrite, kShareRead | kShareWrite, creation, kAttributeNormal, error);
+    return pf::OpenFile(path_, kGenericWrite, kShareRead | kShareWrite, creation, kAttributeNormal,
+                        error);
   }
 
   fs::path dir_;

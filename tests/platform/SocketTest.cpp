@@ -49,7 +49,8 @@ class SocketFixture : public ::testing::Test {
     EXPECT_FALSE(Api().SetNonBlocking(client_, true).Failed());
     pf::SocketResult started = Api().Connect(client_, to);
     EXPECT_TRUE(!started.Failed() || started.error == 10035) << started.error;
-    EXPECT_GT(Api().Wait(client_, pf::PollFor::Write | pf::PollFor::Except, kUpperBoundMs).value, 0);
+    EXPECT_GT(Api().Wait(client_, pf::PollFor::Write | pf::PollFor::Except, kUpperBoundMs).value,
+              0);
     return Api().ConnectionOutcome(client_);
   }
 
@@ -164,7 +165,8 @@ TEST_F(SocketWake, SignalsEndOneWaitAndAreConsumedByIt) {
   // From another thread, into a wait on a connected socket with nothing to read.
   ASSERT_FALSE(ConnectClient(Listen()).Failed());
   std::thread signaller([&] { wake.Signal(); });
-  EXPECT_EQ(Api().WaitOrWake(client_, pf::PollFor::Read, wake, kUpperBoundMs).value, pf::kWaitWoken);
+  EXPECT_EQ(Api().WaitOrWake(client_, pf::PollFor::Read, wake, kUpperBoundMs).value,
+            pf::kWaitWoken);
   signaller.join();
 }
 
@@ -176,7 +178,8 @@ TEST_F(SocketWake, ReadableAndWritableAgainEndTheWait) {
   ASSERT_FALSE(Api().Accept(listener_, peer_, from).Failed());
   EXPECT_EQ(Api().WaitOrWake(client_, pf::PollFor::Read, wake, 0).value, 0);
   ASSERT_EQ(Api().Send(peer_, "x", 1).value, 1);
-  EXPECT_EQ(Api().WaitOrWake(client_, pf::PollFor::Read, wake, kUpperBoundMs).value, pf::kWaitReady);
+  EXPECT_EQ(Api().WaitOrWake(client_, pf::PollFor::Read, wake, kUpperBoundMs).value,
+            pf::kWaitReady);
 
   // Fill the way to the peer until a send would block.
   ASSERT_FALSE(Api().SetBufferSizes(client_, 4096, 0).Failed());
@@ -200,7 +203,8 @@ TEST_F(SocketWake, ReadableAndWritableAgainEndTheWait) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
-  EXPECT_EQ(Api().WaitOrWake(client_, pf::PollFor::Write, wake, kUpperBoundMs).value, pf::kWaitReady);
+  EXPECT_EQ(Api().WaitOrWake(client_, pf::PollFor::Write, wake, kUpperBoundMs).value,
+            pf::kWaitReady);
   done = true;
   reader.join();
 }

@@ -83,7 +83,8 @@ TEST(RegisterCmdBytes, SwitchBitsComeFromTheChannelWhateverTheCallerPassed) {
     test.setUp(*channel);
     TKavrelCmdParser parser;
     // The caller claims every switch; only the channel's own count.
-    SetChannelRegisterCmd(parser, channel.get(), RegisterFlag::Client | 0x0338, kAnyOwner, true, false);
+    SetChannelRegisterCmd(parser, channel.get(), RegisterFlag::Client | 0x0338, kAnyOwner, true,
+                          false);
     const Bytes bytes = Unread(parser);
     ASSERT_EQ(bytes.size(), 13u);
     EXPECT_EQ(bytes[3], test.low);
@@ -96,8 +97,8 @@ TEST(RegisterCmdBytes, ByNumberWritesTheNumberInsteadOfTheAddress) {
   auto channel = ChannelA1();
   channel->SetNumber(0x01020304);
   SetChannelRegisterCmd(parser, channel.get(), 0x0001, kAnyOwner, true, false);
-  EXPECT_EQ(Unread(parser), (Bytes{0x33, 0x0D, 0x00, 0x01, 0x00, 0x04, 0x03, 0x02, 0x01, 0x04,
-                                   0x00, 0x00, 0x00}));
+  EXPECT_EQ(Unread(parser),
+            (Bytes{0x33, 0x0D, 0x00, 0x01, 0x00, 0x04, 0x03, 0x02, 0x01, 0x04, 0x00, 0x00, 0x00}));
 }
 
 TEST(RegisterCmdBytes, AttributeTimeTakesTheFormOfFlagBits6And7) {
@@ -105,8 +106,7 @@ TEST(RegisterCmdBytes, AttributeTimeTakesTheFormOfFlagBits6And7) {
     std::uint16_t flags;
     Bytes time;
   };
-  const Case cases[] = {
-      {0x0002, {}}, {0x0042, kTicks1_5}, {0x0082, kDouble1_5}, {0x00C2, kIso1_5}};
+  const Case cases[] = {{0x0002, {}}, {0x0042, kTicks1_5}, {0x0082, kDouble1_5}, {0x00C2, kIso1_5}};
   for (const Case& test : cases) {
     auto channel = ChannelA1();
     channel->SetAttribute(100, 256, Variant::FromAnsi("V"), 3, 1.5);
@@ -129,10 +129,10 @@ TEST(RegisterCmdAttributes, OwnerFilterCountsWhatItWrites) {
   channel->SetAttribute(5003, 11, Variant::FromBoolean(true), 5, 0);
   TKavrelCmdParser parser;
   SetChannelRegisterCmd(parser, channel.get(), 0x0002, 5, false, false);
-  const Bytes expected = {0x33, 0x19, 0x00, 0x02, 0x00, 0x02, 0x00, 0x41, 0x31, 0x04, 0x00,
-                          0x02, 0x00,                          // two of three attributes
-                          0x07, 0x00, 0x02, 0x00, 0x01, 0x00,  // EUType Int2 1
-                          0x8B, 0x13, 0x0B, 0x00, 0xFF, 0xFF}; // Masked Boolean true
+  const Bytes expected = {0x33, 0x19, 0x00, 0x02, 0x00, 0x02, 0x00,
+                          0x41, 0x31, 0x04, 0x00, 0x02, 0x00,   // two of three attributes
+                          0x07, 0x00, 0x02, 0x00, 0x01, 0x00,   // EUType Int2 1
+                          0x8B, 0x13, 0x0B, 0x00, 0xFF, 0xFF};  // Masked Boolean true
   EXPECT_EQ(Unread(parser), expected);
 }
 
@@ -144,10 +144,11 @@ TEST(RegisterCmdAttributes, ArraysAndStringsInTheirBinaryForm) {
   channel->SetAttribute(10, 0x1100, names, 1, 0);
   TKavrelCmdParser parser;
   SetChannelRegisterCmd(parser, channel.get(), 0x0002, kAnyOwner, true, false);
-  const Bytes expected = Cat({{0x33, 0x1D, 0x00, 0x02, 0x00, 0x02, 0x00, 0x41, 0x31, 0x04, 0x00, 0x01, 0x00},
-                              {0x0A, 0x00, 0x00, 0x11, 0x02, 0x00},
-                              {0x03, 0x00, 0x4F, 0x66, 0x66},
-                              {0x03, 0x00, 0xC2, 0xEA, 0xEB}});
+  const Bytes expected =
+      Cat({{0x33, 0x1D, 0x00, 0x02, 0x00, 0x02, 0x00, 0x41, 0x31, 0x04, 0x00, 0x01, 0x00},
+           {0x0A, 0x00, 0x00, 0x11, 0x02, 0x00},
+           {0x03, 0x00, 0x4F, 0x66, 0x66},
+           {0x03, 0x00, 0xC2, 0xEA, 0xEB}});
   EXPECT_EQ(Unread(parser), expected);
 }
 
@@ -193,7 +194,8 @@ TEST(ValueCmdBytes, TimeFormZeroWritesNoTimeIn55AndIsRefusedIn57) {
   channel.SetQuality(0);
   TKavrelCmdParser parser;
   SetChannelValueCmd(parser, &channel, 0x01, false, 55);
-  EXPECT_EQ(Unread(parser), (Bytes{0x37, 0x0C, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x11, 0x00, 0x09}));
+  EXPECT_EQ(Unread(parser),
+            (Bytes{0x37, 0x0C, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x11, 0x00, 0x09}));
   EXPECT_EQ(MessageOf([&] { SetChannelValueCmd(parser, &channel, 0x01, false, 57); }),
             "дата время не указано в команде 57"_cp);
   EXPECT_EQ(parser.Size(), 12) << "the refused command was cut back";
@@ -206,7 +208,8 @@ TEST(CmdWriters, MissingChannelIsTheBareIntegerException) {
   TKavrelCmdParser parser;
   TChannel2 channel;
   std::uint8_t flags = 0;
-  EXPECT_TRUE(RaisesBareZero([&] { SetChannelRegisterCmd(parser, nullptr, 0x82, 0, true, false); }));
+  EXPECT_TRUE(
+      RaisesBareZero([&] { SetChannelRegisterCmd(parser, nullptr, 0x82, 0, true, false); }));
   EXPECT_TRUE(RaisesBareZero([&] { SetChannelValueCmd(parser, nullptr, 0x05, false, 55); }));
   EXPECT_TRUE(RaisesBareZero([&] { GetChannelValueCmd(parser, nullptr, flags); }));
   EXPECT_TRUE(RaisesBareZero([&] { GetChannelChangeCmd(parser, nullptr); }));
@@ -230,8 +233,9 @@ TEST(CmdWriters, OversizedRegistrationLeavesTheBufferAsItWas) {
     channel->SetAttribute(id + 1000, 256, Variant::FromAnsi(std::string(19000, 'a')), 1, 0);
   TKavrelCmdParser parser;
   Put(parser, {0x12});  // something queued before
-  EXPECT_EQ(MessageOf([&] { SetChannelRegisterCmd(parser, channel.get(), 0x0082, 0, true, false); }),
-            "TKavrelCmdParser::SetPacketSize() слишком большой объем данных: 76069"_cp);
+  EXPECT_EQ(
+      MessageOf([&] { SetChannelRegisterCmd(parser, channel.get(), 0x0082, 0, true, false); }),
+      "TKavrelCmdParser::SetPacketSize() слишком большой объем данных: 76069"_cp);
   EXPECT_EQ(Unread(parser), (Bytes{0x12})) << "no half command may reach the server";
 }
 
@@ -264,7 +268,8 @@ TEST(ValueCmdRead, ControlByAddressWithEveryTimeForm) {
     const Bytes& time = forms[form - 1];
     TKavrelCmdParser parser;
     const auto length = static_cast<std::uint8_t>(3 + 1 + 4 + time.size() + 1 + 2 + 2 + 2);
-    Put(parser, Cat({{0x39, length, 0x00, static_cast<std::uint8_t>(0x08 | form << 1), 0x02, 0x00, 0x41, 0x31},
+    Put(parser, Cat({{0x39, length, 0x00, static_cast<std::uint8_t>(0x08 | form << 1), 0x02, 0x00,
+                      0x41, 0x31},
                      time,
                      {0x00, 0x0B, 0x00, 0xFF, 0xFF, 0xFE, 0xFF}}));
     TChannel2 channel;
@@ -303,9 +308,11 @@ TEST(ValueCmdRead, RefusesNumberZeroAndAnEmptyAddress) {
   Put(parser, {0x37, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x11, 0x00, 0x09});
   TChannel2 channel;
   std::uint8_t flags = 0;
-  EXPECT_EQ(MessageOf([&] { GetChannelValueCmd(parser, &channel, flags); }), "неверный номер канала"_cp);
+  EXPECT_EQ(MessageOf([&] { GetChannelValueCmd(parser, &channel, flags); }),
+            "неверный номер канала"_cp);
   EXPECT_EQ(parser.Size(), 10);
-  EXPECT_EQ(MessageOf([&] { GetChannelValueCmd(parser, &channel, flags); }), "неверный адрес канала"_cp);
+  EXPECT_EQ(MessageOf([&] { GetChannelValueCmd(parser, &channel, flags); }),
+            "неверный адрес канала"_cp);
   EXPECT_EQ(parser.Size(), 0);
 }
 
@@ -355,11 +362,19 @@ TEST(ValueCmdRoundTrip, EveryTimeFormAndValueKindComesBack) {
   numbers.SetElement(1, Variant(-2.0));
   numbers.SetElement(2, Variant(1e10));
   const Case cases[] = {
-      {16, Variant(-5)},       {17, Variant(250)},        {2, Variant(-30000)},
-      {18, Variant(60000)},    {3, Variant(-100000)},     {19, Variant(4000000000.0)},
-      {4, Variant(0.25)},      {5, Variant(3.141592653589793)},
-      {7, Variant::FromDate(39877.75)},  {11, Variant::FromBoolean(true)},
-      {256, Variant::FromAnsi(Text("Значение"_cp))},  {0x1004, numbers},  {0, Variant()},
+      {16, Variant(-5)},
+      {17, Variant(250)},
+      {2, Variant(-30000)},
+      {18, Variant(60000)},
+      {3, Variant(-100000)},
+      {19, Variant(4000000000.0)},
+      {4, Variant(0.25)},
+      {5, Variant(3.141592653589793)},
+      {7, Variant::FromDate(39877.75)},
+      {11, Variant::FromBoolean(true)},
+      {256, Variant::FromAnsi(Text("Значение"_cp))},
+      {0x1004, numbers},
+      {0, Variant()},
   };
   for (std::uint8_t form = 1; form <= 3; ++form) {
     for (const Case& test : cases) {
@@ -378,7 +393,8 @@ TEST(ValueCmdRoundTrip, EveryTimeFormAndValueKindComesBack) {
       EXPECT_EQ(parser.Size(), 0);
       EXPECT_EQ(received.Addr(), sent.Addr());
       EXPECT_EQ(received.Type(), test.type);
-      EXPECT_TRUE(received.Value().Equals(sent.Value())) << "type " << test.type << " form " << int{form};
+      EXPECT_TRUE(received.Value().Equals(sent.Value()))
+          << "type " << test.type << " form " << int{form};
       EXPECT_EQ(received.Quality(), 3);
       EXPECT_NEAR(received.DT(), 39877.25, 1e-9);
       EXPECT_EQ(received.Owner(), 12);
@@ -409,13 +425,15 @@ TEST(ChangeCmdRead, AttributesInEveryTimeFormAreMergedWithTheCreatorAsOwner) {
   const Bytes forms[] = {kTicks1_5, kDouble1_5, kIso1_5};
   for (std::uint8_t form = 1; form <= 3; ++form) {
     const Bytes& time = forms[form - 1];
-    const Bytes entry1 = Cat({{0x64, 0x00, 0x00, 0x01, 0x02, 0x00, 0x6D, 0x41}, time});  // Unit "mA"
-    const Bytes entry2 = Cat({{0x07, 0x00, 0x02, 0x00, 0x02, 0x00}, time});              // EUType 2
+    const Bytes entry1 =
+        Cat({{0x64, 0x00, 0x00, 0x01, 0x02, 0x00, 0x6D, 0x41}, time});       // Unit "mA"
+    const Bytes entry2 = Cat({{0x07, 0x00, 0x02, 0x00, 0x02, 0x00}, time});  // EUType 2
     const auto length = static_cast<std::uint8_t>(14 + entry1.size() + entry2.size());
     TKavrelCmdParser parser;
-    Put(parser, Cat({{0x3C, length, 0x00, static_cast<std::uint8_t>(form << 1), 0x02, 0x00, 0x41, 0x31,
-                      0x05, 0x00, 0x00, 0x00, 0x02, 0x00},
-                     entry1, entry2}));
+    Put(parser, Cat({{0x3C, length, 0x00, static_cast<std::uint8_t>(form << 1), 0x02, 0x00, 0x41,
+                      0x31, 0x05, 0x00, 0x00, 0x00, 0x02, 0x00},
+                     entry1,
+                     entry2}));
     TChannel2 channel;
     channel.SetCreator(0);
     channel.SetAttribute(100, 256, Variant::FromAnsi("V"), 9, 0);
@@ -434,8 +452,8 @@ TEST(ChangeCmdRead, AttributesInEveryTimeFormAreMergedWithTheCreatorAsOwner) {
 TEST(ChangeCmdRead, AttributesNeedATimeForm) {
   TKavrelCmdParser parser;
   Put(parser, {0x3C, 0x0E, 0x00, 0x00, 0x02, 0x00, 0x41, 0x31, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00});
-  Put(parser, {0x3C, 0x14, 0x00, 0x00, 0x02, 0x00, 0x41, 0x31, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00,
-               0x07, 0x00, 0x02, 0x00, 0x02, 0x00});
+  Put(parser, {0x3C, 0x14, 0x00, 0x00, 0x02, 0x00, 0x41, 0x31, 0x01, 0x00,
+               0x00, 0x00, 0x01, 0x00, 0x07, 0x00, 0x02, 0x00, 0x02, 0x00});
   TChannel2 channel;
   GetChannelChangeCmd(parser, &channel);
   EXPECT_EQ(MessageOf([&] { GetChannelChangeCmd(parser, &channel); }),

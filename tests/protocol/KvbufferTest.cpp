@@ -254,8 +254,8 @@ TEST(CmdParserScalars, AreLittleEndianAndPacked) {
   parser.set(std::int64_t{-2});
   parser.set(1.0);
   const Bytes expected = {0x12, 0x12, 0x34, 0xFE, 0xFF, 0x12, 0x34, 0x56, 0x78,
-                          0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                          0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x3F};
+                          0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00,
+                          0x00, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x3F};
   EXPECT_EQ(Unread(parser), expected);
 
   EXPECT_EQ(parser.get<std::uint8_t>(), 0x12);
@@ -379,8 +379,8 @@ TEST(CmdParserValues, WriteTheBinaryFormOfTheGivenTypeWithoutTypeWord) {
   parser.set_VALUE(pair, 0x1002);
   parser.set_VALUE(Variant::FromBoolean(true), 11);
   parser.set_VALUE(Variant(), 0);
-  EXPECT_EQ(Unread(parser), (Bytes{0x07, 0x00, 0x02, 0x00, 0x41, 0x42, 0x02, 0x00, 0x01, 0x00,
-                                   0xFE, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(Unread(parser), (Bytes{0x07, 0x00, 0x02, 0x00, 0x41, 0x42, 0x02, 0x00, 0x01, 0x00, 0xFE,
+                                   0xFF, 0xFF, 0xFF}));
 }
 
 TEST(CmdParserValues, ReadConsumesExactlyTheValue) {
@@ -435,7 +435,8 @@ TEST(CmdParserFraming, ZeroMeansTheWholeContent) {
 }
 
 TEST(CmdParserFraming, RefusesSizesThatCannotHoldACommand) {
-  const std::string_view sizeFailedText = "TKavrelCmdParser::SetPacketSize() ошибка установки размера: "_cp;
+  const std::string_view sizeFailedText =
+      "TKavrelCmdParser::SetPacketSize() ошибка установки размера: "_cp;
   const std::string sizeFailed(sizeFailedText);
   TKavrelCmdParser parser;
   EXPECT_EQ(MessageOf([&] { parser.SetPacketSize(0); }), sizeFailed + "0");

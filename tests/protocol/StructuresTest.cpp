@@ -51,7 +51,8 @@ TEST(LoginRequestBytes, DecodedTextsStopAtTheirZero) {
   request[62] = 1;
   request[63] = 3;
   request[64] = 4;
-  const TLoginRequest parsed = DecodeLoginRequest(reinterpret_cast<const std::uint8_t*>(request.data()));
+  const TLoginRequest parsed =
+      DecodeLoginRequest(reinterpret_cast<const std::uint8_t*>(request.data()));
   EXPECT_EQ(parsed.login, "CFG");
   EXPECT_EQ(parsed.password, "pw");
   EXPECT_EQ(parsed.byte1, 2);
@@ -63,14 +64,15 @@ TEST(LoginRequestBytes, DecodedTextsStopAtTheirZero) {
 TEST(LoginRequestBytes, FieldWithoutZeroIsCutAtTheField) {
   std::string request(72, 'x');
   request[42 + 19] = 'y';  // the password field's last byte, not part of the login
-  const TLoginRequest parsed = DecodeLoginRequest(reinterpret_cast<const std::uint8_t*>(request.data()));
+  const TLoginRequest parsed =
+      DecodeLoginRequest(reinterpret_cast<const std::uint8_t*>(request.data()));
   EXPECT_EQ(parsed.login, std::string(40, 'x'));
   EXPECT_EQ(parsed.password, std::string(19, 'x') + "y");
 }
 
 TEST(LoginReplyBytes, EveryFieldAtItsOffsetBothWays) {
-  const Bytes bytes = {0x2B, 0x04, 0x03, 0x02, 0x01, 0x00, D2_5, 0x04, 0x02, 0, 0,
-                       0,    0,    0x05, 0x4C, 0xFF, 0,    0};
+  const Bytes bytes = {0x2B, 0x04, 0x03, 0x02, 0x01, 0x00, D2_5, 0x04, 0x02,
+                       0,    0,    0,    0,    0x05, 0x4C, 0xFF, 0,    0};
   TLoginReply reply;
   reply.clientId = 0x01020304;
   reply.serverTime = 2.5;

@@ -25,9 +25,11 @@ const std::string kLoopback = "127.0.0.1";
 const std::string kResetText =
     "\xd1\xee\xe5\xe4\xe8\xed\xe5\xed\xe8\xe5\x20\xe7\xe0\xea\xf0\xfb\xf2\xee\x20"
     "\xf3\xe4\xe0\xeb\xe5\xed\xed\xee\xe9\x20\xf1\xf2\xee\xf0\xee\xed\xee\xe9";
-const std::string kTimeoutText = "\xd2\xe0\xe9\xec\xe0\xf3\xf2\x20\xef\xee\xe4\xea\xeb\xfe\xf7\xe5\xed\xe8\xff";
+const std::string kTimeoutText =
+    "\xd2\xe0\xe9\xec\xe0\xf3\xf2\x20\xef\xee\xe4\xea\xeb\xfe\xf7\xe5\xed\xe8\xff";
 const std::string kRefusedText =
-    "\xd3\xe4\xe0\xeb\xe5\xed\xed\xfb\xe9\x20\xf3\xe7\xe5\xeb\x20\xee\xf2\xea\xeb\xee\xed\xe8\xeb\x20"
+    "\xd3\xe4\xe0\xeb\xe5\xed\xed\xfb\xe9\x20\xf3\xe7\xe5\xeb\x20\xee\xf2\xea\xeb\xee\xed\xe8\xeb"
+    "\x20"
     "\xf1\xee\xe5\xe4\xe8\xed\xe5\xed\xe8\xe5";
 
 // A listening socket on 127.0.0.1 and the one peer it accepts.
@@ -36,7 +38,8 @@ class LoopbackServer {
   explicit LoopbackServer(int receiveBuffer = 0) {
     api_.Startup();
     EXPECT_FALSE(api_.OpenTcp(listener_).Failed());
-    if (receiveBuffer > 0) api_.SetBufferSizes(listener_, 0, receiveBuffer);  // inherited by the peer
+    if (receiveBuffer > 0)
+      api_.SetBufferSizes(listener_, 0, receiveBuffer);  // inherited by the peer
     pf::Ipv4Address local;
     local.address = pf::MakeIpv4(127, 0, 0, 1);
     EXPECT_FALSE(api_.Bind(listener_, local).Failed());
@@ -75,13 +78,16 @@ class LoopbackServer {
     char buf[256];
     while (static_cast<int>(got.size()) < count) {
       if (api_.Wait(peer_, pf::PollFor::Read, kUpperBoundMs).value <= 0) break;
-      pf::SocketResult r = api_.Receive(peer_, buf, std::min<int>(sizeof buf, count - static_cast<int>(got.size())));
+      pf::SocketResult r =
+          api_.Receive(peer_, buf, std::min<int>(sizeof buf, count - static_cast<int>(got.size())));
       if (r.value <= 0) break;
       got.append(buf, static_cast<std::size_t>(r.value));
     }
     return got;
   }
-  void Send(const std::string& bytes) { api_.Send(peer_, bytes.data(), static_cast<int>(bytes.size())); }
+  void Send(const std::string& bytes) {
+    api_.Send(peer_, bytes.data(), static_cast<int>(bytes.size()));
+  }
 
  private:
   pf::TSocketApi& api_ = pf::SystemSockets();
@@ -173,7 +179,8 @@ TEST(TcpConnect, ExchangesBytesWithTheServerAndCountsThem) {
 
   EXPECT_TRUE(client.Connected());
   EXPECT_EQ(client.RemoteAddressText(), "127.0.0.1:" + std::to_string(server.Port()));
-  EXPECT_EQ(client.LocalAddressText(), "127.0.0.1:" + std::to_string(pf::NetToHost16(server.PeerAddress().port)));
+  EXPECT_EQ(client.LocalAddressText(),
+            "127.0.0.1:" + std::to_string(pf::NetToHost16(server.PeerAddress().port)));
 
   const char hello[] = {'\x2a', '\x00', '\xff', 'k', 'v'};
   ASSERT_TRUE(client.Write(hello, 5));
@@ -396,8 +403,10 @@ TEST(TcpPeer, SendToAPeerThatDoesNotReadNeverWaitsAndIsStatus3) {
 
   std::vector<char> data(8 * 1024 * 1024, 'v');
   const int len = static_cast<int>(data.size());
-  std::future<bool> first = std::async(std::launch::async, [&] { return client.Write(data.data(), len); });
-  const bool prompt = first.wait_for(std::chrono::milliseconds(kUpperBoundMs)) == std::future_status::ready;
+  std::future<bool> first =
+      std::async(std::launch::async, [&] { return client.Write(data.data(), len); });
+  const bool prompt =
+      first.wait_for(std::chrono::milliseconds(kUpperBoundMs)) == std::future_status::ready;
   if (!prompt) server.ResetPeer();  // releases a send that waits for the peer
   EXPECT_FALSE(first.get());
   ASSERT_TRUE(prompt) << "the send waited for the peer";
@@ -410,7 +419,8 @@ TEST(TcpPeer, SendToAPeerThatDoesNotReadNeverWaitsAndIsStatus3) {
   // Keep sending until the windows are full: every successful send moves at
   // least one byte into finite buffers, so this ends with "would block".
   int total = client.BytesSent();
-  for (int i = 0; i < 1000000 && client.Write(data.data(), len) == false && client.Status() == 3; ++i)
+  for (int i = 0; i < 1000000 && client.Write(data.data(), len) == false && client.Status() == 3;
+       ++i)
     total += client.LastCount();
   EXPECT_EQ(client.Status(), 2);
   EXPECT_EQ(client.LastError(), 10035);
@@ -491,12 +501,15 @@ TEST(TcpLifetime, DestructionClosesTheConnection) {
 
 TEST(TcpErrorText, MapsCodesToTexts) {
   EXPECT_EQ(kv::SocketErrorText(0), "");
-  EXPECT_EQ(kv::SocketErrorText(10051), "\xd1\xe5\xf2\xfc\x20\xed\xe5\xe4\xee\xf1\xf2\xf3\xef\xed\xe0");
+  EXPECT_EQ(kv::SocketErrorText(10051),
+            "\xd1\xe5\xf2\xfc\x20\xed\xe5\xe4\xee\xf1\xf2\xf3\xef\xed\xe0");
   EXPECT_EQ(kv::SocketErrorText(10065), kv::SocketErrorText(10051));
-  EXPECT_EQ(kv::SocketErrorText(12345), std::string("\xca\xee\xe4\x20\xee\xf8\xe8\xe1\xea\xe8\x3a\x20") + "12345");
-  EXPECT_EQ(kv::SocketErrorText(10038),
-            "\xcd\xe5\xe2\xe5\xf0\xed\xfb\xe9\x20\xe8\xe4\xe5\xed\xf2\xe8\xf4\xe8\xea\xe0\xf2\xee\xf0\x20"
-            "\xf1\xee\xea\xe5\xf2\xe0");
+  EXPECT_EQ(kv::SocketErrorText(12345),
+            std::string("\xca\xee\xe4\x20\xee\xf8\xe8\xe1\xea\xe8\x3a\x20") + "12345");
+  EXPECT_EQ(
+      kv::SocketErrorText(10038),
+      "\xcd\xe5\xe2\xe5\xf0\xed\xfb\xe9\x20\xe8\xe4\xe5\xed\xf2\xe8\xf4\xe8\xea\xe0\xf2\xee\xf0\x20"
+      "\xf1\xee\xea\xe5\xf2\xe0");
   TTCPClient client(false);
   client.SetError(10060);
   EXPECT_EQ(client.ErrorText(), kTimeoutText);

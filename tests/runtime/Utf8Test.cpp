@@ -9,7 +9,9 @@ namespace {
 
 TEST(Utf8Ansi, RussianTextsBecomeWindows1251Bytes) {
   EXPECT_EQ(AnsiFromUtf8("Стоп\tПуск"), "\xD1\xF2\xEE\xEF\t\xCF\xF3\xF1\xEA");
-  EXPECT_EQ(AnsiFromUtf8("°C"), "\xB0" "C");
+  EXPECT_EQ(AnsiFromUtf8("°C"),
+            "\xB0"
+            "C");
   EXPECT_EQ(AnsiFromUtf8("Котельная"), "\xCA\xEE\xF2\xE5\xEB\xFC\xED\xE0\xFF");
   EXPECT_EQ(AnsiFromUtf8("Ёё№"), "\xA8\xB8\xB9");
 }

@@ -52,7 +52,8 @@ std::u16string Utf8ToUtf16(const std::string& text) {
     char32_t cp = b;
     int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : 3;
     if (extra > 0) cp = b & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    for (int k = 1; k <= extra; ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     i += 1 + extra;
     out += static_cast<char16_t>(cp);
   }
@@ -90,18 +91,30 @@ std::vector<Row> ReadRows() {
 
 Variant MakeValue(int kind, const std::string& text) {
   switch (kind) {
-    case varEmpty: return Variant();
-    case varSmallint: return Variant::FromInt16(static_cast<std::int16_t>(std::stol(text)));
-    case varInteger: return Variant::FromInt32(static_cast<std::int32_t>(std::stoll(text)));
-    case varSingle: return Variant::FromSingle(static_cast<float>(std::strtod(text.c_str(), nullptr)));
-    case varDouble: return Variant::FromDouble(std::strtod(text.c_str(), nullptr));
-    case varDate: return Variant::FromDate(std::strtod(text.c_str(), nullptr));
-    case varOleStr: return Variant::FromWide(Unquote(text));
-    case varBoolean: return Variant::FromBooleanWord(static_cast<std::uint16_t>(std::stol(text)));
-    case varShortInt: return Variant::FromInt8(static_cast<std::int8_t>(std::stol(text)));
-    case varByte: return Variant::FromUInt8(static_cast<std::uint8_t>(std::stol(text)));
-    case varWord: return Variant::FromUInt16(static_cast<std::uint16_t>(std::stol(text)));
-    case varLongWord: return Variant::FromUInt32(static_cast<std::uint32_t>(std::stoll(text)));
+    case varEmpty:
+      return Variant();
+    case varSmallint:
+      return Variant::FromInt16(static_cast<std::int16_t>(std::stol(text)));
+    case varInteger:
+      return Variant::FromInt32(static_cast<std::int32_t>(std::stoll(text)));
+    case varSingle:
+      return Variant::FromSingle(static_cast<float>(std::strtod(text.c_str(), nullptr)));
+    case varDouble:
+      return Variant::FromDouble(std::strtod(text.c_str(), nullptr));
+    case varDate:
+      return Variant::FromDate(std::strtod(text.c_str(), nullptr));
+    case varOleStr:
+      return Variant::FromWide(Unquote(text));
+    case varBoolean:
+      return Variant::FromBooleanWord(static_cast<std::uint16_t>(std::stol(text)));
+    case varShortInt:
+      return Variant::FromInt8(static_cast<std::int8_t>(std::stol(text)));
+    case varByte:
+      return Variant::FromUInt8(static_cast<std::uint8_t>(std::stol(text)));
+    case varWord:
+      return Variant::FromUInt16(static_cast<std::uint16_t>(std::stol(text)));
+    case varLongWord:
+      return Variant::FromUInt32(static_cast<std::uint32_t>(std::stoll(text)));
   }
   throw std::runtime_error("unexpected kind in data");
 }
@@ -111,14 +124,28 @@ std::string Describe(const Variant& v) {
   std::ostringstream out;
   out.precision(17);
   switch (v.Kind()) {
-    case varSingle: out << static_cast<double>(v.ToSingle()); break;
-    case varDouble: out << v.ToDouble(); break;
-    case varDate: out << v.ToDate(); break;
-    case varOleStr: out << '"' << WideToAnsi(v.ToWide()) << '"'; break;
-    case varBoolean: out << static_cast<std::int16_t>(v.ToBooleanWord()); break;
-    case varLongWord: out << v.ToUInt32(); break;
-    case varEmpty: break;
-    default: out << v.ToInt32();
+    case varSingle:
+      out << static_cast<double>(v.ToSingle());
+      break;
+    case varDouble:
+      out << v.ToDouble();
+      break;
+    case varDate:
+      out << v.ToDate();
+      break;
+    case varOleStr:
+      out << '"' << WideToAnsi(v.ToWide()) << '"';
+      break;
+    case varBoolean:
+      out << static_cast<std::int16_t>(v.ToBooleanWord());
+      break;
+    case varLongWord:
+      out << v.ToUInt32();
+      break;
+    case varEmpty:
+      break;
+    default:
+      out << v.ToInt32();
   }
   return out.str();
 }
@@ -126,15 +153,18 @@ std::string Describe(const Variant& v) {
 bool SameResult(const Variant& got, int kind, const std::string& expected) {
   if (got.Kind() != kind) return false;
   switch (kind) {
-    case varSingle: return got.ToSingle() == static_cast<float>(std::strtod(expected.c_str(), nullptr));
+    case varSingle:
+      return got.ToSingle() == static_cast<float>(std::strtod(expected.c_str(), nullptr));
     case varDouble:
     case varDate: {
       double want = std::strtod(expected.c_str(), nullptr);
       double have = got.Kind() == varDate ? got.ToDate() : got.ToDouble();
       return have == want && std::signbit(have) == std::signbit(want);
     }
-    case varOleStr: return got.ToWide() == Unquote(expected);
-    default: return Describe(got) == expected;
+    case varOleStr:
+      return got.ToWide() == Unquote(expected);
+    default:
+      return Describe(got) == expected;
   }
 }
 
@@ -143,15 +173,19 @@ std::string CheckRow(const Row& row) {
   Variant source = MakeValue(row.srcKind, row.srcValue);
   std::string prefix = row.hresult == "8002000A" ? "Overflow while converting variant of type ("
                                                  : "Could not convert variant of type (";
-  std::string wantedError =
-      prefix + VarTypeName(source.Kind()) + ") into type (" + VarTypeName(static_cast<std::uint16_t>(row.dstKind)) + ")";
+  std::string wantedError = prefix + VarTypeName(source.Kind()) + ") into type (" +
+                            VarTypeName(static_cast<std::uint16_t>(row.dstKind)) + ")";
   try {
     Variant got = source.ChangeType(static_cast<std::uint16_t>(row.dstKind));
-    if (row.hresult != "00000000") return "succeeded with " + Describe(got) + ", wanted " + row.hresult;
-    if (!SameResult(got, row.dstKind, row.result)) return "gave " + Describe(got) + ", wanted " + row.result;
+    if (row.hresult != "00000000")
+      return "succeeded with " + Describe(got) + ", wanted " + row.hresult;
+    if (!SameResult(got, row.dstKind, row.result))
+      return "gave " + Describe(got) + ", wanted " + row.result;
   } catch (const Exception& e) {
-    if (row.hresult == "00000000") return std::string("raised ") + e.Message() + ", wanted " + row.result;
-    if (e.Message() != wantedError) return std::string("raised ") + e.Message() + ", wanted " + wantedError;
+    if (row.hresult == "00000000")
+      return std::string("raised ") + e.Message() + ", wanted " + row.result;
+    if (e.Message() != wantedError)
+      return std::string("raised ") + e.Message() + ", wanted " + wantedError;
   }
   return {};
 }
@@ -164,8 +198,8 @@ TEST(VariantCoercionRecorded, EveryRowMatches) {
     std::string problem = CheckRow(row);
     if (problem.empty()) continue;
     ++failures;
-    ADD_FAILURE() << "line " << row.line << " (" << row.lcid << ' ' << row.srcKind << ' ' << row.srcValue
-                  << " -> " << row.dstKind << "): " << problem;
+    ADD_FAILURE() << "line " << row.line << " (" << row.lcid << ' ' << row.srcKind << ' '
+                  << row.srcValue << " -> " << row.dstKind << "): " << problem;
   }
   SetFormatSettings(FormatSettings::UsEnglish());
   EXPECT_EQ(failures, 0);

@@ -59,7 +59,8 @@ TEST(VariantArray, RefusesBadKindsBoundsAndScalars) {
   Variant array = Variant::CreateArray(varSmallint, 1, 2);
   EXPECT_EQ(ErrorOf([&] { array.GetElement(0); }), "Variant or safe array index out of bounds");
   EXPECT_EQ(ErrorOf([&] { array.GetElement(3); }), "Variant or safe array index out of bounds");
-  EXPECT_EQ(ErrorOf([&] { array.SetElement(3, Variant(1)); }), "Variant or safe array index out of bounds");
+  EXPECT_EQ(ErrorOf([&] { array.SetElement(3, Variant(1)); }),
+            "Variant or safe array index out of bounds");
   Variant scalar(1);
   EXPECT_EQ(ErrorOf([&] { scalar.ArrayCount(); }), "Variant is not an array");
   EXPECT_EQ(ErrorOf([&] { scalar.GetElement(0); }), "Variant is not an array");
@@ -194,7 +195,10 @@ TEST(VariantKindNames, AsInConversionErrors) {
 
 TEST_F(RussianLocale, NumberTextsUseTheCommaAndSpaces) {
   EXPECT_EQ(Variant(1234.5).ToAnsi(), "1234,5");
-  EXPECT_EQ(Variant::FromAnsi("1\xA0" "234,5").ToDouble(), 1234.5);
+  EXPECT_EQ(Variant::FromAnsi("1\xA0"
+                              "234,5")
+                .ToDouble(),
+            1234.5);
   EXPECT_EQ(Variant::FromAnsi("\t-1,5e2 ").ToDouble(), -150.0);
   EXPECT_EQ(Variant::FromAnsi("&O17").ToInt32(), 15);
   EXPECT_EQ(Variant::FromAnsi("&hff").ToInt32(), 255);
@@ -250,7 +254,8 @@ TEST_F(RussianLocale, TextToDate) {
   EXPECT_EQ(Variant::FromAnsi("5/3/2009").ToDate(), 39877.0);
   EXPECT_EQ(Variant::FromAnsi("2009-03-05").ToDate(), 39877.0);
   EXPECT_EQ(Variant::FromAnsi("29.12.1899 06:00").ToDate(), -1.25);
-  for (const char* bad : {"31.02.2009", "05.03", "05.03.2009 25:00", "05.03-2009", "05.03.2009 x", ""}) {
+  for (const char* bad :
+       {"31.02.2009", "05.03", "05.03.2009 25:00", "05.03-2009", "05.03.2009 x", ""}) {
     SCOPED_TRACE(bad);
     EXPECT_EQ(ErrorOf([&] { Variant::FromAnsi(bad).ToDate(); }),
               "Could not convert variant of type (String) into type (Date)");

@@ -12,7 +12,8 @@ TEST(WsprintfDirectives, FormatLikeThePlatform) {
   EXPECT_EQ(Wsprintf("%d|%ld|%u|%lu", {-5, -6L, -1, 4000000000UL}), "-5|-6|4294967295|4000000000");
   EXPECT_EQ(Wsprintf("[%5d][%-5d][%05d][%.3u]", {42, 42, -42, 7}), "[   42][42   ][-0042][007]");
   EXPECT_EQ(Wsprintf("%x %X %#x %%", {255, 255, 255}), "ff FF 0xff %");
-  EXPECT_EQ(Wsprintf("%s|%.2s|%4s", {"ДА"_cp, "abc", "x"}), "ДА"_cp.data() + std::string("|ab|   x"));
+  EXPECT_EQ(Wsprintf("%s|%.2s|%4s", {"ДА"_cp, "abc", "x"}),
+            "ДА"_cp.data() + std::string("|ab|   x"));
 }
 
 TEST(WsprintfDirectives, NeverReadsAWrongOrMissingArgument) {

@@ -109,7 +109,7 @@ TEST_F(LedgerTest, ValuesGoingBackOrRepeatingAreStale) {
   Value(1, 8);  // back
   End(1, TSessionEnd::ServerReset);
   Connect(2);
-  Value(2, 8);   // back from the last one of the connection before
+  Value(2, 8);  // back from the last one of the connection before
   Value(2, 10);
   Connect(3);
   Value(3, 10);  // the same again after a reconnection is no news, but fine
@@ -121,9 +121,9 @@ TEST_F(LedgerTest, ValuesGoingBackOrRepeatingAreStale) {
 
 TEST_F(LedgerTest, ValuesWhosePartsDoNotBelongTogetherAreCorrupt) {
   Connect(1);
-  Value(1, 4, 3.0);       // step 4 carries value 4
-  Value(1, 5, -1, 7);     // and quality 0
-  Value(1, 6);            // fine: quality 256 travels as 0 and keeps value 5
+  Value(1, 4, 3.0);    // step 4 carries value 4
+  Value(1, 5, -1, 7);  // and quality 0
+  Value(1, 6);         // fine: quality 256 travels as 0 and keeps value 5
   EXPECT_EQ(ledger_.Figures().valuesCorrupt, 2u);
 }
 

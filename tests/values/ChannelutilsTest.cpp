@@ -41,7 +41,8 @@ Variant Decode(const Bytes& bytes, std::uint16_t code, bool withType, std::int32
 }
 
 Variant Int2Array(std::initializer_list<std::int16_t> items, std::int32_t low = 0) {
-  Variant array = Variant::CreateArray(varSmallint, low, low + static_cast<std::int32_t>(items.size()) - 1);
+  Variant array =
+      Variant::CreateArray(varSmallint, low, low + static_cast<std::int32_t>(items.size()) - 1);
   std::int32_t i = low;
   for (std::int16_t item : items) array.SetElement(i++, Variant::FromInt16(item));
   return array;
@@ -157,8 +158,10 @@ TEST(ConvertToType, ArraysAreRebasedAndConvertedElementWise) {
 }
 
 TEST(ValueEncoding, ExamplesOfTheWireForm) {
-  EXPECT_EQ(Encode(Int2Array({1, -2}), 0x1002, true), (Bytes{0x02, 0x10, 0x02, 0x00, 0x01, 0x00, 0xFE, 0xFF}));
-  EXPECT_EQ(Encode(Variant::FromAnsi("AB"), 256, true), (Bytes{0x00, 0x01, 0x02, 0x00, 0x41, 0x42}));
+  EXPECT_EQ(Encode(Int2Array({1, -2}), 0x1002, true),
+            (Bytes{0x02, 0x10, 0x02, 0x00, 0x01, 0x00, 0xFE, 0xFF}));
+  EXPECT_EQ(Encode(Variant::FromAnsi("AB"), 256, true),
+            (Bytes{0x00, 0x01, 0x02, 0x00, 0x41, 0x42}));
   EXPECT_EQ(Encode(Variant(1), dtBoolean, false), (Bytes{0xFF, 0xFF}));
   EXPECT_EQ(Encode(Variant(), 0, false), Bytes{});
   EXPECT_EQ(Encode(Variant(7), 2, false), (Bytes{0x07, 0x00}));
@@ -171,13 +174,15 @@ TEST(ValueEncoding, EveryScalarTypeLittleEndian) {
   EXPECT_EQ(Encode(Variant(200), dtUInt1, false), (Bytes{0xC8}));
   EXPECT_EQ(Encode(Variant(0x1234), dtUInt2, false), (Bytes{0x34, 0x12}));
   EXPECT_EQ(Encode(Variant(0x12345678), dtInt4, false), (Bytes{0x78, 0x56, 0x34, 0x12}));
-  EXPECT_EQ(Encode(Variant::FromUInt32(0xFFFFFFFE), dtUInt4, false), (Bytes{0xFE, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(Encode(Variant::FromUInt32(0xFFFFFFFE), dtUInt4, false),
+            (Bytes{0xFE, 0xFF, 0xFF, 0xFF}));
   EXPECT_EQ(Encode(Variant(1.5), dtFloat4, false), (Bytes{0x00, 0x00, 0xC0, 0x3F}));
   EXPECT_EQ(Encode(Variant(1.5), dtFloat8, false),
             (Bytes{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x3F}));
   EXPECT_EQ(Encode(Variant::FromDate(-1.5), dtDate, false),
             (Bytes{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0xBF}));
-  EXPECT_EQ(Encode(Variant::FromAnsi("Да"_cp.data()), dtString, false), (Bytes{0x02, 0x00, 0xC4, 0xE0}));
+  EXPECT_EQ(Encode(Variant::FromAnsi("Да"_cp.data()), dtString, false),
+            (Bytes{0x02, 0x00, 0xC4, 0xE0}));
   EXPECT_EQ(Encode(Variant::FromWide(u"Я"), dtString, false), (Bytes{0x01, 0x00, 0xDF}));
 }
 
@@ -204,16 +209,21 @@ TEST(ValueEncoding, TextAndOleTextWithoutConversion) {
 }
 
 TEST(ValueEncodingLimits, RoomIsCheckedForEveryPayload) {
-  const std::string shortBuffer(reinterpret_cast<const char*>("VariantToBinary: недостаточный размер буфера"_cp.data()));
+  const std::string shortBuffer(
+      reinterpret_cast<const char*>("VariantToBinary: недостаточный размер буфера"_cp.data()));
   std::uint8_t buffer[8] = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
   std::int32_t written = 0;
-  struct Case { Variant value; std::int32_t width; };
-  for (const Case& c : {Case{Variant::FromInt8(1), 1}, Case{Variant::FromUInt16(1), 2},
-                        Case{Variant(1), 4}, Case{Variant::FromSingle(1), 4}, Case{Variant(1.0), 8},
-                        Case{Variant::FromDate(1), 8}, Case{Variant::FromBoolean(true), 2},
-                        Case{Variant::FromAnsi("abc"), 5}}) {
+  struct Case {
+    Variant value;
+    std::int32_t width;
+  };
+  for (const Case& c :
+       {Case{Variant::FromInt8(1), 1}, Case{Variant::FromUInt16(1), 2}, Case{Variant(1), 4},
+        Case{Variant::FromSingle(1), 4}, Case{Variant(1.0), 8}, Case{Variant::FromDate(1), 8},
+        Case{Variant::FromBoolean(true), 2}, Case{Variant::FromAnsi("abc"), 5}}) {
     SCOPED_TRACE(c.width);
-    EXPECT_EQ(ErrorOf([&] { VariantToBinary(c.value, buffer, c.width - 1, &written); }), shortBuffer);
+    EXPECT_EQ(ErrorOf([&] { VariantToBinary(c.value, buffer, c.width - 1, &written); }),
+              shortBuffer);
     EXPECT_EQ(ErrorOf([&] { VariantToBinary(c.value, buffer, c.width, &written); }), "");
     EXPECT_EQ(written, c.width);
   }
@@ -231,7 +241,8 @@ TEST(ValueEncodingLimits, LongTextsFitExactlyAndNoFurther) {
   EXPECT_EQ(buffer[0], 0x1E);
   EXPECT_EQ(buffer[1], 0x4E);
   EXPECT_EQ(ErrorOf([&] {
-              VariantToBinary(Variant::FromAnsi(std::string(19999, 'x')), buffer.data(), 20000, &written);
+              VariantToBinary(Variant::FromAnsi(std::string(19999, 'x')), buffer.data(), 20000,
+                              &written);
             }),
             "VariantToBinary: недостаточный размер буфера"_cp);
 }
@@ -242,7 +253,8 @@ TEST(ValueEncodingLimits, CountsBeyondSixteenBitsAreRefused) {
   VariantToBinary(Variant::FromAnsi(std::string(65535, 'x')), buffer.data(), 200000, &written);
   EXPECT_EQ(written, 65537);
   EXPECT_EQ(ErrorOf([&] {
-              VariantToBinary(Variant::FromAnsi(std::string(65536, 'x')), buffer.data(), 200000, &written);
+              VariantToBinary(Variant::FromAnsi(std::string(65536, 'x')), buffer.data(), 200000,
+                              &written);
             }),
             "VariantToBinary: текст длиннее 65535 байт"_cp);
   Variant big = CreateTypedArray(0x1011, 65536);
@@ -262,12 +274,13 @@ TEST(ValueEncodingLimits, WhichTypesHaveABinaryFormAndHowLongItIs) {
     EXPECT_FALSE(HasBinaryForm(code)) << code;
   Variant texts = CreateTypedArray(0x1100, 2);
   texts.SetElement(1, Variant::FromWide(u"ёж"));
-  for (const Variant& value : {Variant(), Variant(1), Variant::FromBoolean(true), Variant::FromDate(2),
-                               Variant::FromAnsi("abc"), Variant::FromWide(u"Привет"),
-                               Int2Array({1, 2, 3}), texts, CreateTypedArray(0x1005, 0)}) {
+  for (const Variant& value :
+       {Variant(), Variant(1), Variant::FromBoolean(true), Variant::FromDate(2),
+        Variant::FromAnsi("abc"), Variant::FromWide(u"Привет"), Int2Array({1, 2, 3}), texts,
+        CreateTypedArray(0x1005, 0)}) {
     SCOPED_TRACE(value.Kind());
-    EXPECT_EQ(BinarySize(value),
-              static_cast<std::int64_t>(Encode(value, VarTypeToDataType(value.Kind()), false).size()));
+    EXPECT_EQ(BinarySize(value), static_cast<std::int64_t>(
+                                     Encode(value, VarTypeToDataType(value.Kind()), false).size()));
   }
   EXPECT_EQ(BinarySize(Variant::FromAnsi(std::string(70000, 'x'))), 70002);
 }
@@ -275,7 +288,8 @@ TEST(ValueEncodingLimits, WhichTypesHaveABinaryFormAndHowLongItIs) {
 TEST(ValueEncodingErrors, BadArguments) {
   std::uint8_t buffer[8] = {};
   std::int32_t written = 0;
-  const std::string badParam(reinterpret_cast<const char*>("VariantToBinary: неверный параметр"_cp.data()));
+  const std::string badParam(
+      reinterpret_cast<const char*>("VariantToBinary: неверный параметр"_cp.data()));
   EXPECT_EQ(ErrorOf([&] { VariantToBinary(Variant(1), nullptr, 8, &written); }), badParam);
   EXPECT_EQ(ErrorOf([&] { VariantToBinary(Variant(1), buffer, 8, nullptr); }), badParam);
   EXPECT_EQ(ErrorOf([&] { VariantToBinary(Variant(), buffer, -1, &written); }), badParam);
@@ -287,8 +301,10 @@ TEST(ValueEncodingErrors, BadArguments) {
   EXPECT_EQ(ErrorOf([&] { VariantToBinary2(Variant(1), 3, buffer, 1, &written, true); }),
             "VariantToBinary2: буфер не задан"_cp);
   EXPECT_EQ(ErrorOf([&] { VariantToBinary2(Variant(), 0, nullptr, 8, &written, true); }), badParam);
-  EXPECT_EQ(ErrorOf([&] { VariantToBinary2(Variant(), 0, nullptr, 8, &written, false); }), badParam);
-  EXPECT_EQ(ErrorOf([&] { VariantToBinary2(Variant(1), 3, buffer, -1, &written, false); }), badParam);
+  EXPECT_EQ(ErrorOf([&] { VariantToBinary2(Variant(), 0, nullptr, 8, &written, false); }),
+            badParam);
+  EXPECT_EQ(ErrorOf([&] { VariantToBinary2(Variant(1), 3, buffer, -1, &written, false); }),
+            badParam);
 }
 
 TEST(ValueEncodingErrors, NoRoomForTheCountWritesNoCount) {
@@ -303,7 +319,9 @@ TEST(ValueEncodingErrors, NoRoomForTheCountWritesNoCount) {
 TEST(ValueEncodingErrors, ConversionErrorsPassThrough) {
   std::uint8_t buffer[8] = {};
   std::int32_t written = 0;
-  EXPECT_EQ(ErrorOf([&] { VariantToBinary2(Variant::FromAnsi("abc"), dtInt4, buffer, 8, &written, false); }),
+  EXPECT_EQ(ErrorOf([&] {
+              VariantToBinary2(Variant::FromAnsi("abc"), dtInt4, buffer, 8, &written, false);
+            }),
             "Could not convert variant of type (String) into type (Integer)");
   EXPECT_EQ(ErrorOf([&] { VariantToBinary2(Variant(1), 9, buffer, 8, &written, false); }),
             "Could not convert variant of type (Integer) into type (9)");
@@ -365,32 +383,43 @@ TEST(ValueDecodingErrors, TypesWithoutPayloadForm) {
             "BinaryToVariant: массив недопустим"_cp);
   // An array of a type without payload form, even with no elements.
   Bytes noElements{0x00, 0x00};
-  EXPECT_EQ(ErrorOf([&] { BinaryToVariant2(&value, 0x1009, noElements.data(), 2, &consumed, false); }),
-            "BinaryToVariant: неверный тип данных (9)"_cp);
+  EXPECT_EQ(
+      ErrorOf([&] { BinaryToVariant2(&value, 0x1009, noElements.data(), 2, &consumed, false); }),
+      "BinaryToVariant: неверный тип данных (9)"_cp);
 }
 
 TEST(ValueDecodingErrors, ShortDataConsumesNothing) {
   Variant value(1);
   std::int32_t consumed = 55;
-  const std::string shortData(reinterpret_cast<const char*>("BinaryToVariant: недостаточно данных"_cp.data()));
+  const std::string shortData(
+      reinterpret_cast<const char*>("BinaryToVariant: недостаточно данных"_cp.data()));
   Bytes longText{0x05, 0x00, 'a', 'b', 'c', 'd'};
-  EXPECT_EQ(ErrorOf([&] { BinaryToVariant(&value, dtString, longText.data(), 6, &consumed); }), shortData);
+  EXPECT_EQ(ErrorOf([&] { BinaryToVariant(&value, dtString, longText.data(), 6, &consumed); }),
+            shortData);
   EXPECT_EQ(consumed, 55);
   EXPECT_EQ(value.ToInt32(), 1);
   Bytes eight(8);
-  for (std::pair<std::uint16_t, int> c : {std::pair<std::uint16_t, int>{dtInt1, 1}, {dtUInt2, 2},
-                                           {dtBoolean, 2}, {dtInt4, 4}, {dtFloat4, 4}, {dtFloat8, 8},
-                                           {dtDate, 8}, {dtString, 2}}) {
+  for (std::pair<std::uint16_t, int> c : {std::pair<std::uint16_t, int>{dtInt1, 1},
+                                          {dtUInt2, 2},
+                                          {dtBoolean, 2},
+                                          {dtInt4, 4},
+                                          {dtFloat4, 4},
+                                          {dtFloat8, 8},
+                                          {dtDate, 8},
+                                          {dtString, 2}}) {
     SCOPED_TRACE(c.first);
-    EXPECT_EQ(ErrorOf([&] { BinaryToVariant(&value, c.first, eight.data(), c.second - 1, &consumed); }),
-              shortData);
+    EXPECT_EQ(
+        ErrorOf([&] { BinaryToVariant(&value, c.first, eight.data(), c.second - 1, &consumed); }),
+        shortData);
   }
   // A truncated array element fails the same way.
   Bytes truncated{0x02, 0x00, 0x01, 0x00, 0x02};
-  EXPECT_EQ(ErrorOf([&] { BinaryToVariant2(&value, 0x1002, truncated.data(), 5, &consumed, false); }),
-            shortData);
-  EXPECT_EQ(ErrorOf([&] { BinaryToVariant2(&value, 0x1002, truncated.data(), 1, &consumed, false); }),
-            "BinaryToVariant2: недостаточно данных"_cp);
+  EXPECT_EQ(
+      ErrorOf([&] { BinaryToVariant2(&value, 0x1002, truncated.data(), 5, &consumed, false); }),
+      shortData);
+  EXPECT_EQ(
+      ErrorOf([&] { BinaryToVariant2(&value, 0x1002, truncated.data(), 1, &consumed, false); }),
+      "BinaryToVariant2: недостаточно данных"_cp);
   EXPECT_EQ(value.ToInt32(), 1);
 }
 
@@ -398,7 +427,8 @@ TEST(ValueDecodingErrors, BadArguments) {
   Variant value;
   std::int32_t consumed = 0;
   std::uint8_t bytes[4] = {};
-  const std::string badParam(reinterpret_cast<const char*>("BinaryToVariant: неверный параметр"_cp.data()));
+  const std::string badParam(
+      reinterpret_cast<const char*>("BinaryToVariant: неверный параметр"_cp.data()));
   EXPECT_EQ(ErrorOf([&] { BinaryToVariant(nullptr, 2, bytes, 4, &consumed); }), badParam);
   EXPECT_EQ(ErrorOf([&] { BinaryToVariant(&value, 2, bytes, 4, nullptr); }), badParam);
   EXPECT_EQ(ErrorOf([&] { BinaryToVariant(&value, 2, bytes, -1, &consumed); }), badParam);
@@ -421,20 +451,23 @@ TEST(ValueDecodingErrors, BadArguments) {
 
 TEST(ValueRoundTrip, EveryTypeWithTypeWord) {
   SetFormatSettings(FormatSettings::UsEnglish());
-  struct Case { Variant value; std::uint16_t code; };
+  struct Case {
+    Variant value;
+    std::uint16_t code;
+  };
   Variant doubles = CreateTypedArray(0x1005, 2);
   doubles.SetElement(0, Variant(0.1));
   doubles.SetElement(1, Variant(-1e300));
   Variant texts = CreateTypedArray(0x1100, 2);
   texts.SetElement(0, Variant::FromAnsi("Привет"_cp.data()));
-  for (const Case& c : {Case{Variant::FromInt8(-128), dtInt1}, Case{Variant::FromUInt8(255), dtUInt1},
-                        Case{Variant::FromInt16(-32768), dtInt2}, Case{Variant::FromUInt16(65535), dtUInt2},
-                        Case{Variant(-2147483647 - 1), dtInt4}, Case{Variant::FromUInt32(4294967295u), dtUInt4},
-                        Case{Variant::FromSingle(3.25f), dtFloat4}, Case{Variant(1.0 / 3), dtFloat8},
-                        Case{Variant::FromDate(39877.588298611), dtDate},
-                        Case{Variant::FromAnsi("Текст"_cp.data()), dtString},
-                        Case{Int2Array({1, -2, 3}), 0x1002}, Case{doubles, 0x1005}, Case{texts, 0x1100},
-                        Case{CreateTypedArray(0x1013, 0), 0x1013}}) {
+  for (const Case& c :
+       {Case{Variant::FromInt8(-128), dtInt1}, Case{Variant::FromUInt8(255), dtUInt1},
+        Case{Variant::FromInt16(-32768), dtInt2}, Case{Variant::FromUInt16(65535), dtUInt2},
+        Case{Variant(-2147483647 - 1), dtInt4}, Case{Variant::FromUInt32(4294967295u), dtUInt4},
+        Case{Variant::FromSingle(3.25f), dtFloat4}, Case{Variant(1.0 / 3), dtFloat8},
+        Case{Variant::FromDate(39877.588298611), dtDate},
+        Case{Variant::FromAnsi("Текст"_cp.data()), dtString}, Case{Int2Array({1, -2, 3}), 0x1002},
+        Case{doubles, 0x1005}, Case{texts, 0x1100}, Case{CreateTypedArray(0x1013, 0), 0x1013}}) {
     SCOPED_TRACE(c.code);
     Bytes bytes = Encode(c.value, c.code, true, 128);
     std::int32_t consumed = 0;

@@ -29,7 +29,8 @@ std::string LogAsTerminalText(std::string_view ansiLog) {
   std::string text;
   text.reserve(ansiLog.size());
   for (std::size_t i = 0; i < ansiLog.size(); ++i)
-    if (!(ansiLog[i] == '\r' && i + 1 < ansiLog.size() && ansiLog[i + 1] == '\n')) text += ansiLog[i];
+    if (!(ansiLog[i] == '\r' && i + 1 < ansiLog.size() && ansiLog[i + 1] == '\n'))
+      text += ansiLog[i];
   return Utf8FromAnsi(text);
 }
 

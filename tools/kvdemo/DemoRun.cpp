@@ -172,7 +172,8 @@ void TDemoRun::Stream() {
       takenThisSecond = 0;
     }
   }
-  Line(std::to_string(taken) + " of " + std::to_string(handed) + " values taken by c_RegisterValueByID");
+  Line(std::to_string(taken) + " of " + std::to_string(handed) +
+       " values taken by c_RegisterValueByID");
 }
 
 bool TDemoRun::ControlRoundTrip() {
@@ -183,7 +184,8 @@ bool TDemoRun::ControlRoundTrip() {
     return true;
   }
   if (!server_.WaitForActive(kPumpAddr, kControlLimit)) {
-    Problem("the server did not activate " + std::string(kPumpAddr) + " within " + Seconds(kControlLimit));
+    Problem("the server did not activate " + std::string(kPumpAddr) + " within " +
+            Seconds(kControlLimit));
     return false;
   }
   std::string error;

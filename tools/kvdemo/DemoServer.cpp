@@ -15,17 +15,28 @@ namespace {
 // Names of the attributes a host usually sets, for a readable view.
 std::string AttributeName(std::uint16_t id) {
   switch (id) {
-    case ChannelAttr::EUType: return "EUType";
-    case ChannelAttr::EUInfo2: return "state names";
-    case ChannelAttr::Unit: return "unit";
-    case ChannelAttr::Comments: return "comments";
-    case ChannelAttr::Prefix: return "prefix";
-    case ChannelAttr::HiLimit: return "high limit";
-    case ChannelAttr::LoLimit: return "low limit";
-    case ChannelAttr::Description: return "description";
-    case ChannelAttr::FormatString: return "format";
-    case ChannelAttr::Signification: return "signification";
-    default: return "attribute";
+    case ChannelAttr::EUType:
+      return "EUType";
+    case ChannelAttr::EUInfo2:
+      return "state names";
+    case ChannelAttr::Unit:
+      return "unit";
+    case ChannelAttr::Comments:
+      return "comments";
+    case ChannelAttr::Prefix:
+      return "prefix";
+    case ChannelAttr::HiLimit:
+      return "high limit";
+    case ChannelAttr::LoLimit:
+      return "low limit";
+    case ChannelAttr::Description:
+      return "description";
+    case ChannelAttr::FormatString:
+      return "format";
+    case ChannelAttr::Signification:
+      return "signification";
+    default:
+      return "attribute";
   }
 }
 
@@ -49,15 +60,17 @@ bool IsSwitch(const sim::TSimChannel& channel, bool on) {
 
 std::vector<std::string> DescribeServerChannel(const sim::TSimChannel& channel) {
   std::string head = "#" + std::to_string(channel.number) + " " + Quoted(channel.addr) + "  " +
-                     DataTypeToText(channel.type) + ", " + std::to_string(channel.attributes.size()) +
-                     " attributes, " + std::to_string(channel.values) + " values received";
+                     DataTypeToText(channel.type) + ", " +
+                     std::to_string(channel.attributes.size()) + " attributes, " +
+                     std::to_string(channel.values) + " values received";
   if (channel.hasValue)
     head += ", last " + Utf8FromAnsi(sim::ValueText(channel.value, channel.type)) + " quality " +
             std::to_string(channel.quality) + " at " + sim::DateTimeText(channel.dt);
   std::vector<std::string> lines{head};
   for (const sim::TSimAttribute& a : channel.attributes)
     lines.push_back("    " + AttributeName(a.id) + " (" + std::to_string(a.id) + ", " +
-                    DataTypeToText(a.type) + ") = " + Utf8FromAnsi(sim::ValueText(a.value, a.type)));
+                    DataTypeToText(a.type) +
+                    ") = " + Utf8FromAnsi(sim::ValueText(a.value, a.type)));
   return lines;
 }
 

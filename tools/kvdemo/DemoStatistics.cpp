@@ -32,15 +32,15 @@ std::vector<std::string> DescribeStatistics(const kv_statistics& s) {
       "connected since " + UtcText(s.connectedSince) + ", logins " + N(s.logins),
       "connections lost: closed by server " + N(s.dropsClosedByServer) + ", reset " +
           N(s.dropsReset) + ", write time-out " + N(s.dropsWriteTimeout) + ", link test " +
-          N(s.dropsLinkTest) + ", protocol error " + N(s.dropsProtocolError) +
-          ", login refused " + N(s.dropsLoginRefused),
+          N(s.dropsLinkTest) + ", protocol error " + N(s.dropsProtocolError) + ", login refused " +
+          N(s.dropsLoginRefused),
       "sent " + N(s.recordsSent) + " records, " + N(s.bytesSent) + " bytes; received " +
           N(s.recordsReceived) + " records, " + N(s.bytesReceived) + " bytes",
       "values replaced before sending: " + N(s.valuesCoalesced),
-      "channels: " + N(s.channelsRegistered) + " declared, " + N(s.channelsActive) +
-          " active, " + N(s.channelsWaiting) + " waiting to be sent",
-      "controls: " + N(s.controlsReceived) + " received, " + N(s.controlsWaiting) +
-          " waiting, " + N(s.controlsRefused) + " refused",
+      "channels: " + N(s.channelsRegistered) + " declared, " + N(s.channelsActive) + " active, " +
+          N(s.channelsWaiting) + " waiting to be sent",
+      "controls: " + N(s.controlsReceived) + " received, " + N(s.controlsWaiting) + " waiting, " +
+          N(s.controlsRefused) + " refused",
       "last error: " + (s.lastError == 0 ? std::string("none")
                                          : N(s.lastError) + " at " + UtcText(s.lastErrorTime)),
   };

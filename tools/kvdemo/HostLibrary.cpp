@@ -59,9 +59,9 @@ const TKvExports* LoadExports(std::string& error) {
 #else
 
 const TKvExports* LoadExports(std::string&) {
-  static const TKvExports exports{c_CreateOpros,       c_DestroyOpros,    c_IsServerConnected,
-                                  c_RegisterChannel,   c_RegisterValueByID, c_RegisterAttribute,
-                                  c_ReceiveControl,    c_GetStatistics};
+  static const TKvExports exports{c_CreateOpros,     c_DestroyOpros,      c_IsServerConnected,
+                                  c_RegisterChannel, c_RegisterValueByID, c_RegisterAttribute,
+                                  c_ReceiveControl,  c_GetStatistics};
   return &exports;
 }
 

@@ -57,7 +57,8 @@ std::string OleDateText(double date) {
   if (!(date > -109206.0 && date < 2958466.0)) return "?";
   const double whole = std::trunc(date);
   const double fraction = std::fabs(date - whole);
-  const auto dayTicks = static_cast<std::uint64_t>(static_cast<std::int64_t>(whole) + kOleEpochDays) * kTicksPerDay;
+  const auto dayTicks =
+      static_cast<std::uint64_t>(static_cast<std::int64_t>(whole) + kOleEpochDays) * kTicksPerDay;
   const auto ms = static_cast<std::uint64_t>(std::llround(fraction * 86400000.0));
   return CivilText(CivilFromTicks(dayTicks + ms * kTicksPerMillisecond));
 }

@@ -109,39 +109,67 @@ std::string VariantText(const VARIANT& value) {
     return "[array of " + std::to_string(count) + ", VT " + Hex(value.vt) + "]";
   }
   switch (value.vt) {
-    case VT_EMPTY: return "Empty";
-    case VT_NULL: return "Null";
-    case VT_I1: return std::to_string(static_cast<int>(static_cast<signed char>(value.cVal)));
-    case VT_UI1: return std::to_string(value.bVal);
-    case VT_I2: return std::to_string(value.iVal);
-    case VT_UI2: return std::to_string(value.uiVal);
-    case VT_I4: return std::to_string(value.lVal);
-    case VT_UI4: return std::to_string(value.ulVal);
-    case VT_INT: return std::to_string(value.intVal);
-    case VT_UINT: return std::to_string(value.uintVal);
-    case VT_R4: return Number("%g", value.fltVal);
-    case VT_R8: return Number("%.15g", value.dblVal);
-    case VT_DATE: return OleDateText(value.date);
-    case VT_BOOL: return value.boolVal ? "true" : "false";
-    case VT_BSTR: return Quoted(BstrText(value.bstrVal));
-    default: return "<VT " + Hex(value.vt) + ">";
+    case VT_EMPTY:
+      return "Empty";
+    case VT_NULL:
+      return "Null";
+    case VT_I1:
+      return std::to_string(static_cast<int>(static_cast<signed char>(value.cVal)));
+    case VT_UI1:
+      return std::to_string(value.bVal);
+    case VT_I2:
+      return std::to_string(value.iVal);
+    case VT_UI2:
+      return std::to_string(value.uiVal);
+    case VT_I4:
+      return std::to_string(value.lVal);
+    case VT_UI4:
+      return std::to_string(value.ulVal);
+    case VT_INT:
+      return std::to_string(value.intVal);
+    case VT_UINT:
+      return std::to_string(value.uintVal);
+    case VT_R4:
+      return Number("%g", value.fltVal);
+    case VT_R8:
+      return Number("%.15g", value.dblVal);
+    case VT_DATE:
+      return OleDateText(value.date);
+    case VT_BOOL:
+      return value.boolVal ? "true" : "false";
+    case VT_BSTR:
+      return Quoted(BstrText(value.bstrVal));
+    default:
+      return "<VT " + Hex(value.vt) + ">";
   }
 }
 
 std::optional<bool> VariantFlag(const VARIANT& value) {
   switch (value.vt) {
-    case VT_BOOL: return value.boolVal != 0;
-    case VT_I1: return value.cVal != 0;
-    case VT_UI1: return value.bVal != 0;
-    case VT_I2: return value.iVal != 0;
-    case VT_UI2: return value.uiVal != 0;
-    case VT_I4: return value.lVal != 0;
-    case VT_UI4: return value.ulVal != 0;
-    case VT_INT: return value.intVal != 0;
-    case VT_UINT: return value.uintVal != 0;
-    case VT_R4: return value.fltVal != 0;
-    case VT_R8: return value.dblVal != 0;
-    default: return std::nullopt;
+    case VT_BOOL:
+      return value.boolVal != 0;
+    case VT_I1:
+      return value.cVal != 0;
+    case VT_UI1:
+      return value.bVal != 0;
+    case VT_I2:
+      return value.iVal != 0;
+    case VT_UI2:
+      return value.uiVal != 0;
+    case VT_I4:
+      return value.lVal != 0;
+    case VT_UI4:
+      return value.ulVal != 0;
+    case VT_INT:
+      return value.intVal != 0;
+    case VT_UINT:
+      return value.uintVal != 0;
+    case VT_R4:
+      return value.fltVal != 0;
+    case VT_R8:
+      return value.dblVal != 0;
+    default:
+      return std::nullopt;
   }
 }
 

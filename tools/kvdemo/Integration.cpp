@@ -43,11 +43,12 @@ struct TChannelPlan {
 };
 
 constexpr TChannelPlan kChannels[] = {
-    {kTemperatureAddr, KVOPROS2_TYPE_FLOAT8, false, true, "Температура воды в котле", "Котельная", "°C",
-     "%.1f", "Датчик на выходе котла", KVOPROS2_SIGNIFICATION_TEMPERATURE, "",
+    {kTemperatureAddr, KVOPROS2_TYPE_FLOAT8, false, true, "Температура воды в котле", "Котельная",
+     "°C", "%.1f", "Датчик на выходе котла", KVOPROS2_SIGNIFICATION_TEMPERATURE, "",
      "Float8, unit °C, format %.1f, temperature sensor, limits 40..90"},
     {kPumpAddr, KVOPROS2_TYPE_BOOLEAN, true, true, "Насос котла", "Котельная", "", "", "",
-     KVOPROS2_SIGNIFICATION_CONTROL, "Стоп\tПуск", "Boolean, writable, states Стоп/Пуск, control channel"},
+     KVOPROS2_SIGNIFICATION_CONTROL, "Стоп\tПуск",
+     "Boolean, writable, states Стоп/Пуск, control channel"},
     {kStartsAddr, KVOPROS2_TYPE_INT4, false, true, "Пуски горелки", "Котельная", "шт", "%d", "",
      KVOPROS2_SIGNIFICATION_UNDEFINED, "", "Int4 counter, unit шт"},
     {kModeAddr, KVOPROS2_TYPE_STRING, false, false, "Режим работы", "Котельная", "", "", "",
@@ -62,9 +63,9 @@ std::string Ansi(std::string_view utf8) { return AnsiFromUtf8(utf8); }
 // parameters.
 bool Declare(const TKvExports& lib, const TChannelPlan& c) {
   return lib.RegisterChannel(std::string(c.addr).c_str(), c.type, c.writeEnable, c.saveValue,
-                           Ansi(c.comments).c_str(), Ansi(c.prefix).c_str(), Ansi(c.unit).c_str(),
-                           Ansi(c.format).c_str(), Ansi(c.description).c_str(), c.signification,
-                           Ansi(c.enumTexts).c_str()) != 0;
+                             Ansi(c.comments).c_str(), Ansi(c.prefix).c_str(), Ansi(c.unit).c_str(),
+                             Ansi(c.format).c_str(), Ansi(c.description).c_str(), c.signification,
+                             Ansi(c.enumTexts).c_str()) != 0;
 }
 
 // Step 4. Any further attribute by its number and type.
@@ -77,8 +78,8 @@ bool SetAttribute(const TKvExports& lib, std::string_view addr, unsigned short i
 // refuses a value that did not change.
 bool Hand(const TKvExports& lib, std::string_view addr, const FILETIME& time, unsigned quality,
           const TOwnedVariant& value) {
-  return lib.RegisterValueByID(std::string(addr).c_str(), &time, static_cast<unsigned short>(quality),
-                              value.Get()) != 0;
+  return lib.RegisterValueByID(std::string(addr).c_str(), &time,
+                               static_cast<unsigned short>(quality), value.Get()) != 0;
 }
 
 }  // namespace
@@ -91,8 +92,9 @@ bool TDemoClient::Create(const TClientSettings& s, std::string& error) {
   if (!api_) return false;
   // Step 2: the worker thread starts and connects on its own; the call
   // returns at once. The log path is in the system's code page.
-  created_ = api_->CreateOpros(s.host.c_str(), s.port, s.timeoutSec, Ansi(s.login).c_str(),
-                               Ansi(s.password).c_str(), 0, s.debug ? 1 : 0, s.logPath.c_str()) != 0;
+  created_ =
+      api_->CreateOpros(s.host.c_str(), s.port, s.timeoutSec, Ansi(s.login).c_str(),
+                        Ansi(s.password).c_str(), 0, s.debug ? 1 : 0, s.logPath.c_str()) != 0;
   if (!created_) error = "c_CreateOpros returned false";
   return created_;
 }
@@ -109,7 +111,8 @@ bool TDemoClient::Connected() const { return api_ && api_->IsServerConnected() =
 std::vector<TDeclaration> TDemoClient::DeclareChannels() {
   std::vector<TDeclaration> out;
   for (const TChannelPlan& plan : kChannels)
-    out.push_back({std::string(plan.addr), std::string(plan.summary), created_ && Declare(*api_, plan)});
+    out.push_back(
+        {std::string(plan.addr), std::string(plan.summary), created_ && Declare(*api_, plan)});
   if (!created_) return out;
   // Limits are attributes without a parameter of their own.
   bool limits = SetAttribute(*api_, kTemperatureAddr, KVOPROS2_ATTR_HI_LIMIT, KVOPROS2_TYPE_FLOAT8,
@@ -125,7 +128,8 @@ int TDemoClient::HandOver(const TStepValues& v, std::uint64_t ticks) {
   if (!created_) return 0;
   const FILETIME time = FileTimeFromTicks(ticks);
   int taken = 0;
-  taken += Hand(*api_, kTemperatureAddr, time, v.temperatureQuality, TOwnedVariant::Double(v.temperature));
+  taken += Hand(*api_, kTemperatureAddr, time, v.temperatureQuality,
+                TOwnedVariant::Double(v.temperature));
   taken += HandOverPump(v.pumpRunning, KVOPROS2_QUALITY_GOOD, ticks);
   taken += Hand(*api_, kStartsAddr, time, KVOPROS2_QUALITY_GOOD, TOwnedVariant::Int32(v.starts));
   taken += Hand(*api_, kModeAddr, time, KVOPROS2_QUALITY_GOOD, TOwnedVariant::Text(v.mode));
@@ -145,7 +149,8 @@ std::optional<TControlSeen> TDemoClient::TakeControl() {
   FILETIME time{};
   unsigned short quality = 0;
   TOwnedVariant value;
-  if (!created_ || !api_->ReceiveControl(addr, sizeof addr, &number, &time, &quality, value.Reset()))
+  if (!created_ ||
+      !api_->ReceiveControl(addr, sizeof addr, &number, &time, &quality, value.Reset()))
     return std::nullopt;
   TControlSeen seen;
   seen.addr = Utf8FromAnsi(addr);

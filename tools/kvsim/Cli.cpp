@@ -32,7 +32,8 @@ bool ParseVersion(const std::string& text, TLoginReply& fields) {
   const std::size_t dot = text.find('.');
   unsigned major = 0, minor = 0;
   if (!ParseNumber(text.substr(0, dot), major) || major > 255) return false;
-  if (dot != std::string::npos && (!ParseNumber(text.substr(dot + 1), minor) || minor > 255)) return false;
+  if (dot != std::string::npos && (!ParseNumber(text.substr(dot + 1), minor) || minor > 255))
+    return false;
   fields.versionMajor = static_cast<std::uint8_t>(major);
   fields.versionMinor = static_cast<std::uint8_t>(minor);
   return true;
@@ -47,9 +48,11 @@ std::string FirstWord(const std::string& text, std::string& rest) {
     return {};
   }
   const std::size_t end = text.find_first_of(" \t\r\n", start);
-  const std::size_t next = end == std::string::npos ? std::string::npos : text.find_first_not_of(" \t\r\n", end);
+  const std::size_t next =
+      end == std::string::npos ? std::string::npos : text.find_first_not_of(" \t\r\n", end);
   rest = next == std::string::npos ? std::string() : text.substr(next);
-  while (!rest.empty() && (rest.back() == '\r' || rest.back() == '\n' || rest.back() == ' ')) rest.pop_back();
+  while (!rest.empty() && (rest.back() == '\r' || rest.back() == '\n' || rest.back() == ' '))
+    rest.pop_back();
   return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
@@ -101,7 +104,8 @@ bool ParseOptions(const std::vector<std::string>& args, TCliOptions& options, st
       options.server.host = args[++i];
     } else if (arg == "--port" && hasValue) {
       unsigned port = 0;
-      if (!ParseNumber(args[++i], port) || port > 65535) return error = "bad port: " + args[i], false;
+      if (!ParseNumber(args[++i], port) || port > 65535)
+        return error = "bad port: " + args[i], false;
       options.server.port = static_cast<std::uint16_t>(port);
     } else if (arg == "--client-id" && hasValue) {
       if (!ParseNumber(args[++i], options.server.protocol.login.fields.clientId))
@@ -118,10 +122,12 @@ bool ParseOptions(const std::vector<std::string>& args, TCliOptions& options, st
       if (!FaultByName(args[++i], kind)) return error = "no such fault: " + args[i], false;
       options.fault.plan.kinds &= ~FaultBit(kind);
     } else if (arg == "--long-every" && hasValue) {
-      if (!ParseNumber(args[++i], options.fault.plan.longEvery)) return error = "bad count: " + args[i], false;
+      if (!ParseNumber(args[++i], options.fault.plan.longEvery))
+        return error = "bad count: " + args[i], false;
     } else if (arg == "--client-timeout" && hasValue) {
       int seconds = 0;
-      if (!ParseNumber(args[++i], seconds) || seconds < 1) return error = "bad time-out: " + args[i], false;
+      if (!ParseNumber(args[++i], seconds) || seconds < 1)
+        return error = "bad time-out: " + args[i], false;
       options.fault.plan.clientTimeoutMs = seconds * 1000;
     } else if (arg == "--record" && hasValue) {
       options.recordDir = args[++i];
@@ -138,7 +144,8 @@ bool ParseOptions(const std::vector<std::string>& args, TCliOptions& options, st
 std::string UsageText() {
   return "usage: kvsim [--host ADDR] [--port N] [--client-id N] [--version MAJOR[.MINOR]]\n"
          "             [--no-activate] [--once] [--record DIR]\n"
-         "             [--faults [--seed N] [--without KIND]... [--long-every N] [--client-timeout S]]\n"
+         "             [--faults [--seed N] [--without KIND]... [--long-every N] [--client-timeout "
+         "S]]\n"
          "Listens (default 127.0.0.1:3000), serves one Kavrel client at a time and prints\n"
          "what it receives. Ends on quit, when standard input closes, or with --once\n"
          "when the first connection ends. --record keeps what each connection was sent\n"
@@ -156,7 +163,8 @@ TControl ControlFor(const TKavrelServer& server, bool byNumber, const std::strin
   control.byNumber = byNumber;
   std::optional<TSimChannel> channel;
   if (byNumber) {
-    if (!ParseNumber(target, control.number) || control.number == 0) throw Exception(kBadNumber + target);
+    if (!ParseNumber(target, control.number) || control.number == 0)
+      throw Exception(kBadNumber + target);
     channel = server.ChannelByNumber(control.number);
   } else {
     control.addr = target;
@@ -191,20 +199,24 @@ TCommandOutcome RunCommand(TKavrelServer& server, const std::string& line) {
       std::string value;
       const std::string target = FirstWord(rest, value);
       if (target.empty() || value.empty()) throw Exception(kMissing);
-      outcome.text = Sent(server.SendControl(ControlFor(server, command == "controln", target, value)));
+      outcome.text =
+          Sent(server.SendControl(ControlFor(server, command == "controln", target, value)));
     } else if (command == "time") {
-      outcome.text = Sent(server.SendServerTime(Now(), static_cast<std::int16_t>(GetTimeZoneBias())));
+      outcome.text =
+          Sent(server.SendServerTime(Now(), static_cast<std::int16_t>(GetTimeZoneBias())));
     } else if (command == "notice") {
       std::string more;
       const std::string flagsText = FirstWord(rest, more);
       unsigned flags = kDefaultNoticeFlags;
       std::int32_t id = 0;
-      if ((!flagsText.empty() && !ParseNumber(flagsText, flags)) || (!more.empty() && !ParseNumber(more, id)))
+      if ((!flagsText.empty() && !ParseNumber(flagsText, flags)) ||
+          (!more.empty() && !ParseNumber(more, id)))
         throw Exception(kMissing);
       outcome.text = Sent(server.SendChannelNotice(static_cast<std::uint8_t>(flags), Now(), id));
     } else if (command == "statusreply") {
       unsigned answered = kv::kStructStatusRequest;
-      if (!rest.empty() && (!ParseNumber(rest, answered) || answered > 255)) throw Exception(kMissing);
+      if (!rest.empty() && (!ParseNumber(rest, answered) || answered > 255))
+        throw Exception(kMissing);
       outcome.text = Sent(server.SendStatusReply(static_cast<std::uint8_t>(answered)));
     } else if (command == "raw") {
       outcome.text = Sent(server.SendRaw(HexBytes(rest)));

@@ -25,9 +25,9 @@ struct TCliOptions {
   TServerOptions server;
   bool once = false;  // serve one connection, then end
   bool help = false;
-  bool faults = false;      // run the fault mode
-  TFaultOptions fault;      // its options; login and activation follow the server's
-  std::string recordDir;    // keep each connection's sent bytes there
+  bool faults = false;    // run the fault mode
+  TFaultOptions fault;    // its options; login and activation follow the server's
+  std::string recordDir;  // keep each connection's sent bytes there
 };
 
 // Options: --host H, --port N, --client-id N, --version MAJOR[.MINOR],

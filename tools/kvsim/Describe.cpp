@@ -37,8 +37,9 @@ std::string ScalarText(const Variant& value, bool boolean) {
 }
 
 std::string AttributeText(const TSimAttribute& attribute) {
-  return "    attribute " + std::to_string(attribute.id) + " " + DataTypeToText(attribute.type) + " = " +
-         ValueText(attribute.value, attribute.type) + " (" + DateTimeText(attribute.lastChange) + ")";
+  return "    attribute " + std::to_string(attribute.id) + " " + DataTypeToText(attribute.type) +
+         " = " + ValueText(attribute.value, attribute.type) + " (" +
+         DateTimeText(attribute.lastChange) + ")";
 }
 
 std::string ChannelRef(std::uint32_t number, const std::string& addr, bool byNumber) {
@@ -50,9 +51,10 @@ std::string ChannelRef(std::uint32_t number, const std::string& addr, bool byNum
 
 std::string RegistrationText(const TReceivedRecord& record) {
   const TRegistration& reg = record.registration;
-  std::string text = "register 51 " + ChannelRef(reg.number, reg.addr, (reg.flags & 1) != 0) + " -> #" +
-                     std::to_string(record.channelNumber) + " type " + DataTypeToText(reg.type) + " flags " +
-                     Hex16(reg.flags) + " attributes " + std::to_string(reg.attributes.size());
+  std::string text = "register 51 " + ChannelRef(reg.number, reg.addr, (reg.flags & 1) != 0) +
+                     " -> #" + std::to_string(record.channelNumber) + " type " +
+                     DataTypeToText(reg.type) + " flags " + Hex16(reg.flags) + " attributes " +
+                     std::to_string(reg.attributes.size());
   for (const TSimAttribute& attribute : reg.attributes) {
     text += "\n";
     text += AttributeText(attribute);
@@ -62,9 +64,11 @@ std::string RegistrationText(const TReceivedRecord& record) {
 
 std::string ValueRecordText(const TReceivedRecord& record) {
   const TValueRecord& v = record.value;
-  return "value " + std::to_string(record.id) + " " + ChannelRef(v.number, v.addr, (v.flags & 1) != 0) +
-         " (#" + std::to_string(record.channelNumber) + ") " + DateTimeText(v.dt) + " quality " +
-         std::to_string(v.quality) + " " + DataTypeToText(v.type) + " = " + ValueText(v.value, v.type);
+  return "value " + std::to_string(record.id) + " " +
+         ChannelRef(v.number, v.addr, (v.flags & 1) != 0) + " (#" +
+         std::to_string(record.channelNumber) + ") " + DateTimeText(v.dt) + " quality " +
+         std::to_string(v.quality) + " " + DataTypeToText(v.type) + " = " +
+         ValueText(v.value, v.type);
 }
 
 }  // namespace
@@ -73,8 +77,8 @@ std::string DateTimeText(TDateTime value) {
   DateTimeParts p;
   if (!TryDecodeDateTime(value, p)) return std::to_string(value);
   char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", p.year, p.month, p.day, p.hour, p.minute,
-                p.second, p.millisecond);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", p.year, p.month, p.day,
+                p.hour, p.minute, p.second, p.millisecond);
   return text;
 }
 
@@ -101,8 +105,9 @@ std::string DescribeRecord(const TReceivedRecord& record) {
     case TRecordKind::Disconnected:
       return "disconnected: " + record.note;
     case TRecordKind::Login:
-      text = "login 42: login " + Quoted(record.login.login) + " password " + Quoted(record.login.password) +
-             " library " + std::to_string(record.login.libraryMajor) + "." +
+      text = "login 42: login " + Quoted(record.login.login) + " password " +
+             Quoted(record.login.password) + " library " +
+             std::to_string(record.login.libraryMajor) + "." +
              std::to_string(record.login.libraryMinor);
       break;
     case TRecordKind::StatusRequest:
@@ -115,14 +120,18 @@ std::string DescribeRecord(const TReceivedRecord& record) {
       text = ValueRecordText(record);
       break;
     case TRecordKind::OtherStruct:
-      text = "structure " + std::to_string(record.id) + ", " + std::to_string(record.bytes.size()) + " bytes, skipped";
+      text = "structure " + std::to_string(record.id) + ", " + std::to_string(record.bytes.size()) +
+             " bytes, skipped";
       break;
     case TRecordKind::OtherCommand:
-      text = "command " + std::to_string(record.id) + ", " + std::to_string(record.bytes.size()) + " bytes, skipped";
+      text = "command " + std::to_string(record.id) + ", " + std::to_string(record.bytes.size()) +
+             " bytes, skipped";
       break;
     case TRecordKind::ProtocolError: {
-      const auto shown = static_cast<std::int32_t>(record.bytes.size() < kDumpLimit ? record.bytes.size() : kDumpLimit);
-      text = "protocol error at id " + std::to_string(record.id) + ", " + std::to_string(record.bytes.size()) +
+      const auto shown = static_cast<std::int32_t>(
+          record.bytes.size() < kDumpLimit ? record.bytes.size() : kDumpLimit);
+      text = "protocol error at id " + std::to_string(record.id) + ", " +
+             std::to_string(record.bytes.size()) +
              " bytes: " + BytesToHex(record.bytes.data(), shown);
       break;
     }
@@ -132,13 +141,14 @@ std::string DescribeRecord(const TReceivedRecord& record) {
 }
 
 std::string DescribeChannel(const TSimChannel& channel) {
-  std::string text = std::string("#") + std::to_string(channel.number) + " " + Quoted(channel.addr) + " " +
-                     DataTypeToText(channel.type) + (channel.activeSent ? " active" : " inactive") +
-                     ", registrations " + std::to_string(channel.registrations) + ", values " +
+  std::string text = std::string("#") + std::to_string(channel.number) + " " +
+                     Quoted(channel.addr) + " " + DataTypeToText(channel.type) +
+                     (channel.activeSent ? " active" : " inactive") + ", registrations " +
+                     std::to_string(channel.registrations) + ", values " +
                      std::to_string(channel.values);
   if (channel.hasValue)
-    text += std::string(", last ") + ValueText(channel.value, channel.type) + " quality " + std::to_string(channel.quality) + " at " +
-            DateTimeText(channel.dt);
+    text += std::string(", last ") + ValueText(channel.value, channel.type) + " quality " +
+            std::to_string(channel.quality) + " at " + DateTimeText(channel.dt);
   for (const TSimAttribute& attribute : channel.attributes) {
     text += "\n";
     text += AttributeText(attribute);

@@ -14,16 +14,17 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kSlice = 100ms;
-constexpr auto kFinishSlack = 5s;      // beyond the client's time-out, to close after a finish
-constexpr auto kStallSlack = 15s;      // beyond it, to give up a connection the server stopped reading
-constexpr auto kLoginGate = 60s;       // the client's pause after a failed login
-constexpr auto kSilentMinute = 60s;    // silence before the client's link test
+constexpr auto kFinishSlack = 5s;  // beyond the client's time-out, to close after a finish
+constexpr auto kStallSlack = 15s;  // beyond it, to give up a connection the server stopped reading
+constexpr auto kLoginGate = 60s;   // the client's pause after a failed login
+constexpr auto kSilentMinute = 60s;  // silence before the client's link test
 constexpr auto kLongSlack = 20s;
 constexpr std::uint32_t kUnlistedNumber = 0x7FFFFFF0;  // a channel number no client has
 
 // Known structures the client only skips (22, 40 and 100 are handled apart).
-constexpr std::uint8_t kSkippedStructures[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
-                                               17, 18, 19, 20, 21, 24, 25, 31, 32, 33, 34, 35, 41, 42, 43, 44};
+constexpr std::uint8_t kSkippedStructures[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
+                                               12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 24,
+                                               25, 31, 32, 33, 34, 35, 41, 42, 43, 44};
 
 std::string RandomBytes(TRandom& random, std::int64_t count) {
   std::string bytes;
@@ -31,12 +32,15 @@ std::string RandomBytes(TRandom& random, std::int64_t count) {
   return bytes;
 }
 
-std::string Seconds(std::chrono::milliseconds time) { return std::to_string(time.count() / 1000) + " s"; }
+std::string Seconds(std::chrono::milliseconds time) {
+  return std::to_string(time.count() / 1000) + " s";
+}
 
 }  // namespace
 
 bool TakesControlNumbers(std::uint16_t type) {
-  return type == dtInt4 || type == dtUInt4 || type == dtFloat4 || type == dtFloat8 || type == dtString;
+  return type == dtInt4 || type == dtUInt4 || type == dtFloat4 || type == dtFloat8 ||
+         type == dtString;
 }
 
 TControl NumberedControl(std::uint64_t n, const TControlTarget& target) {
@@ -131,7 +135,8 @@ bool TFaultDriver::LoggedIn(const TServerView& view) const {
 bool TFaultDriver::Calm(std::int64_t ms) {
   const auto end = std::chrono::steady_clock::now() + Duration(ms);
   while (std::chrono::steady_clock::now() < end) {
-    if (server_.WaitFor([this](const TServerView& v) { return LoggedIn(v); }, Duration{0})) Trickle();
+    if (server_.WaitFor([this](const TServerView& v) { return LoggedIn(v); }, Duration{0}))
+      Trickle();
     if (!Pause(options_.trickleEvery)) return false;
   }
   return !Stopping();
@@ -165,7 +170,8 @@ bool TFaultDriver::AwaitGoodLogin(std::uint32_t after, Duration limit) {
   return Await(
       [&](const TServerView& v) {
         const std::uint32_t replied = v.state.RepliedSession();
-        return v.connected && replied > after && replied == static_cast<std::uint32_t>(v.state.Sessions());
+        return v.connected && replied > after &&
+               replied == static_cast<std::uint32_t>(v.state.Sessions());
       },
       limit);
 }
@@ -178,10 +184,12 @@ TTargets TFaultDriver::Targets() {
   for (const TSimChannel& channel : server_.Channels())
     if (channel.hasValue && TakesControlNumbers(channel.type))
       targets.push_back({channel.addr, channel.number, channel.type});
-  const bool same = targets_ && targets_->size() == targets.size() &&
-                    std::equal(targets.begin(), targets.end(), targets_->begin(), [](const auto& a, const auto& b) {
-                      return a.addr == b.addr && a.number == b.number && a.type == b.type;
-                    });
+  const bool same =
+      targets_ && targets_->size() == targets.size() &&
+      std::equal(targets.begin(), targets.end(), targets_->begin(),
+                 [](const auto& a, const auto& b) {
+                   return a.addr == b.addr && a.number == b.number && a.type == b.type;
+                 });
   if (!same) targets_ = std::make_shared<const std::vector<TControlTarget>>(std::move(targets));
   return targets_;
 }
@@ -281,8 +289,9 @@ void TFaultDriver::Stall(TFaultEvent& event) {
   const Duration limit = timeout_ + kStallSlack;
   const TSessionEnd end = AwaitEnd(event.session, limit);
   if (end == TSessionEnd::None && !Stopping()) {
-    Fail(event, "the client still held the connection " + Seconds(limit) +
-                    " after the server stopped reading (a client with nothing to send cannot tell)");
+    Fail(event,
+         "the client still held the connection " + Seconds(limit) +
+             " after the server stopped reading (a client with nothing to send cannot tell)");
     server_.Reset();
   } else {
     event.outcome = SessionEndText(end);
@@ -330,7 +339,8 @@ void TFaultDriver::SendBatch(const TFaultStep& step, bool split) {
                                    static_cast<std::int32_t>(random_.Between(0, 1000)));
         break;
       case 3: {
-        const std::uint8_t id = kSkippedStructures[random_.Between(0, std::size(kSkippedStructures) - 1)];
+        const std::uint8_t id =
+            kSkippedStructures[random_.Between(0, std::size(kSkippedStructures) - 1)];
         bytes = std::string(static_cast<std::size_t>(StructSize(id)), '\0');
         bytes[0] = static_cast<char>(id);
         break;
@@ -406,8 +416,9 @@ void TFaultDriver::DelayedLogin(const TFaultStep& step, TFaultEvent& event) {
   server_.SetLoginBehaviour(late);
   const bool ended = step.variant == 0 ? server_.Finish(timeout_ + kFinishSlack) : server_.Reset();
   const std::uint32_t before = event.session;
-  const bool login = ended && Await([&](const TServerView& v) { return v.state.LoginSession() > before; },
-                                    timeout_ + kFinishSlack + kFinishSlack);
+  const bool login =
+      ended && Await([&](const TServerView& v) { return v.state.LoginSession() > before; },
+                     timeout_ + kFinishSlack + kFinishSlack);
   server_.SetLoginBehaviour(options_.login);
   if (!ended) {
     event.outcome = "no connection";
@@ -417,7 +428,8 @@ void TFaultDriver::DelayedLogin(const TFaultStep& step, TFaultEvent& event) {
     event.outcome = "logged in after " + std::to_string(step.amount) + " ms";
   } else if (AwaitGoodLogin(before, kLoginGate + timeout_ + kLongSlack)) {
     // A busy machine may deliver the reply after the client's time-out.
-    event.outcome = "the reply came too late for the client, which logged in again after its minute";
+    event.outcome =
+        "the reply came too late for the client, which logged in again after its minute";
   } else if (!Stopping()) {
     Fail(event, "no login after the reconnection");
   }
@@ -496,13 +508,15 @@ void TFaultDriver::LinkTest(const TFaultStep& step, TFaultEvent& event) {
         server_.Reset();
       }
     } else if (!requested) {
-      Fail(event, std::string("the silent link ended without a status request: ") + SessionEndText(end));
+      Fail(event,
+           std::string("the silent link ended without a status request: ") + SessionEndText(end));
     } else {
       event.outcome = std::string("asked for the status, then ") + SessionEndText(end);
     }
   } else if (!Await(asked, limit)) {
     if (!Stopping()) Fail(event, "no status request after a silent minute");
-  } else if (Pause(timeout_ + kFinishSlack) && AwaitEnd(session, Duration{0}) != TSessionEnd::None) {
+  } else if (Pause(timeout_ + kFinishSlack) &&
+             AwaitEnd(session, Duration{0}) != TSessionEnd::None) {
     Fail(event, "the client dropped a link whose status request was answered");
   } else {
     event.outcome = "asked for the status, was answered and kept the link";

@@ -14,9 +14,10 @@ struct TKindInfo {
 // In the order of TFaultKind. Faults that cost a reconnection dominate, so
 // that a soak reaches many reconnections.
 constexpr TKindInfo kKinds[kFaultKinds] = {
-    {"close", 3, false},   {"reset", 3, false},      {"stall", 2, false},          {"slow-reader", 1, false},
-    {"split", 2, false},   {"merged", 2, false},     {"unknown", 2, false},        {"burst", 2, false},
-    {"late-login", 2, false}, {"refused-login", 3, true}, {"link-test", 2, true},
+    {"close", 3, false},        {"reset", 3, false},    {"stall", 2, false},
+    {"slow-reader", 1, false},  {"split", 2, false},    {"merged", 2, false},
+    {"unknown", 2, false},      {"burst", 2, false},    {"late-login", 2, false},
+    {"refused-login", 3, true}, {"link-test", 2, true},
 };
 
 const TKindInfo& Info(TFaultKind kind) { return kKinds[static_cast<int>(kind)]; }
@@ -50,7 +51,8 @@ std::int64_t TRandom::Between(std::int64_t low, std::int64_t high) {
   return low + static_cast<std::int64_t>(Next() % span);
 }
 
-TFaultPlan::TFaultPlan(std::uint64_t seed, const TPlanOptions& options) : random_(seed), options_(options) {}
+TFaultPlan::TFaultPlan(std::uint64_t seed, const TPlanOptions& options)
+    : random_(seed), options_(options) {}
 
 TFaultKind TFaultPlan::Pick(bool longOne) {
   int total = 0;
@@ -83,7 +85,8 @@ void TFaultPlan::Size(TFaultStep& step) {
     case TFaultKind::UnknownStructure: {
       step.variant = static_cast<int>(random_.Between(0, 3) == 0 ? 1 : 0);
       // Ids without a size: 0, 23, 26-30, 36-39, 45-50, 67-99, 101-255.
-      static constexpr int kUnknownIds[] = {0, 23, 26, 29, 36, 39, 45, 50, 67, 80, 99, 101, 200, 255};
+      static constexpr int kUnknownIds[] = {0,  23, 26, 29, 36,  39,  45,
+                                            50, 67, 80, 99, 101, 200, 255};
       step.amount = step.variant == 1 ? random_.Between(0, 2)
                                       : kUnknownIds[random_.Between(0, std::size(kUnknownIds) - 1)];
       break;
@@ -117,7 +120,8 @@ TFaultStep TFaultPlan::Next() {
   bool anyLong = false;
   for (int i = 0; i < kFaultKinds; ++i) anyLong |= (options_.kinds & (1u << i)) && kKinds[i].isLong;
   bool anyShort = false;
-  for (int i = 0; i < kFaultKinds; ++i) anyShort |= (options_.kinds & (1u << i)) && !kKinds[i].isLong;
+  for (int i = 0; i < kFaultKinds; ++i)
+    anyShort |= (options_.kinds & (1u << i)) && !kKinds[i].isLong;
   const bool longOne = (longDue && anyLong) || !anyShort;
   step.kind = Pick(longOne);
   sinceLong_ = longOne ? 0 : sinceLong_ + 1;

@@ -16,7 +16,8 @@ constexpr auto kActionSlack = std::chrono::milliseconds(2000);
 constexpr const char* kClosedByClient = "closed by the client";
 constexpr const char* kFinished = "finished by the server, then closed by the client";
 constexpr const char* kNotFinished = "finished by the server, reset as the client did not close";
-constexpr const char* kAbandoned = "given up by the client: it connected again while the server was not reading";
+constexpr const char* kAbandoned =
+    "given up by the client: it connected again while the server was not reading";
 constexpr const char* kClosedAfterError = "closed by the server after a protocol error";
 constexpr const char* kClosedAtLogin = "closed by the server instead of a login reply";
 constexpr const char* kDropped = "closed by the server";
@@ -160,9 +161,12 @@ std::optional<TSimChannel> TKavrelServer::ChannelByNumber(std::uint32_t number) 
   return std::nullopt;
 }
 
-bool TKavrelServer::WaitFor(const std::function<bool(const TServerView&)>& condition, Duration limit) {
+bool TKavrelServer::WaitFor(const std::function<bool(const TServerView&)>& condition,
+                            Duration limit) {
   TUniqueLock lock(mutex_);
-  return lock.WaitFor(changed_, limit, [&]() REQUIRES(mutex_) { return condition(TServerView{connected_, state_}); });
+  return lock.WaitFor(changed_, limit, [&]() REQUIRES(mutex_) {
+    return condition(TServerView{connected_, state_});
+  });
 }
 
 bool TKavrelServer::WaitForConnection(Duration limit) {
@@ -195,9 +199,9 @@ bool TKavrelServer::WaitForRecords(TRecordKind kind, std::size_t count, Duration
   return WaitFor(
       [&](const TServerView& v) {
         const auto& records = v.state.Records();
-        return static_cast<std::size_t>(std::count_if(records.begin(), records.end(), [&](const TReceivedRecord& r) {
-                 return r.kind == kind;
-               })) >= count;
+        return static_cast<std::size_t>(std::count_if(
+                   records.begin(), records.end(),
+                   [&](const TReceivedRecord& r) { return r.kind == kind; })) >= count;
       },
       limit);
 }
@@ -225,7 +229,9 @@ bool TKavrelServer::SendChannelNotice(std::uint8_t flags, TDateTime when, std::i
   return SendRaw(BuildChannelNotice(flags, when, id));
 }
 
-bool TKavrelServer::SendStatusReply(std::uint8_t answeredId) { return SendRaw(BuildStatusReply(answeredId)); }
+bool TKavrelServer::SendStatusReply(std::uint8_t answeredId) {
+  return SendRaw(BuildStatusReply(answeredId));
+}
 
 bool TKavrelServer::SendStructure(std::uint8_t id) {
   const std::int32_t size = StructSize(id);
@@ -251,8 +257,9 @@ bool TKavrelServer::SendInPieces(std::string bytes, std::size_t pieceSize, Durat
   const std::size_t pieces = (bytes.size() + action->pieceSize - 1) / action->pieceSize;
   action->bytes = std::move(bytes);
   action->pause = pause;
-  const Duration limit = Duration(options_.sendTimeoutMs) * static_cast<int>(std::max<std::size_t>(pieces, 1)) +
-                         pause * static_cast<int>(pieces);
+  const Duration limit =
+      Duration(options_.sendTimeoutMs) * static_cast<int>(std::max<std::size_t>(pieces, 1)) +
+      pause * static_cast<int>(pieces);
   return Perform(action, limit, session);
 }
 
@@ -286,7 +293,8 @@ bool TKavrelServer::Finish(Duration limit) {
   return Perform(action, Duration{0});
 }
 
-bool TKavrelServer::Perform(std::shared_ptr<TAction> action, Duration limit, std::uint32_t* session) {
+bool TKavrelServer::Perform(std::shared_ptr<TAction> action, Duration limit,
+                            std::uint32_t* session) {
   TUniqueLock lock(mutex_);
   if (session != nullptr) *session = 0;
   if (!connected_ || finishing_ || stopping_) return false;
@@ -315,7 +323,8 @@ void TKavrelServer::Run() {
     } catch (const std::exception& e) {
       // Nothing may end the thread but Stop(); a failure costs the client
       // its connection and is kept as the reason.
-      if (peer_ != nullptr) EndSession(kInternalError + std::string(e.what()), TSessionEnd::ServerReset);
+      if (peer_ != nullptr)
+        EndSession(kInternalError + std::string(e.what()), TSessionEnd::ServerReset);
     }
   }
   if (peer_ != nullptr) EndSession(kStopped, TSessionEnd::Stopped);
@@ -458,7 +467,8 @@ void TKavrelServer::SendDueActivations() {
     AppendChannelChange(out, change);
     if (!Transmit(PendingBytes(out))) return;
     TLockGuard lock(mutex_);
-    if (TSimChannel* channel = state_.FindNumber(change.number)) channel->activeSent = change.active;
+    if (TSimChannel* channel = state_.FindNumber(change.number))
+      channel->activeSent = change.active;
   }
 }
 
@@ -504,8 +514,8 @@ void TKavrelServer::ReceiveOnce(std::size_t maxBytes) {
   for (const TChannelChange& change : result.delayed)
     delayed_.emplace_back(TClock::now() + protocol.activationDelay, change);
   if (!result.delayedReply.empty()) {
-    waitingReply_ = TWaitingReply{TClock::now() + protocol.login.replyDelay, result.delayedReply + result.reply,
-                                  result.wholeLoginReply};
+    waitingReply_ = TWaitingReply{TClock::now() + protocol.login.replyDelay,
+                                  result.delayedReply + result.reply, result.wholeLoginReply};
   } else if (!result.reply.empty() && Transmit(result.reply) && result.wholeLoginReply) {
     TLockGuard lock(mutex_);
     state_.MarkReplied();

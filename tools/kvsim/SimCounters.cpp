@@ -20,9 +20,8 @@ void TSimCounters::Sent(std::uint32_t session, const std::string& bytes) {
   pending_ += bytes;
   std::size_t at = 0;
   while (at < pending_.size()) {
-    const TFrame frame =
-        ClassifyFrame(reinterpret_cast<const std::uint8_t*>(pending_.data()) + at,
-                      static_cast<std::int32_t>(pending_.size() - at));
+    const TFrame frame = ClassifyFrame(reinterpret_cast<const std::uint8_t*>(pending_.data()) + at,
+                                       static_cast<std::int32_t>(pending_.size() - at));
     if (frame.state == TFrameState::Incomplete) break;
     ++recordsSent_;
     if (frame.state != TFrameState::Complete) {

@@ -66,7 +66,8 @@ void AnswerLogin(const TLoginBehaviour& login, TDispatchResult& result) {
 // channel change, shared by the messages of one dispatch: a buffer of its
 // own would cost a block per registration.
 TSimChannel* AnswerRegistration(const TRegistration& registration, const TProtocolOptions& options,
-                                TSimState& state, TKavrelCmdParser& answers, TDispatchResult& result) {
+                                TSimState& state, TKavrelCmdParser& answers,
+                                TDispatchResult& result) {
   bool isNew = false;
   TSimChannel* channel = state.Register(registration, isNew);
   if (channel == nullptr) return nullptr;
@@ -95,7 +96,8 @@ void HandleRegistration(TReceivedRecord& record, const TProtocolOptions& options
   auto scratch = ScratchOf(record.bytes);
   record.registration = ReadRegistration(*scratch);
   record.note = LeftOverNote(*scratch);
-  if (const TSimChannel* channel = AnswerRegistration(record.registration, options, state, answers, result))
+  if (const TSimChannel* channel =
+          AnswerRegistration(record.registration, options, state, answers, result))
     record.channelNumber = channel->number;
   else
     record.note = kUnknownChannel;
@@ -117,7 +119,8 @@ void HandleMessage(TReceivedRecord& record, const TProtocolOptions& options, TSi
     switch (record.id) {
       case kStructLoginRequest:
         record.kind = TRecordKind::Login;
-        record.login = DecodeLoginRequest(reinterpret_cast<const std::uint8_t*>(record.bytes.data()));
+        record.login =
+            DecodeLoginRequest(reinterpret_cast<const std::uint8_t*>(record.bytes.data()));
         state.CountLogin();
         AnswerLogin(options.login, result);
         return;
@@ -167,8 +170,9 @@ bool ApplyPlainValue(const std::uint8_t* bytes, TSimState& state) {
 }
 
 // A registration by address without attributes, decoded in place as well.
-bool AnswerPlainRegistration(const std::uint8_t* bytes, std::int32_t size, const TProtocolOptions& options,
-                             TSimState& state, TKavrelCmdParser& answers, TDispatchResult& result) {
+bool AnswerPlainRegistration(const std::uint8_t* bytes, std::int32_t size,
+                             const TProtocolOptions& options, TSimState& state,
+                             TKavrelCmdParser& answers, TDispatchResult& result) {
   constexpr std::int32_t kHeader = 7;  // id, length, flags, address length
   const auto flags = LoadLE<std::uint16_t>(bytes + 3);
   const auto length = LoadLE<std::uint16_t>(bytes + 5);

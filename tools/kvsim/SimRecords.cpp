@@ -31,7 +31,9 @@ TLoginReply GrantedLoginReply() {
 
 std::string BuildLoginReply(const TLoginReply& reply) { return AsString(EncodeLoginReply(reply)); }
 
-std::string BuildStatusReply(std::uint8_t answeredId) { return AsString(EncodeStatusReply({answeredId})); }
+std::string BuildStatusReply(std::uint8_t answeredId) {
+  return AsString(EncodeStatusReply({answeredId}));
+}
 
 std::string BuildServerTime(TDateTime serverTime, std::int16_t bias) {
   return AsString(EncodeServerTime({serverTime, bias}));
@@ -96,7 +98,8 @@ void AppendControl(TKavrelCmdParser& buffer, const TControl& control) {
   channel.SetDT(control.dt);
   channel.SetQuality(control.quality);
   channel.SetOwner(control.owner);
-  std::uint8_t flags = static_cast<std::uint8_t>(static_cast<unsigned>(control.timeForm) << ValueFlag::TimeFormShift);
+  std::uint8_t flags = static_cast<std::uint8_t>(static_cast<unsigned>(control.timeForm)
+                                                 << ValueFlag::TimeFormShift);
   if (control.byNumber) flags |= ValueFlag::ByNumber;
   if (control.controlMark) flags |= ValueFlag::ControlMark;
   SetChannelValueCmd(buffer, &channel, flags, false, kCmdControlValue);

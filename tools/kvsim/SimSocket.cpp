@@ -87,7 +87,8 @@ bool TSimSocket::Pending() {
   return !r.Failed() && r.value > 0;
 }
 
-TSimSocket::TReceive TSimSocket::Receive(std::string& out, int timeoutMs, int& error, std::size_t maxBytes) {
+TSimSocket::TReceive TSimSocket::Receive(std::string& out, int timeoutMs, int& error,
+                                         std::size_t maxBytes) {
   error = 0;
   platform::SocketResult r = api_.Wait(handle_, PollFor::Read, timeoutMs);
   if (r.Failed()) {
@@ -96,8 +97,9 @@ TSimSocket::TReceive TSimSocket::Receive(std::string& out, int timeoutMs, int& e
   }
   if (r.value == 0) return TReceive::Nothing;
   char chunk[kReceiveChunk];
-  const int size = maxBytes > 0 && maxBytes < static_cast<std::size_t>(kReceiveChunk) ? static_cast<int>(maxBytes)
-                                                                                       : kReceiveChunk;
+  const int size = maxBytes > 0 && maxBytes < static_cast<std::size_t>(kReceiveChunk)
+                       ? static_cast<int>(maxBytes)
+                       : kReceiveChunk;
   r = api_.Receive(handle_, chunk, size);
   if (r.Failed()) {
     if (r.error == wsa::kWouldBlock) return TReceive::Nothing;
@@ -115,7 +117,8 @@ int TSimSocket::SendAll(const char* data, std::size_t size, int timeoutMs) {
   std::size_t sent = 0;
   while (sent < size) {
     const std::size_t left = size - sent;
-    const int piece = left > static_cast<std::size_t>(kReceiveChunk) ? kReceiveChunk : static_cast<int>(left);
+    const int piece =
+        left > static_cast<std::size_t>(kReceiveChunk) ? kReceiveChunk : static_cast<int>(left);
     const platform::SocketResult r = api_.Send(handle_, data + sent, piece);
     if (!r.Failed()) {
       sent += static_cast<std::size_t>(r.value);

@@ -18,7 +18,8 @@ namespace kv::sim {
 
 class TSimSocket {
  public:
-  explicit TSimSocket(platform::TSocketApi& api, platform::SocketHandle handle = platform::SocketHandle::None)
+  explicit TSimSocket(platform::TSocketApi& api,
+                      platform::SocketHandle handle = platform::SocketHandle::None)
       : api_(api), handle_(handle) {}
   ~TSimSocket() { Close(); }
   TSimSocket(const TSimSocket&) = delete;

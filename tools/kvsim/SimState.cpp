@@ -29,8 +29,9 @@ const char* SessionEndText(TSessionEnd end) {
 
 TSimChannel* TSimState::Register(const TRegistration& registration, bool& isNew) {
   isNew = false;
-  TSimChannel* channel = (registration.flags & RegisterFlag::ByNumber) ? FindNumber(registration.number)
-                                                                       : Find(registration.addr);
+  TSimChannel* channel = (registration.flags & RegisterFlag::ByNumber)
+                             ? FindNumber(registration.number)
+                             : Find(registration.addr);
   if (channel == nullptr) {
     if (registration.flags & RegisterFlag::ByNumber) return nullptr;
     TSimChannel fresh;
@@ -64,7 +65,8 @@ TSimChannel* TSimState::ApplyValue(const TValueRecord& record) {
 
 void TSimState::Add(TReceivedRecord record) {
   if (maxRecords_ > 0 && records_.size() >= maxRecords_)
-    records_.erase(records_.begin(), records_.begin() + static_cast<std::ptrdiff_t>(records_.size() / 2 + 1));
+    records_.erase(records_.begin(),
+                   records_.begin() + static_cast<std::ptrdiff_t>(records_.size() / 2 + 1));
   record.session = static_cast<std::uint32_t>(sessions_);
   records_.push_back(std::move(record));
   ++added_;
@@ -86,7 +88,8 @@ TSimChannel* TSimState::Find(const std::string& addr) {
   const std::string key = AnsiUpper(addr);
   // Clients register their channels in the same order every time: the one
   // after the channel found last is tried before the index.
-  if (hint_ < channels_.size() && AnsiUpper(channels_[hint_].addr) == key) return &channels_[hint_++];
+  if (hint_ < channels_.size() && AnsiUpper(channels_[hint_].addr) == key)
+    return &channels_[hint_++];
   const auto found = byAddress_.find(key);
   if (found == byAddress_.end()) return nullptr;
   hint_ = found->second + 1;
@@ -100,7 +103,8 @@ const TSimChannel* TSimState::Find(const std::string& addr) const {
 TSimChannel* TSimState::FindNumber(std::uint32_t number) {
   // Numbers are handed out in the order channels are added, so a number
   // is its channel's position.
-  if (number < firstNumber_ || number - firstNumber_ >= channels_.size() || number == 0) return nullptr;
+  if (number < firstNumber_ || number - firstNumber_ >= channels_.size() || number == 0)
+    return nullptr;
   return &channels_[number - firstNumber_];
 }
 

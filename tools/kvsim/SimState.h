@@ -44,9 +44,9 @@ const char* SessionEndText(TSessionEnd end);
 
 struct TReceivedRecord {
   TRecordKind kind = TRecordKind::ProtocolError;
-  std::uint8_t id = 0;  // first byte of the message
-  std::string bytes;    // the whole message as it arrived
-  std::string note;     // Windows-1251 text where a decoder raised one
+  std::uint8_t id = 0;        // first byte of the message
+  std::string bytes;          // the whole message as it arrived
+  std::string note;           // Windows-1251 text where a decoder raised one
   std::uint32_t session = 0;  // the connection it belongs to, counted from 1
   TSessionEnd end = TSessionEnd::None;
   TLoginRequest login;

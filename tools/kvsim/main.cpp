@@ -64,12 +64,13 @@ class TFaultPrinter : public IFaultListener {
   explicit TFaultPrinter(TSimCounters& counters) : counters_(counters) {}
   void FaultBegun(const TFaultEvent& event) override {
     counters_.FaultInjected();
-    Print("fault " + std::string(FaultName(event.step.kind)) + " (variant " + std::to_string(event.step.variant) +
-          ", amount " + std::to_string(event.step.amount) + ") on connection " + std::to_string(event.session));
+    Print("fault " + std::string(FaultName(event.step.kind)) + " (variant " +
+          std::to_string(event.step.variant) + ", amount " + std::to_string(event.step.amount) +
+          ") on connection " + std::to_string(event.session));
   }
   void FaultEnded(const TFaultEvent& event) override {
-    Print(std::string(event.failed ? "fault FAILED: " : "fault done: ") + FaultName(event.step.kind) + ": " +
-          event.outcome);
+    Print(std::string(event.failed ? "fault FAILED: " : "fault done: ") +
+          FaultName(event.step.kind) + ": " + event.outcome);
   }
   void ControlsComing(const TControlBatch&) override {}
   void ControlsSent(std::uint64_t, std::uint32_t) override {}
@@ -88,7 +89,8 @@ void Serve(TKavrelServer& server, bool once) {
     bool closed;
     {
       std::unique_lock lock(input->mutex);
-      input->arrived.wait_for(lock, kPollInterval, [&] { return input->closed || !input->lines.empty(); });
+      input->arrived.wait_for(lock, kPollInterval,
+                              [&] { return input->closed || !input->lines.empty(); });
       lines.swap(input->lines);
       closed = input->closed;
     }
@@ -98,8 +100,9 @@ void Serve(TKavrelServer& server, bool once) {
       if (outcome.quit) return;
     }
     if (closed) return;
-    if (once && server.WaitFor([](const TServerView& v) { return !v.connected && v.state.Sessions() > 0; },
-                               std::chrono::milliseconds(0)))
+    if (once &&
+        server.WaitFor([](const TServerView& v) { return !v.connected && v.state.Sessions() > 0; },
+                       std::chrono::milliseconds(0)))
       return;
   }
 }
@@ -121,7 +124,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<TSessionRecorder> recorder;
   if (!options.recordDir.empty()) recorder = std::make_unique<TSessionRecorder>(options.recordDir);
   TSimCounters counters;
-  options.server.transcript = [&recorder, &counters](std::uint32_t session, const std::string& bytes) {
+  options.server.transcript = [&recorder, &counters](std::uint32_t session,
+                                                     const std::string& bytes) {
     counters.Sent(session, bytes);
     if (recorder) recorder->Sent(session, bytes);
   };
@@ -131,9 +135,9 @@ int main(int argc, char** argv) {
     Print(DescribeRecord(record));
   });
   if (!server.Start()) {
-    std::cerr << "kvsim: cannot listen on " << options.server.host << ":" << options.server.port << ": "
-              << Utf8FromAnsi(kv::SocketErrorText(server.LastError())) << " [" << server.LastError() << "]"
-              << std::endl;
+    std::cerr << "kvsim: cannot listen on " << options.server.host << ":" << options.server.port
+              << ": " << Utf8FromAnsi(kv::SocketErrorText(server.LastError())) << " ["
+              << server.LastError() << "]" << std::endl;
     return 1;
   }
   Print("kvsim listening on " + options.server.host + ":" + std::to_string(server.Port()));

@@ -13,10 +13,10 @@ namespace {
 using namespace std::chrono_literals;
 using demo::TOwnedVariant;
 
-constexpr auto kCallLimit = 10s;  // far beyond any call that does not wait
-constexpr auto kGrowEvery = 2s;   // a value thread declares one more channel
-constexpr int kAttributeEvery = 50;    // passes
-constexpr int kConnectedEvery = 100;   // passes
+constexpr auto kCallLimit = 10s;                 // far beyond any call that does not wait
+constexpr auto kGrowEvery = 2s;                  // a value thread declares one more channel
+constexpr int kAttributeEvery = 50;              // passes
+constexpr int kConnectedEvery = 100;             // passes
 constexpr std::uint16_t kTypes[] = {5, 3, 256};  // Float8, Int4, String
 constexpr std::uint16_t kInt4 = 3;
 
@@ -34,8 +34,8 @@ const std::uint64_t kControlTicks = Ticks(2025, 6, 1);
 
 std::string ChannelName(int thread, int index) {
   // Every fourth name is Cyrillic ("Канал"), so addresses travel in Windows-1251.
-  return (index % 4 == 0 ? std::string("\xCA\xE0\xED\xE0\xEB") : std::string("T")) + std::to_string(thread + 1) +
-         "." + std::to_string(index);
+  return (index % 4 == 0 ? std::string("\xCA\xE0\xED\xE0\xEB") : std::string("T")) +
+         std::to_string(thread + 1) + "." + std::to_string(index);
 }
 
 std::string ValueText(std::int64_t k, std::size_t padding) {
@@ -63,7 +63,8 @@ std::int64_t NumberOf(const VARIANT& value) {
     case VT_BSTR: {
       std::int64_t n = 0;
       int digits = 0;
-      for (const OLECHAR* p = value.bstrVal; p && *p >= '0' && *p <= '9' && digits < 18; ++p, ++digits)
+      for (const OLECHAR* p = value.bstrVal; p && *p >= '0' && *p <= '9' && digits < 18;
+           ++p, ++digits)
         n = n * 10 + (*p - '0');
       return digits == 0 ? -1 : n;
     }
@@ -78,7 +79,8 @@ std::int64_t NumberOf(const VARIANT& value) {
 std::vector<TSoakChannel> SoakChannels(const THostOptions& options) {
   std::vector<TSoakChannel> specs;
   for (int t = 0; t < options.valueThreads; ++t)
-    for (int i = 0; i < options.maxChannels; ++i) specs.push_back({ChannelName(t, i), kTypes[i % 3], 0});
+    for (int i = 0; i < options.maxChannels; ++i)
+      specs.push_back({ChannelName(t, i), kTypes[i % 3], 0});
   for (int t = 0; t < options.valueThreads; ++t)
     specs.push_back({"Bulk" + std::to_string(t + 1), 256, options.bulkBytes});
   return specs;
@@ -108,7 +110,8 @@ class THosts::TValueThread {
       for (int j = 0; j < updates; ++j)
         Put(Index(flood ? j : static_cast<int>(random_.Between(0, declared_ - 1))));
       if (flood || pass % 4 == 0) Put(Bulk());
-      if (pass % kAttributeEvery == 0) Attribute(Index(static_cast<int>(random_.Between(0, declared_ - 1))));
+      if (pass % kAttributeEvery == 0)
+        Attribute(Index(static_cast<int>(random_.Between(0, declared_ - 1))));
       if (pass % kConnectedEvery == 0) Connected();
       if (!flood) std::this_thread::sleep_for(std::chrono::milliseconds(o.passPauseMs));
     }
@@ -122,8 +125,8 @@ class THosts::TValueThread {
   void Declare(int index) {
     const TSoakChannel& channel = Declared(index);
     hosts_.watchdog_.Arm(slot_, "c_RegisterChannel", kCallLimit);
-    const bool ok = hosts_.api_.RegisterChannel(channel.addr.c_str(), channel.type, 1, index % 2, "soak", "", "u",
-                                                "%.0f", "", 0, "");
+    const bool ok = hosts_.api_.RegisterChannel(channel.addr.c_str(), channel.type, 1, index % 2,
+                                                "soak", "", "u", "%.0f", "", 0, "");
     hosts_.watchdog_.Disarm(slot_);
     if (!ok) hosts_.ledger_.CallRefused("the channel " + channel.addr);
     if (index != Bulk()) ++declared_;
@@ -136,13 +139,16 @@ class THosts::TValueThread {
   void Put(int index) {
     const TSoakChannel& channel = Declared(index);
     const std::int64_t k = ++steps_[index];
-    const FILETIME time = demo::FileTimeFromTicks(kValueTicks + static_cast<std::uint64_t>(k) * 10000);
+    const FILETIME time =
+        demo::FileTimeFromTicks(kValueTicks + static_cast<std::uint64_t>(k) * 10000);
     const bool text = channel.type == 256 && (k % 2 == 0 || channel.padding > 0);
-    const TOwnedVariant value = text              ? TOwnedVariant::Text(ValueText(k, channel.padding))
-                                : k % 2 == 0 && channel.type != 256 ? TOwnedVariant::Double(static_cast<double>(k))
-                                                                 : TOwnedVariant::Int32(static_cast<std::int32_t>(k));
+    const TOwnedVariant value = text ? TOwnedVariant::Text(ValueText(k, channel.padding))
+                                : k % 2 == 0 && channel.type != 256
+                                    ? TOwnedVariant::Double(static_cast<double>(k))
+                                    : TOwnedVariant::Int32(static_cast<std::int32_t>(k));
     hosts_.watchdog_.Arm(slot_, "c_RegisterValueByID", kCallLimit);
-    const bool ok = hosts_.api_.RegisterValueByID(channel.addr.c_str(), &time, QualityOf(k), value.Get());
+    const bool ok =
+        hosts_.api_.RegisterValueByID(channel.addr.c_str(), &time, QualityOf(k), value.Get());
     hosts_.watchdog_.Disarm(slot_);
     if (ok)
       hosts_.ledger_.ValueAccepted(index, k);
@@ -155,12 +161,13 @@ class THosts::TValueThread {
   void Attribute(int index) {
     const TOwnedVariant value = TOwnedVariant::Int32(static_cast<std::int32_t>(++attribute_));
     hosts_.watchdog_.Arm(slot_, "c_RegisterAttribute", kCallLimit);
-    const bool added = hosts_.api_.RegisterAttribute(Declared(index).addr.c_str(), kSoakAttribute, kInt4, value.Get());
+    const bool added = hosts_.api_.RegisterAttribute(Declared(index).addr.c_str(), kSoakAttribute,
+                                                     kInt4, value.Get());
     hosts_.watchdog_.Disarm(slot_);
     attributed_.resize(steps_.size(), false);
     if (added == attributed_[index])
-      hosts_.ledger_.CallRefused("attribute " + std::to_string(attribute_) + " of " + Declared(index).addr +
-                                 (added ? ": added twice" : ": not added"));
+      hosts_.ledger_.CallRefused("attribute " + std::to_string(attribute_) + " of " +
+                                 Declared(index).addr + (added ? ": added twice" : ": not added"));
     attributed_[index] = true;
     hosts_.ledger_.AttributeAccepted(index, attribute_);
   }
@@ -181,7 +188,8 @@ class THosts::TValueThread {
   std::vector<bool> attributed_;  // the channel has the soak's attribute
 };
 
-THosts::THosts(const demo::TKvExports& api, TLedger& ledger, TWatchdog& watchdog, THostOptions options)
+THosts::THosts(const demo::TKvExports& api, TLedger& ledger, TWatchdog& watchdog,
+               THostOptions options)
     : api_(api), ledger_(ledger), watchdog_(watchdog), options_(options) {}
 
 THosts::~THosts() {
@@ -215,7 +223,8 @@ void THosts::Collect() {
     unsigned short quality = 0;
     TOwnedVariant value;
     watchdog_.Arm(slot, "c_ReceiveControl", kCallLimit);
-    const bool taken = api_.ReceiveControl(addr, sizeof addr, &number, &time, &quality, value.Reset());
+    const bool taken =
+        api_.ReceiveControl(addr, sizeof addr, &number, &time, &quality, value.Reset());
     watchdog_.Disarm(slot);
     if (!taken) {
       std::this_thread::sleep_for(1ms);

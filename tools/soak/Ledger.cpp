@@ -29,7 +29,8 @@ constexpr std::uint32_t kDroppingFaults =
 std::int64_t LeadingNumber(const std::string& text) {
   std::int64_t n = 0;
   std::size_t i = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && i < 18; ++i) n = n * 10 + (text[i] - '0');
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && i < 18; ++i)
+    n = n * 10 + (text[i] - '0');
   return i == 0 ? -1 : n;
 }
 
@@ -69,7 +70,8 @@ std::int64_t StepOf(double dateTime, double epoch) {
 
 TLedger::TLedger(std::vector<TSoakChannel> channels)
     : soakChannels_(std::move(channels)), books_(std::make_unique<TBook[]>(soakChannels_.size())) {
-  for (std::size_t i = 0; i < soakChannels_.size(); ++i) index_.emplace(soakChannels_[i].addr, static_cast<int>(i));
+  for (std::size_t i = 0; i < soakChannels_.size(); ++i)
+    index_.emplace(soakChannels_[i].addr, static_cast<int>(i));
 }
 
 int TLedger::IndexOf(const std::string& addr) const {
@@ -97,7 +99,9 @@ void TLedger::CallRefused(const std::string& what) {
   Problem("the library refused " + what);
 }
 
-void TLedger::AttributeAccepted(int channel, std::int64_t value) { books_[channel].attribute.store(value); }
+void TLedger::AttributeAccepted(int channel, std::int64_t value) {
+  books_[channel].attribute.store(value);
+}
 
 void TLedger::ControlTaken(const TTakenControl& control) {
   std::unique_lock lock(mutex_);
@@ -105,7 +109,8 @@ void TLedger::ControlTaken(const TTakenControl& control) {
   const std::int64_t n = control.value;
   if (n <= 0) {
     ++figures_.controlsCorrupt;
-    Problem("a control without its number, for " + control.addr + " #" + std::to_string(control.number));
+    Problem("a control without its number, for " + control.addr + " #" +
+            std::to_string(control.number));
     return;
   }
   const auto un = static_cast<std::uint64_t>(n);
@@ -116,21 +121,24 @@ void TLedger::ControlTaken(const TTakenControl& control) {
   }
   TBatch* batch = BatchOf(un);
   if (batch != nullptr && !batch->placed)
-    placed_.wait_for(lock, kPlacementWait, [&] { return (batch = BatchOf(un)) == nullptr || batch->placed; });
+    placed_.wait_for(lock, kPlacementWait,
+                     [&] { return (batch = BatchOf(un)) == nullptr || batch->placed; });
   if (batch == nullptr || batch->session == 0) {
     ++figures_.controlsPhantom;
     Problem("control " + std::to_string(n) + " was taken but never sent");
     return;
   }
-  const sim::TControlTarget& target = (*batch->controls.targets)[un % batch->controls.targets->size()];
+  const sim::TControlTarget& target =
+      (*batch->controls.targets)[un % batch->controls.targets->size()];
   const bool byNumber = (un & 1) != 0 && target.number != 0;
   const bool named = byNumber ? control.number == target.number && control.addr.empty()
                               : control.addr == target.addr && control.number == 0;
   if (!named || control.timeMs != n || control.quality != (un & 0xFF)) {
     ++figures_.controlsCorrupt;
-    Problem("control " + std::to_string(n) + " arrived as " + control.addr + " #" + std::to_string(control.number) +
-            " at +" + std::to_string(control.timeMs) + " ms, quality " + std::to_string(control.quality) +
-            "; sent to " + target.addr + " #" + std::to_string(target.number));
+    Problem("control " + std::to_string(n) + " arrived as " + control.addr + " #" +
+            std::to_string(control.number) + " at +" + std::to_string(control.timeMs) +
+            " ms, quality " + std::to_string(control.quality) + "; sent to " + target.addr + " #" +
+            std::to_string(target.number));
   }
   Missing(un, batch->session);
   taken_ = un;
@@ -178,7 +186,8 @@ void TLedger::CheckValue(const sim::TReceivedRecord& record) {
     ++valuesCorrupt_;
     std::lock_guard lock(mutex_);
     Problem("value of " + channel.addr + " at step " + std::to_string(k) + " arrived as " +
-            sim::ValueText(record.value.value) + " quality " + std::to_string(record.value.quality));
+            sim::ValueText(record.value.value) + " quality " +
+            std::to_string(record.value.quality));
     return;
   }
   const std::int64_t last = book.received.load();
@@ -186,7 +195,8 @@ void TLedger::CheckValue(const sim::TReceivedRecord& record) {
   if ((sameLink && k <= last) || (!sameLink && k < last)) {
     ++valuesStale_;
     std::lock_guard lock(mutex_);
-    Problem("value " + std::to_string(k) + " of " + channel.addr + " arrived after value " + std::to_string(last) +
+    Problem("value " + std::to_string(k) + " of " + channel.addr + " arrived after value " +
+            std::to_string(last) +
             (sameLink ? " on the same connection" : " of an earlier connection"));
   }
   // The newest the server ever had is what nothing may undercut.
@@ -260,7 +270,8 @@ void TLedger::Missing(std::uint64_t next, std::uint32_t nextSession) {
     const auto end = sessions_.find(batch.session);
     Problem("controls " + std::to_string(from) + ".." + std::to_string(to) + " of connection " +
             std::to_string(batch.session) + " never arrived (connection " +
-            sim::SessionEndText(end == sessions_.end() ? TSessionEnd::None : end->second.end) + ")");
+            sim::SessionEndText(end == sessions_.end() ? TSessionEnd::None : end->second.end) +
+            ")");
   }
 }
 
@@ -285,10 +296,13 @@ bool TLedger::Settled(const std::vector<sim::TSimChannel>& server) {
     const std::int64_t accepted = books_[i].accepted.load();
     if (accepted == 0) continue;
     const auto it = seen.find(soakChannels_[i].addr);
-    if (it == seen.end() || !it->second->hasValue || StepOf(it->second->dt, kValueEpoch) != accepted) return false;
+    if (it == seen.end() || !it->second->hasValue ||
+        StepOf(it->second->dt, kValueEpoch) != accepted)
+      return false;
     const std::int64_t attribute = books_[i].attribute.load();
     const sim::TSimAttribute* sent = AttributeOf(*it->second, kSoakAttribute);
-    if (attribute != 0 && (sent == nullptr || !ValueIs(sent->value, dtInt4, attribute))) return false;
+    if (attribute != 0 && (sent == nullptr || !ValueIs(sent->value, dtInt4, attribute)))
+      return false;
   }
   std::lock_guard lock(mutex_);
   return taken_ >= LastOwed();
@@ -311,14 +325,15 @@ TLedgerFigures TLedger::Close(const std::vector<sim::TSimChannel>& server) {
     if (held != accepted || channel->quality != (QualityOf(held) & 0xFF) ||
         !ValueIs(channel->value, soakChannels_[i].type, ValueOf(held))) {
       ++figures_.valuesLost;
-      Problem(soakChannels_[i].addr + ": the server holds step " + std::to_string(held) + ", the host's last was " +
-              std::to_string(accepted));
+      Problem(soakChannels_[i].addr + ": the server holds step " + std::to_string(held) +
+              ", the host's last was " + std::to_string(accepted));
     }
     const std::int64_t attribute = books_[i].attribute.load();
     const sim::TSimAttribute* sent = channel ? AttributeOf(*channel, kSoakAttribute) : nullptr;
     if (attribute != 0 && (sent == nullptr || !ValueIs(sent->value, dtInt4, attribute))) {
       ++figures_.attributesLost;
-      Problem(soakChannels_[i].addr + ": the server lacks attribute value " + std::to_string(attribute));
+      Problem(soakChannels_[i].addr + ": the server lacks attribute value " +
+              std::to_string(attribute));
     }
   }
   TLedgerFigures figures = figures_;

@@ -68,7 +68,8 @@ struct TLedgerFigures {
   std::uint64_t valuesCorrupt = 0, valuesStale = 0;
   std::uint64_t channelsChecked = 0, valuesLost = 0, attributesLost = 0;
   std::uint64_t controlsSent = 0, controlsTaken = 0, controlsDuplicated = 0, controlsReordered = 0;
-  std::uint64_t controlsCorrupt = 0, controlsPhantom = 0, controlsLostInTransit = 0, controlsLost = 0;
+  std::uint64_t controlsCorrupt = 0, controlsPhantom = 0, controlsLostInTransit = 0,
+                controlsLost = 0;
   std::map<sim::TSessionEnd, int> sessionEnds;
   std::vector<std::string> problems;  // the first few, described
 };
@@ -143,11 +144,11 @@ class TLedger {
   std::atomic<std::uint64_t> valuesCorrupt_{0}, valuesStale_{0};
 
   mutable std::mutex mutex_;
-  TLedgerFigures figures_;                       // the control and end counts
+  TLedgerFigures figures_;  // the control and end counts
   std::map<std::uint32_t, TSession> sessions_;
   std::condition_variable placed_;
-  std::deque<TBatch> batches_;                   // from the oldest not wholly taken
-  std::uint64_t taken_ = 0;                      // the last control number taken
+  std::deque<TBatch> batches_;  // from the oldest not wholly taken
+  std::uint64_t taken_ = 0;     // the last control number taken
 };
 
 }  // namespace kv::soak

@@ -12,7 +12,8 @@ TResources SampleResources() {
   TResources r;
   long pages = 0, resident = 0;
   std::ifstream statm("/proc/self/statm");
-  if (statm >> pages >> resident) r.residentMb = static_cast<double>(resident) * sysconf(_SC_PAGESIZE) / 1048576.0;
+  if (statm >> pages >> resident)
+    r.residentMb = static_cast<double>(resident) * sysconf(_SC_PAGESIZE) / 1048576.0;
   if (DIR* dir = opendir("/proc/self/fd")) {
     while (const dirent* entry = readdir(dir))
       if (entry->d_name[0] != '.') ++r.handles;

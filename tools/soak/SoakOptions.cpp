@@ -9,7 +9,8 @@ template <class T>
 bool Number(const std::string& text, T& value, T low, T high) {
   T parsed{};
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-  if (ec != std::errc() || end != text.data() + text.size() || parsed < low || parsed > high) return false;
+  if (ec != std::errc() || end != text.data() + text.size() || parsed < low || parsed > high)
+    return false;
   value = parsed;
   return true;
 }

@@ -23,7 +23,8 @@ namespace kv::soak {
 class TWatchdog {
  public:
   // Called once, on the watchdog's thread: what hung and for how long.
-  using THang = std::function<void(const std::string& owner, const std::string& what, double seconds)>;
+  using THang =
+      std::function<void(const std::string& owner, const std::string& what, double seconds)>;
 
   explicit TWatchdog(THang onHang) : onHang_(std::move(onHang)) {}
   ~TWatchdog() { Stop(); }
@@ -41,10 +42,10 @@ class TWatchdog {
  private:
   static constexpr int kSlots = 32;
   struct TSlot {
-    std::atomic<std::int64_t> since{0};     // ms on the steady clock; 0: disarmed
-    std::atomic<std::int64_t> limit{0};     // ms
+    std::atomic<std::int64_t> since{0};  // ms on the steady clock; 0: disarmed
+    std::atomic<std::int64_t> limit{0};  // ms
     std::atomic<const char*> what{nullptr};
-    std::string owner;                      // written under mutex_ before first use
+    std::string owner;  // written under mutex_ before first use
   };
   void Watch();
 
@@ -52,8 +53,8 @@ class TWatchdog {
   std::array<TSlot, kSlots> slots_;
   std::mutex mutex_;
   std::condition_variable wake_;
-  int used_ = 0;          // guarded by mutex_
-  bool stopping_ = false; // guarded by mutex_
+  int used_ = 0;           // guarded by mutex_
+  bool stopping_ = false;  // guarded by mutex_
   std::thread thread_;
 };
 

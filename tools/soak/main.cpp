@@ -68,13 +68,12 @@ constexpr long kHandleSlack = 16;
 constexpr long kHandleSlack = 4;
 #endif
 
-void Say(const std::string& text) {
-  std::cout << Utf8FromAnsi(text) << std::endl;
-}
+void Say(const std::string& text) { std::cout << Utf8FromAnsi(text) << std::endl; }
 
 [[noreturn]] void Hang(const std::string& owner, const std::string& what, double seconds) {
   char line[512];
-  std::snprintf(line, sizeof line, "HANG: %s: %s has not returned for %.1f s", owner.c_str(), what.c_str(), seconds);
+  std::snprintf(line, sizeof line, "HANG: %s: %s has not returned for %.1f s", owner.c_str(),
+                what.c_str(), seconds);
   std::cout << line << std::endl;
   std::cout << "RESULT: FAIL (a call into the library hung)" << std::endl;
   std::cout.flush();
@@ -92,15 +91,21 @@ std::string Fixed(double value) {
 class TListener : public sim::IFaultListener {
  public:
   TListener(TLedger& ledger, THosts& hosts, TWatchdog& watchdog, int timeoutSec, bool verbose)
-      : ledger_(ledger), hosts_(hosts), watchdog_(watchdog), slot_(watchdog.AddSlot("fault mode")),
-        stallLimit_(std::chrono::seconds(timeoutSec) + 8s), verbose_(verbose), start_(SteadyMs()) {}
+      : ledger_(ledger),
+        hosts_(hosts),
+        watchdog_(watchdog),
+        slot_(watchdog.AddSlot("fault mode")),
+        stallLimit_(std::chrono::seconds(timeoutSec) + 8s),
+        verbose_(verbose),
+        start_(SteadyMs()) {}
 
   void FaultBegun(const sim::TFaultEvent& event) override {
     ledger_.FaultBegun(event.session, event.step.kind);
     if (event.step.kind != sim::TFaultKind::Stall) return;
     hosts_.SetFlood(true);
-    watchdog_.Arm(slot_, "a stall: the client still holds a connection whose server reads nothing "
-                         "(its worker blocked in a send?)",
+    watchdog_.Arm(slot_,
+                  "a stall: the client still holds a connection whose server reads nothing "
+                  "(its worker blocked in a send?)",
                   stallLimit_);
   }
 
@@ -110,10 +115,11 @@ class TListener : public sim::IFaultListener {
       hosts_.SetFlood(false);
     }
     if (verbose_)
-      Say("  " + Fixed(static_cast<double>(SteadyMs() - start_) / 1000.0) + " s: " +
-          sim::FaultName(event.step.kind) + " on connection " + std::to_string(event.session) + " (variant " +
-          std::to_string(event.step.variant) + ", amount " + std::to_string(event.step.amount) + "): " +
-          (event.failed ? "FAILED: " : "") + event.outcome);
+      Say("  " + Fixed(static_cast<double>(SteadyMs() - start_) / 1000.0) +
+          " s: " + sim::FaultName(event.step.kind) + " on connection " +
+          std::to_string(event.session) + " (variant " + std::to_string(event.step.variant) +
+          ", amount " + std::to_string(event.step.amount) +
+          "): " + (event.failed ? "FAILED: " : "") + event.outcome);
     if (event.failed) {
       std::lock_guard lock(mutex_);
       failures_.push_back(std::string(sim::FaultName(event.step.kind)) + " on connection " +
@@ -122,7 +128,9 @@ class TListener : public sim::IFaultListener {
   }
 
   void ControlsComing(const sim::TControlBatch& batch) override { ledger_.ControlsComing(batch); }
-  void ControlsSent(std::uint64_t first, std::uint32_t session) override { ledger_.ControlsSent(first, session); }
+  void ControlsSent(std::uint64_t first, std::uint32_t session) override {
+    ledger_.ControlsSent(first, session);
+  }
 
   std::vector<std::string> Failures() {
     std::lock_guard lock(mutex_);
@@ -159,8 +167,8 @@ TCounts Counts(sim::TKavrelServer& server) {
 }
 
 std::string ResourcesText(const TResources& r) {
-  return "resident " + Fixed(r.residentMb) + " MB, " + std::to_string(r.handles) + " " + HandleWord() + ", " +
-         std::to_string(r.threads) + " threads";
+  return "resident " + Fixed(r.residentMb) + " MB, " + std::to_string(r.handles) + " " +
+         HandleWord() + ", " + std::to_string(r.threads) + " threads";
 }
 
 // Lines of the library's log by level.
@@ -176,8 +184,8 @@ std::string LogSummary(const std::string& path) {
     error += level == "ERROR";
     debug += level == "DEBUG";
   }
-  return std::to_string(info) + " INFO, " + std::to_string(warning) + " WARNING, " + std::to_string(error) +
-         " ERROR, " + std::to_string(debug) + " DEBUG lines";
+  return std::to_string(info) + " INFO, " + std::to_string(warning) + " WARNING, " +
+         std::to_string(error) + " ERROR, " + std::to_string(debug) + " DEBUG lines";
 }
 
 class TSoak {
@@ -199,7 +207,8 @@ class TSoak {
     watchdog_.Start();
     const int mainSlot = watchdog_.AddSlot("main thread");
     watchdog_.Arm(mainSlot, "c_CreateOpros", kCreateLimit);
-    api->CreateOpros("127.0.0.1", server_->Port(), options_.timeoutSec, "soak", "soak", 0, 0, logPath_.c_str());
+    api->CreateOpros("127.0.0.1", server_->Port(), options_.timeoutSec, "soak", "soak", 0, 0,
+                     logPath_.c_str());
     watchdog_.Disarm(mainSlot);
     hosts_ = std::make_unique<THosts>(*api, *ledger_, watchdog_, hostOptions_);
     hosts_->Start();
@@ -207,7 +216,8 @@ class TSoak {
     const bool loggedIn = WaitFor([&] { return api->IsServerConnected() == 1; }, kFirstLogin);
     if (loggedIn) Inject();
     hosts_->StopValues();
-    const bool settled = loggedIn && WaitFor([&] { return ledger_->Settled(server_->Channels()); }, kSettleLimit);
+    const bool settled =
+        loggedIn && WaitFor([&] { return ledger_->Settled(server_->Channels()); }, kSettleLimit);
     hosts_->StopControls();
     const TLedgerFigures figures = ledger_->Close(server_->Channels());
 
@@ -236,7 +246,8 @@ class TSoak {
   bool SecondClient(const demo::TKvExports& api, int slot) {
     static constexpr char kAddr[] = "Again";
     watchdog_.Arm(slot, "c_CreateOpros (second client)", kCreateLimit);
-    api.CreateOpros("127.0.0.1", server_->Port(), options_.timeoutSec, "soak2", "", 0, 0, logPath_.c_str());
+    api.CreateOpros("127.0.0.1", server_->Port(), options_.timeoutSec, "soak2", "", 0, 0,
+                    logPath_.c_str());
     watchdog_.Disarm(slot);
     const demo::TOwnedVariant value = demo::TOwnedVariant::Double(1.5);
     const FILETIME time = demo::FileTimeFromTicks(demo::LocalNowTicks());
@@ -297,22 +308,24 @@ class TSoak {
     faultOptions.plan.kinds = options_.kinds;
     faultOptions.plan.longEvery = options_.longEvery;
     faultOptions.plan.clientTimeoutMs = options_.timeoutSec * 1000;
-    listener_ = std::make_unique<TListener>(*ledger_, *hosts_, watchdog_, options_.timeoutSec, options_.verbose);
+    listener_ = std::make_unique<TListener>(*ledger_, *hosts_, watchdog_, options_.timeoutSec,
+                                            options_.verbose);
     TListener& listener = *listener_;
     sim::TFaultDriver driver(*server_, faultOptions, &listener);
     driver.Start();
     const auto start = std::chrono::steady_clock::now();
     const auto end = start + std::chrono::seconds(options_.seconds);
     auto progress = start + kProgressEvery;
-    const auto warmUpTime = std::min<std::chrono::steady_clock::duration>(kWarmUpTime, (end - start) / 4);
+    const auto warmUpTime =
+        std::min<std::chrono::steady_clock::duration>(kWarmUpTime, (end - start) / 4);
     while (std::chrono::steady_clock::now() < end) {
       std::this_thread::sleep_for(kSampleEvery);
       const TCounts counts = Counts(*server_);
       const TResources now = SampleResources();
       // Memory settles after a while (allocator caches, the server's
       // records): the first sample waits for it.
-      const bool warm =
-          counts.sessions - 1 >= options_.warmUp && std::chrono::steady_clock::now() - start >= warmUpTime;
+      const bool warm = counts.sessions - 1 >= options_.warmUp &&
+                        std::chrono::steady_clock::now() - start >= warmUpTime;
       if (!baseline_ && warm) {
         baseline_ = now;
         baselineReconnects_ = counts.sessions - 1;
@@ -325,10 +338,12 @@ class TSoak {
       if (std::chrono::steady_clock::now() >= progress) {
         progress += kProgressEvery;
         const TLedgerFigures f = ledger_->Figures();
-        const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
-        Say("[" + std::to_string(elapsed.count()) + " s] reconnects " + std::to_string(counts.sessions - 1) +
-            ", values " + std::to_string(f.valuesChecked) + " checked, controls " + std::to_string(f.controlsSent) +
-            " sent / " + std::to_string(f.controlsTaken) + " taken, " + ResourcesText(now));
+        const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
+            std::chrono::steady_clock::now() - start);
+        Say("[" + std::to_string(elapsed.count()) + " s] reconnects " +
+            std::to_string(counts.sessions - 1) + ", values " + std::to_string(f.valuesChecked) +
+            " checked, controls " + std::to_string(f.controlsSent) + " sent / " +
+            std::to_string(f.controlsTaken) + " taken, " + ResourcesText(now));
       }
     }
     // The last sample while everything still runs, as the first one did.
@@ -346,26 +361,32 @@ class TSoak {
     std::string injected;
     for (int i = 0; i < sim::kFaultKinds; ++i) {
       if (faults_.injected[i] == 0) continue;
-      injected += std::string(injected.empty() ? "" : ", ") + sim::FaultName(static_cast<sim::TFaultKind>(i)) + " " +
+      injected += std::string(injected.empty() ? "" : ", ") +
+                  sim::FaultName(static_cast<sim::TFaultKind>(i)) + " " +
                   std::to_string(faults_.injected[i]);
       if (faults_.failed[i] > 0) injected += " (" + std::to_string(faults_.failed[i]) + " failed)";
     }
     Say("faults injected: " + (injected.empty() ? std::string("none") : injected));
     std::string ends;
     for (const auto& [end, count] : f.sessionEnds)
-      ends += std::string(ends.empty() ? "" : ", ") + sim::SessionEndText(end) + " " + std::to_string(count);
-    Say("connections " + std::to_string(counts.sessions) + " (reconnects " + std::to_string(counts.sessions - 1) +
-        "), logins " + std::to_string(counts.logins) + "; ended: " + ends);
-    Say("values: accepted " + std::to_string(f.valuesAccepted) + ", refused " + std::to_string(f.valuesRefused) +
-        ", checked at the server " + std::to_string(f.valuesChecked) + ", corrupt " +
-        std::to_string(f.valuesCorrupt) + ", stale " + std::to_string(f.valuesStale) + "; channels checked " +
-        std::to_string(f.channelsChecked) + ", lost " + std::to_string(f.valuesLost) + ", attributes lost " +
-        std::to_string(f.attributesLost) + ", calls refused " + std::to_string(f.callsRefused));
-    Say("controls: sent " + std::to_string(f.controlsSent) + ", taken " + std::to_string(f.controlsTaken) +
-        ", lost in transit at a fault " + std::to_string(f.controlsLostInTransit) + ", lost " +
-        std::to_string(f.controlsLost) + ", duplicated " + std::to_string(f.controlsDuplicated) + ", reordered " +
-        std::to_string(f.controlsReordered) + ", corrupt " + std::to_string(f.controlsCorrupt) + ", phantom " +
-        std::to_string(f.controlsPhantom));
+      ends += std::string(ends.empty() ? "" : ", ") + sim::SessionEndText(end) + " " +
+              std::to_string(count);
+    Say("connections " + std::to_string(counts.sessions) + " (reconnects " +
+        std::to_string(counts.sessions - 1) + "), logins " + std::to_string(counts.logins) +
+        "; ended: " + ends);
+    Say("values: accepted " + std::to_string(f.valuesAccepted) + ", refused " +
+        std::to_string(f.valuesRefused) + ", checked at the server " +
+        std::to_string(f.valuesChecked) + ", corrupt " + std::to_string(f.valuesCorrupt) +
+        ", stale " + std::to_string(f.valuesStale) + "; channels checked " +
+        std::to_string(f.channelsChecked) + ", lost " + std::to_string(f.valuesLost) +
+        ", attributes lost " + std::to_string(f.attributesLost) + ", calls refused " +
+        std::to_string(f.callsRefused));
+    Say("controls: sent " + std::to_string(f.controlsSent) + ", taken " +
+        std::to_string(f.controlsTaken) + ", lost in transit at a fault " +
+        std::to_string(f.controlsLostInTransit) + ", lost " + std::to_string(f.controlsLost) +
+        ", duplicated " + std::to_string(f.controlsDuplicated) + ", reordered " +
+        std::to_string(f.controlsReordered) + ", corrupt " + std::to_string(f.controlsCorrupt) +
+        ", phantom " + std::to_string(f.controlsPhantom));
     CheckResources(failed);
     Say("log: " + LogSummary(logPath_) + (options_.logPath.empty() ? "" : " in " + logPath_));
     if (options_.logPath.empty()) {
@@ -373,15 +394,19 @@ class TSoak {
       std::filesystem::remove(logPath_, ignored);
     }
     for (const std::string& problem : f.problems) Say("  problem: " + problem);
-    for (const std::string& failure : listener_ ? listener_->Failures() : std::vector<std::string>())
+    for (const std::string& failure :
+         listener_ ? listener_->Failures() : std::vector<std::string>())
       Say("  fault failed: " + failure);
 
     if (!loggedIn) failed.push_back("the client never logged in");
     if (!settled) failed.push_back("the end did not settle");
-    if (!destroyed) failed.push_back("c_DestroyOpros returned false, or a second client did not work");
-    if (f.valuesCorrupt || f.valuesStale || f.valuesLost || f.attributesLost || f.valuesRefused || f.callsRefused)
+    if (!destroyed)
+      failed.push_back("c_DestroyOpros returned false, or a second client did not work");
+    if (f.valuesCorrupt || f.valuesStale || f.valuesLost || f.attributesLost || f.valuesRefused ||
+        f.callsRefused)
       failed.push_back("values");
-    if (f.controlsLost || f.controlsDuplicated || f.controlsReordered || f.controlsCorrupt || f.controlsPhantom)
+    if (f.controlsLost || f.controlsDuplicated || f.controlsReordered || f.controlsCorrupt ||
+        f.controlsPhantom)
       failed.push_back("controls");
     for (int i = 0; i < sim::kFaultKinds; ++i)
       if (faults_.failed[i] > 0)
@@ -394,10 +419,12 @@ class TSoak {
 
   void CheckResources(std::vector<std::string>& failed) {
     // A client gone, so must be its thread and its socket.
-    Say("after the first client and after a second one: " + std::to_string(afterFirst_.handles) + " -> " +
-        std::to_string(afterSecond_.handles) + " " + HandleWord() + ", " + std::to_string(afterFirst_.threads) +
-        " -> " + std::to_string(afterSecond_.threads) + " threads");
-    if (afterSecond_.handles > afterFirst_.handles) failed.push_back(std::string(HandleWord()) + " left behind");
+    Say("after the first client and after a second one: " + std::to_string(afterFirst_.handles) +
+        " -> " + std::to_string(afterSecond_.handles) + " " + HandleWord() + ", " +
+        std::to_string(afterFirst_.threads) + " -> " + std::to_string(afterSecond_.threads) +
+        " threads");
+    if (afterSecond_.handles > afterFirst_.handles)
+      failed.push_back(std::string(HandleWord()) + " left behind");
     if (afterSecond_.threads > afterFirst_.threads) failed.push_back("threads left behind");
     if (!baseline_) {
       Say("resources: not compared, only " + std::to_string(reconnects_) + " reconnects (warm-up " +
@@ -406,19 +433,22 @@ class TSoak {
     }
     const TResources& b = *baseline_;
     const double residentSlack = std::max(kResidentSlackMb, b.residentMb * kResidentSlackShare);
-    Say("resources over " + std::to_string(reconnects_ - baselineReconnects_) + " reconnects after " +
-        std::to_string(baselineReconnects_) + ": resident " + Fixed(b.residentMb) + " -> " +
-        Fixed(final_.residentMb) + " MB (peak " + Fixed(peak_.residentMb) + ", slack " + Fixed(residentSlack) +
-        "), " + HandleWord() + " " + std::to_string(b.handles) + " -> " + std::to_string(final_.handles) +
-        " (peak " + std::to_string(peak_.handles) + "), threads " + std::to_string(b.threads) + " -> " +
+    Say("resources over " + std::to_string(reconnects_ - baselineReconnects_) +
+        " reconnects after " + std::to_string(baselineReconnects_) + ": resident " +
+        Fixed(b.residentMb) + " -> " + Fixed(final_.residentMb) + " MB (peak " +
+        Fixed(peak_.residentMb) + ", slack " + Fixed(residentSlack) + "), " + HandleWord() + " " +
+        std::to_string(b.handles) + " -> " + std::to_string(final_.handles) + " (peak " +
+        std::to_string(peak_.handles) + "), threads " + std::to_string(b.threads) + " -> " +
         std::to_string(final_.threads) + " (peak " + std::to_string(peak_.threads) + ")");
     const int span = reconnects_ - baselineReconnects_;
-    if (span < 1000) Say("  (flatness is shown over fewer than 1000 reconnects: run longer for that)");
+    if (span < 1000)
+      Say("  (flatness is shown over fewer than 1000 reconnects: run longer for that)");
     // Over a short span the allocators' own growth would hide nothing real
     // and fail the run at random; memory then is shown, not judged.
     if (span >= kJudgedSpan && final_.residentMb > b.residentMb + residentSlack)
       failed.push_back("resident memory grew");
-    if (final_.handles > b.handles + kHandleSlack) failed.push_back(std::string(HandleWord()) + " grew");
+    if (final_.handles > b.handles + kHandleSlack)
+      failed.push_back(std::string(HandleWord()) + " grew");
     if (final_.threads > b.threads + kThreadSlack) failed.push_back("threads grew");
   }
 

@@ -67,7 +67,8 @@ void SystemSleep(std::uint32_t milliseconds) noexcept {
 std::uint64_t SystemMicroseconds() noexcept {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::uint64_t>(ts.tv_sec) * 1000000ULL + static_cast<std::uint64_t>(ts.tv_nsec / 1000);
+  return static_cast<std::uint64_t>(ts.tv_sec) * 1000000ULL +
+         static_cast<std::uint64_t>(ts.tv_nsec / 1000);
 }
 
 void SystemPauseMicroseconds(std::uint32_t microseconds) noexcept {

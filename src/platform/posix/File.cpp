@@ -17,18 +17,29 @@ bool OpenFlags(std::uint32_t access, std::uint32_t creation, int& flags) {
   bool writes = (access & file::kGenericWrite) != 0;
   flags = (reads && writes) ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
   switch (creation) {
-    case file::kCreateNew: flags |= O_CREAT | O_EXCL; break;
-    case file::kCreateAlways: flags |= O_CREAT | O_TRUNC; break;
-    case file::kOpenExisting: break;
-    case file::kOpenAlways: flags |= O_CREAT; break;
-    case file::kTruncateExisting: flags |= O_TRUNC; break;
-    default: return false;
+    case file::kCreateNew:
+      flags |= O_CREAT | O_EXCL;
+      break;
+    case file::kCreateAlways:
+      flags |= O_CREAT | O_TRUNC;
+      break;
+    case file::kOpenExisting:
+      break;
+    case file::kOpenAlways:
+      flags |= O_CREAT;
+      break;
+    case file::kTruncateExisting:
+      flags |= O_TRUNC;
+      break;
+    default:
+      return false;
   }
   flags |= O_CLOEXEC;
   return true;
 }
 
-bool WriteAll(int fd, const void* data, std::uint32_t count, std::uint32_t& written, std::uint32_t& error) {
+bool WriteAll(int fd, const void* data, std::uint32_t count, std::uint32_t& written,
+              std::uint32_t& error) {
   const char* p = static_cast<const char*>(data);
   written = 0;
   while (written < count) {
@@ -45,8 +56,8 @@ bool WriteAll(int fd, const void* data, std::uint32_t count, std::uint32_t& writ
 
 }  // namespace
 
-FileHandle OpenFile(const std::string& name, std::uint32_t access, std::uint32_t /*share*/, std::uint32_t creation,
-                    std::uint32_t /*flags*/, std::uint32_t& error) {
+FileHandle OpenFile(const std::string& name, std::uint32_t access, std::uint32_t /*share*/,
+                    std::uint32_t creation, std::uint32_t /*flags*/, std::uint32_t& error) {
   error = 0;
   int flags = 0;
   if (!OpenFlags(access, creation, flags)) {
@@ -116,8 +127,10 @@ std::int64_t SetFilePosition(FileHandle handle, std::int64_t distance, std::uint
     error = EBADF;
     return file::kInvalidPosition;
   }
-  int whence = method == file::kFromBegin ? SEEK_SET : method == file::kFromCurrent ? SEEK_CUR
-             : method == file::kFromEnd   ? SEEK_END : -1;
+  int whence = method == file::kFromBegin     ? SEEK_SET
+               : method == file::kFromCurrent ? SEEK_CUR
+               : method == file::kFromEnd     ? SEEK_END
+                                              : -1;
   if (whence == -1) {
     error = EINVAL;
     return file::kInvalidPosition;

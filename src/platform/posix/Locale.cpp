@@ -25,25 +25,62 @@ std::string TranslateStrftime(std::string_view fmt) {
       k = fmt[i];
     }
     switch (k) {
-      case 'd': out += "dd"; break;
-      case 'e': out += "d"; break;
-      case 'm': out += "MM"; break;
-      case 'Y': out += "yyyy"; break;
-      case 'y': out += "yy"; break;
-      case 'H': out += "HH"; break;
-      case 'k': out += "H"; break;
-      case 'I': out += "hh"; break;
-      case 'l': out += "h"; break;
-      case 'M': out += "mm"; break;
-      case 'S': out += "ss"; break;
-      case 'p': out += "tt"; break;
-      case 'T': out += "HH:mm:ss"; break;
-      case 'D': out += "MM/dd/yy"; break;
-      case 'F': out += "yyyy-MM-dd"; break;
-      case 'r': out += "hh:mm:ss tt"; break;
-      case 'R': out += "HH:mm"; break;
-      case '%': out += '%'; break;
-      default: break;
+      case 'd':
+        out += "dd";
+        break;
+      case 'e':
+        out += "d";
+        break;
+      case 'm':
+        out += "MM";
+        break;
+      case 'Y':
+        out += "yyyy";
+        break;
+      case 'y':
+        out += "yy";
+        break;
+      case 'H':
+        out += "HH";
+        break;
+      case 'k':
+        out += "H";
+        break;
+      case 'I':
+        out += "hh";
+        break;
+      case 'l':
+        out += "h";
+        break;
+      case 'M':
+        out += "mm";
+        break;
+      case 'S':
+        out += "ss";
+        break;
+      case 'p':
+        out += "tt";
+        break;
+      case 'T':
+        out += "HH:mm:ss";
+        break;
+      case 'D':
+        out += "MM/dd/yy";
+        break;
+      case 'F':
+        out += "yyyy-MM-dd";
+        break;
+      case 'r':
+        out += "hh:mm:ss tt";
+        break;
+      case 'R':
+        out += "HH:mm";
+        break;
+      case '%':
+        out += '%';
+        break;
+      default:
+        break;
     }
   }
   return out;

@@ -19,59 +19,102 @@ namespace {
 // The one place where native error numbers become WinSock numbers.
 int ToWinSock(int err) {
   switch (err) {
-    case 0: return 0;
-    case EINTR: return wsa::kInterrupted;
-    case EACCES: return 10013;
-    case EFAULT: return wsa::kBadAddress;
-    case EINVAL: return wsa::kInvalidArgument;
-    case EMFILE: case ENFILE: return wsa::kTooManySockets;
+    case 0:
+      return 0;
+    case EINTR:
+      return wsa::kInterrupted;
+    case EACCES:
+      return 10013;
+    case EFAULT:
+      return wsa::kBadAddress;
+    case EINVAL:
+      return wsa::kInvalidArgument;
+    case EMFILE:
+    case ENFILE:
+      return wsa::kTooManySockets;
 #if EAGAIN != EWOULDBLOCK
     case EAGAIN:
 #endif
     case EWOULDBLOCK:
-    case EINPROGRESS: return wsa::kWouldBlock;
-    case EALREADY: return wsa::kAlreadyInProgress;
-    case EBADF: case ENOTSOCK: return wsa::kNotSocket;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return wsa::kMessageSize;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case EOPNOTSUPP: return 10045;
-    case EAFNOSUPPORT: return wsa::kAddressFamily;
-    case EADDRINUSE: return wsa::kAddressInUse;
-    case EADDRNOTAVAIL: return wsa::kAddressNotAvailable;
-    case ENETDOWN: return wsa::kNetworkDown;
-    case ENETUNREACH: return wsa::kNetworkUnreachable;
-    case ENETRESET: return wsa::kNetworkReset;
-    case ECONNABORTED: case EPIPE: return wsa::kConnectionAborted;
-    case ECONNRESET: return wsa::kConnectionReset;
-    case ENOBUFS: case ENOMEM: return wsa::kNoBufferSpace;
-    case EISCONN: return wsa::kAlreadyConnected;
-    case ENOTCONN: return wsa::kNotConnected;
-    case ESHUTDOWN: return wsa::kShutdown;
-    case ETIMEDOUT: return wsa::kTimedOut;
-    case ECONNREFUSED: return wsa::kConnectionRefused;
-    case EHOSTDOWN: return wsa::kHostDown;
-    case EHOSTUNREACH: return wsa::kHostUnreachable;
-    default: return err;
+    case EINPROGRESS:
+      return wsa::kWouldBlock;
+    case EALREADY:
+      return wsa::kAlreadyInProgress;
+    case EBADF:
+    case ENOTSOCK:
+      return wsa::kNotSocket;
+    case EDESTADDRREQ:
+      return 10039;
+    case EMSGSIZE:
+      return wsa::kMessageSize;
+    case EPROTOTYPE:
+      return 10041;
+    case ENOPROTOOPT:
+      return 10042;
+    case EPROTONOSUPPORT:
+      return 10043;
+    case EOPNOTSUPP:
+      return 10045;
+    case EAFNOSUPPORT:
+      return wsa::kAddressFamily;
+    case EADDRINUSE:
+      return wsa::kAddressInUse;
+    case EADDRNOTAVAIL:
+      return wsa::kAddressNotAvailable;
+    case ENETDOWN:
+      return wsa::kNetworkDown;
+    case ENETUNREACH:
+      return wsa::kNetworkUnreachable;
+    case ENETRESET:
+      return wsa::kNetworkReset;
+    case ECONNABORTED:
+    case EPIPE:
+      return wsa::kConnectionAborted;
+    case ECONNRESET:
+      return wsa::kConnectionReset;
+    case ENOBUFS:
+    case ENOMEM:
+      return wsa::kNoBufferSpace;
+    case EISCONN:
+      return wsa::kAlreadyConnected;
+    case ENOTCONN:
+      return wsa::kNotConnected;
+    case ESHUTDOWN:
+      return wsa::kShutdown;
+    case ETIMEDOUT:
+      return wsa::kTimedOut;
+    case ECONNREFUSED:
+      return wsa::kConnectionRefused;
+    case EHOSTDOWN:
+      return wsa::kHostDown;
+    case EHOSTUNREACH:
+      return wsa::kHostUnreachable;
+    default:
+      return err;
   }
 }
 
 // Name service failures, numbered as the WinSock resolver numbers them.
 int ResolverToWinSock(int eai, int savedErrno) {
   switch (eai) {
-    case EAI_NONAME: return wsa::kHostNotFound;
-    case EAI_AGAIN: return wsa::kTryAgain;
+    case EAI_NONAME:
+      return wsa::kHostNotFound;
+    case EAI_AGAIN:
+      return wsa::kTryAgain;
 #ifdef EAI_NODATA
-    case EAI_NODATA: return wsa::kNoData;
+    case EAI_NODATA:
+      return wsa::kNoData;
 #endif
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return wsa::kNoData;
+    case EAI_ADDRFAMILY:
+      return wsa::kNoData;
 #endif
-    case EAI_MEMORY: return wsa::kNoBufferSpace;
-    case EAI_SYSTEM: return ToWinSock(savedErrno);
-    default: return wsa::kNoRecovery;
+    case EAI_MEMORY:
+      return wsa::kNoBufferSpace;
+    case EAI_SYSTEM:
+      return ToWinSock(savedErrno);
+    default:
+      return wsa::kNoRecovery;
   }
 }
 
@@ -80,7 +123,9 @@ SocketResult Check(int rc) { return rc == -1 ? Fail() : SocketResult{rc, 0}; }
 SocketResult BadHandle() { return {-1, wsa::kNotSocket}; }
 
 int Fd(SocketHandle h) { return static_cast<int>(static_cast<std::uintptr_t>(h) - 1); }
-SocketHandle Handle(int fd) { return static_cast<SocketHandle>(static_cast<std::uintptr_t>(fd) + 1); }
+SocketHandle Handle(int fd) {
+  return static_cast<SocketHandle>(static_cast<std::uintptr_t>(fd) + 1);
+}
 
 sockaddr_in ToNative(const Ipv4Address& a) {
   sockaddr_in sa{};

@@ -10,8 +10,8 @@ HANDLE Native(FileHandle h) { return reinterpret_cast<HANDLE>(static_cast<std::u
 // The one place where a failed call's error is read.
 std::uint32_t LastError() { return static_cast<std::uint32_t>(GetLastError()); }
 
-bool Write(FileHandle handle, const void* data, std::uint32_t count, OVERLAPPED* where, std::uint32_t& written,
-           std::uint32_t& error) {
+bool Write(FileHandle handle, const void* data, std::uint32_t count, OVERLAPPED* where,
+           std::uint32_t& written, std::uint32_t& error) {
   error = 0;
   written = 0;
   if (handle == FileHandle::None) {
@@ -27,8 +27,8 @@ bool Write(FileHandle handle, const void* data, std::uint32_t count, OVERLAPPED*
 
 }  // namespace
 
-FileHandle OpenFile(const std::string& name, std::uint32_t access, std::uint32_t share, std::uint32_t creation,
-                    std::uint32_t flags, std::uint32_t& error) {
+FileHandle OpenFile(const std::string& name, std::uint32_t access, std::uint32_t share,
+                    std::uint32_t creation, std::uint32_t flags, std::uint32_t& error) {
   error = 0;
   HANDLE h = CreateFileA(name.c_str(), access, share, nullptr, creation, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) {

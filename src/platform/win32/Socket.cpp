@@ -17,7 +17,9 @@ SocketResult BadHandle() { return {-1, wsa::kNotSocket}; }
 // kWaitWoken when the wake event was signalled, consuming the signal.
 int TakeSignal(kv::platform::TWakeEvent& wake) {
   if (!wake.Valid()) return 0;
-  return WaitForSingleObject(reinterpret_cast<HANDLE>(wake.Handle()), 0) == WAIT_OBJECT_0 ? kWaitWoken : 0;
+  return WaitForSingleObject(reinterpret_cast<HANDLE>(wake.Handle()), 0) == WAIT_OBJECT_0
+             ? kWaitWoken
+             : 0;
 }
 
 SOCKET Native(SocketHandle h) { return static_cast<SOCKET>(h); }
@@ -39,7 +41,8 @@ Ipv4Address FromNative(const sockaddr_in& sa) {
 }
 
 SocketResult SetIntOption(SocketHandle s, int level, int name, int value) {
-  return Check(setsockopt(Native(s), level, name, reinterpret_cast<const char*>(&value), sizeof value));
+  return Check(
+      setsockopt(Native(s), level, name, reinterpret_cast<const char*>(&value), sizeof value));
 }
 
 class TWinSockets final : public TSocketApi {
@@ -86,7 +89,8 @@ class TWinSockets final : public TSocketApi {
     if (s == SocketHandle::None) return BadHandle();
     int pending = 0;
     int len = sizeof pending;
-    if (getsockopt(Native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&pending), &len) == SOCKET_ERROR)
+    if (getsockopt(Native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&pending), &len) ==
+        SOCKET_ERROR)
       return Fail();
     if (pending != 0) return {-1, pending};
     sockaddr_in peer{};
@@ -114,7 +118,8 @@ class TWinSockets final : public TSocketApi {
     timeval tv{};
     tv.tv_sec = timeoutMs / 1000;
     tv.tv_usec = (timeoutMs % 1000) * 1000;
-    int rc = select(64, Has(what, PollFor::Read) ? &readSet : nullptr, Has(what, PollFor::Write) ? &writeSet : nullptr,
+    int rc = select(64, Has(what, PollFor::Read) ? &readSet : nullptr,
+                    Has(what, PollFor::Write) ? &writeSet : nullptr,
                     Has(what, PollFor::Except) ? &exceptSet : nullptr, &tv);
     return Check(rc);
   }
@@ -138,7 +143,8 @@ class TWinSockets final : public TSocketApi {
       SocketResult r = Wait(s, what, timeoutMs);
       return r.Failed() ? r : SocketResult{r.value > 0 ? kWaitReady : 0, 0};
     }
-    HANDLE events[2] = {reinterpret_cast<HANDLE>(wake.Handle()), reinterpret_cast<HANDLE>(wake.SocketEvent())};
+    HANDLE events[2] = {reinterpret_cast<HANDLE>(wake.Handle()),
+                        reinterpret_cast<HANDLE>(wake.SocketEvent())};
     DWORD count = 1;
     if (s != SocketHandle::None) {
       long mask = FD_CLOSE;
@@ -195,7 +201,8 @@ class TWinSockets final : public TSocketApi {
     if (s == SocketHandle::None) return BadHandle();
     sockaddr_in sa{};
     int len = sizeof sa;
-    if (getsockname(Native(s), reinterpret_cast<sockaddr*>(&sa), &len) == SOCKET_ERROR) return Fail();
+    if (getsockname(Native(s), reinterpret_cast<sockaddr*>(&sa), &len) == SOCKET_ERROR)
+      return Fail();
     local = FromNative(sa);
     return {0, 0};
   }
@@ -236,7 +243,8 @@ class TWinSockets final : public TSocketApi {
     linger l{};
     l.l_onoff = 1;
     l.l_linger = 0;
-    return Check(setsockopt(Native(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l));
+    return Check(
+        setsockopt(Native(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l));
   }
 
   SocketResult SetBufferSizes(SocketHandle s, int sendBytes, int receiveBytes) override {
