@@ -19,7 +19,7 @@ constexpr std::uint16_t kConfigurationFields = 0xD83F;
 // One hold of the send pass copies about this many channels plus
 // attributes: a few microseconds at most, which a waiting host thread spins
 // through rather than sleeps.
-constexpr std::size_t kSendBatchCost = 48;
+constexpr std::size_t kSendBatchCost = 16;
 // One hold of SetSendFlagsOnAll marks this many channels.
 constexpr std::size_t kMarkBatch = 512;
 

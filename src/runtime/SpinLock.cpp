@@ -8,7 +8,7 @@ namespace {
 // Long enough to outlast a bounded hold of the channel list on the machines
 // we run on, short enough that a waiter behind a holder the system has put
 // to sleep gives its processor back soon.
-constexpr auto kSpinFor = std::chrono::microseconds(4);
+constexpr auto kSpinFor = std::chrono::microseconds(16);
 constexpr int kPausesPerCheck = 16;
 
 inline void CpuRelax() noexcept {
