@@ -6,8 +6,13 @@
 
 #include "channels/Channel.h"
 #include "runtime/Calendar.h"
+#include "runtime/Codepage.h"
 
 namespace kv {
+
+// A flag shown in a debug line.
+inline constexpr auto kYes = "ДА"_cp;
+inline constexpr auto kNo = "нет"_cp;
 
 // The locale's date-and-time text; a value outside the calendar shows as its
 // day count instead of failing the caller.

@@ -37,8 +37,6 @@ constexpr auto kStatusLine = "DEBUG\tReceive status: cmdID=%u";
 constexpr auto kSkippedLine = "WARNING\tКоманда 1 не обрабатывается structID=%u SIZE=%ld bytes"_cp;
 constexpr auto kControlLine =
     "DEBUG\tCONTROL_FROM_SERVER Addr=%s №%lu Type=%u DT=%s Value=%s Control=%s Owner=%d"_cp;
-constexpr auto kYes = "ДА"_cp;
-constexpr auto kNo = "нет"_cp;
 constexpr auto kParserErrorLine = "ERROR\tRunParser2(cmd=%u): %s";
 constexpr auto kParserUnknownLine = "ERROR\tRunParser2(cmd=%u): неизвестная ошибка"_cp;
 constexpr auto kChannelWord = "канал "_cp;

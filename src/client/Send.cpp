@@ -18,8 +18,6 @@ namespace {
 
 constexpr auto kValueLine =
     "DEBUG\tVALUE_TO_SERVER Addr=%s №%lu Type=%u Active=%s DT=%s Value=%s AttrCount=%d"_cp;
-constexpr auto kYes = "ДА"_cp;
-constexpr auto kNo = "нет"_cp;
 constexpr auto kSendErrorLine = "ERROR\tTOpros2Thread::KVProcessSend %s";
 constexpr auto kSendUnknownLine = "ERROR\tTOpros2Thread::KVProcessSend неизвестная ошибка"_cp;
 constexpr auto kSendFailedLine = "ERROR\tTOpros2Thread::KVProcessSend ошибка отправки каналов"_cp;

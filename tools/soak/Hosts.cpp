@@ -77,13 +77,13 @@ std::int64_t NumberOf(const VARIANT& value) {
 }  // namespace
 
 std::vector<TSoakChannel> SoakChannels(const THostOptions& options) {
-  std::vector<TSoakChannel> specs;
+  std::vector<TSoakChannel> channels;
   for (int t = 0; t < options.valueThreads; ++t)
     for (int i = 0; i < options.maxChannels; ++i)
-      specs.push_back({ChannelName(t, i), kTypes[i % 3], 0});
+      channels.push_back({ChannelName(t, i), kTypes[i % 3], 0});
   for (int t = 0; t < options.valueThreads; ++t)
-    specs.push_back({"Bulk" + std::to_string(t + 1), 256, options.bulkBytes});
-  return specs;
+    channels.push_back({"Bulk" + std::to_string(t + 1), 256, options.bulkBytes});
+  return channels;
 }
 
 // One value thread: its channels, their steps, its slot of the watchdog.

@@ -336,17 +336,15 @@ TLedgerFigures TLedger::Close(const std::vector<sim::TSimChannel>& server) {
               std::to_string(attribute));
     }
   }
-  TLedgerFigures figures = figures_;
-  figures.valuesAccepted = valuesAccepted_;
-  figures.valuesRefused = valuesRefused_;
-  figures.valuesChecked = valuesChecked_;
-  figures.valuesCorrupt = valuesCorrupt_;
-  figures.valuesStale = valuesStale_;
-  return figures;
+  return FiguresLocked();
 }
 
 TLedgerFigures TLedger::Figures() const {
   std::lock_guard lock(mutex_);
+  return FiguresLocked();
+}
+
+TLedgerFigures TLedger::FiguresLocked() const {
   TLedgerFigures figures = figures_;
   figures.valuesAccepted = valuesAccepted_;
   figures.valuesRefused = valuesRefused_;

@@ -143,6 +143,9 @@ class TLedger {
   std::atomic<std::uint64_t> valuesAccepted_{0}, valuesRefused_{0}, valuesChecked_{0};
   std::atomic<std::uint64_t> valuesCorrupt_{0}, valuesStale_{0};
 
+  // The figures so far; the caller holds mutex_.
+  TLedgerFigures FiguresLocked() const;
+
   mutable std::mutex mutex_;
   TLedgerFigures figures_;  // the control and end counts
   std::map<std::uint32_t, TSession> sessions_;
