@@ -1,7 +1,9 @@
 #include "channels/Channel.h"
 
+#include <atomic>
 #include <cstdio>
 #include <initializer_list>
+#include <thread>
 #include <utility>
 
 #include "channels/OwnerId.h"
@@ -86,15 +88,12 @@ void TChannel2::Clear() {
   active_ = false;
   writeEnable_ = false;
   saveValue_ = false;
-  groups_ = 0;
   owner_ = kOwnerLocalDriver;
   dt_ = 0;
   quality_ = kQualityUndefined;
   value_ = Variant();
-  userValue_.Assign({});
-  flags_ = 0;
-  userData1_ = 0;
-  userData2_ = 0;
+  user_.reset();
+  SetFlags(0);
 }
 
 // The order matters: Type is copied before Value so that the value is
@@ -110,13 +109,13 @@ void TChannel2::Assign(const TChannel2* source, std::uint16_t mask) {
   if (mask & ChannelField::Active) active_ = s.active_;
   if (mask & ChannelField::WriteEnable) writeEnable_ = s.writeEnable_;
   if (mask & ChannelField::SaveValue) saveValue_ = s.saveValue_;
-  if (mask & ChannelField::Groups) groups_ = s.groups_;
+  if (mask & ChannelField::Groups) SetGroups(s.Groups());
   if (mask & ChannelField::UserValue) {
-    userValue_ = s.userValue_;
-    userData1_ = s.userData1_;
-    userData2_ = s.userData2_;
+    SetUserValue(s.UserValue());
+    SetUserData1(s.UserData1());
+    SetUserData2(s.UserData2());
   }
-  if (mask & ChannelField::Flags) flags_ = s.flags_;
+  if (mask & ChannelField::Flags) SetFlags(s.Flags());
   if (mask & ChannelField::Owner) owner_ = s.owner_;
   if (mask & ChannelField::DT) dt_ = s.dt_;
   if (mask & ChannelField::Quality) quality_ = s.quality_;
@@ -147,28 +146,54 @@ Variant TChannel2::GetValueAt(std::int32_t index) const {
   return value_.GetElement(index);
 }
 
-void TChannel2::CopySendFields(const TChannel2& source, bool allAttributes,
-                               bool displayAttributes) {
+std::uint32_t TChannel2::CopySendFields(const TChannel2& source, bool allAttributes,
+                                        bool displayAttributes) {
   addr_ = source.addr_;
   number_ = source.number_;
   type_ = source.type_;
   active_ = source.active_;
   writeEnable_ = source.writeEnable_;
   saveValue_ = source.saveValue_;
-  flags_ = source.flags_;
+  SetFlags(source.Flags());
   owner_ = source.owner_;
   creator_ = source.creator_;
-  dt_ = source.dt_;
-  quality_ = source.quality_;
-  value_ = source.value_;
+  // A sequence lock: the state is read again until no write began or ended
+  // while it was read. A writer holds it for a few stores.
+  auto& from = const_cast<TChannel2&>(source);
+  std::uint32_t sequence = 0;
+  Variant::TBits bits;
+  for (int tries = 0;; ++tries) {
+    sequence = from.valueSequence_.load(std::memory_order_acquire);
+    if ((sequence & 1) == 0) {
+      dt_ = std::atomic_ref<TDateTime>(from.dt_).load(std::memory_order_relaxed);
+      quality_ = std::atomic_ref<std::uint8_t>(from.quality_).load(std::memory_order_relaxed);
+      bits = source.value_.LoadPublished();
+      std::atomic_thread_fence(std::memory_order_acquire);
+      if (from.valueSequence_.load(std::memory_order_relaxed) == sequence) break;
+    }
+    // The writer lost its processor in the middle: let it finish.
+    if (tries >= 64) std::this_thread::yield();
+  }
+  value_ = Variant::CopyOfBits(bits);
   if (allAttributes) {
     attributes_ = source.attributes_;  // reuses what this channel held
-    return;
+    return sequence;
   }
   attributes_.clear();
-  if (!displayAttributes) return;
+  if (!displayAttributes) return sequence;
   for (const TChannelAttribute& attribute : source.attributes_)
-    if (IsDisplayAttribute(attribute.ID(), source.quality_)) attributes_.push_back(attribute);
+    if (IsDisplayAttribute(attribute.ID(), quality_)) attributes_.push_back(attribute);
+  return sequence;
+}
+
+void TChannel2::PublishValue(TDateTime dt, std::uint8_t quality, Variant* value) noexcept {
+  const std::uint32_t sequence = valueSequence_.load(std::memory_order_relaxed);
+  valueSequence_.store(sequence + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  std::atomic_ref<TDateTime>(dt_).store(dt, std::memory_order_relaxed);
+  std::atomic_ref<std::uint8_t>(quality_).store(quality, std::memory_order_relaxed);
+  if (value != nullptr) value_.SwapPublished(*value);
+  valueSequence_.store(sequence + 2, std::memory_order_release);
 }
 
 bool TChannel2::IsDisplayAttribute(std::uint16_t id, std::uint8_t quality) noexcept {

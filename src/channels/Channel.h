@@ -6,16 +6,19 @@
 //
 // Ownership: a channel owns its attributes (held by value). A channel object
 // is either private to one thread or a master copy owned by the channel list;
-// master copies are read and written only while the list is locked. The
-// channel itself takes no lock and never sets or clears a send flag on its
-// own.
+// master copies are read and written only under the list's locks (see
+// TChannelList2), the host's value call writing time stamp, quality and
+// value through PublishValue while the send pass may copy them. The channel
+// itself takes no lock and never sets or clears a send flag on its own.
 //
 // Layout: the list keeps 100 000 channels and more, and a host's value call
 // touches one of them at random, so the object is kept to two cache lines
 // (the address held inside it), with everything such a call and the send
 // pass read in the first.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -127,8 +130,10 @@ class TChannel2 {
   void SetWriteEnable(bool v) noexcept { writeEnable_ = v; }
   bool SaveValue() const noexcept { return saveValue_; }
   void SetSaveValue(bool v) noexcept { saveValue_ = v; }
-  std::uint32_t Groups() const noexcept { return groups_; }
-  void SetGroups(std::uint32_t v) noexcept { groups_ = v; }
+  std::uint32_t Groups() const noexcept { return user_ ? user_->groups : 0; }
+  void SetGroups(std::uint32_t v) {
+    if (v != 0 || user_) User().groups = v;
+  }
   std::int16_t Owner() const noexcept { return owner_; }
   void SetOwner(std::int16_t v) noexcept { owner_ = v; }
   TDateTime DT() const noexcept { return dt_; }
@@ -136,14 +141,30 @@ class TChannel2 {
   // One byte, published as 16 bits: writing keeps the low 8 bits.
   std::uint16_t Quality() const noexcept { return quality_; }
   void SetQuality(std::uint16_t v) noexcept { quality_ = static_cast<std::uint8_t>(v); }
-  std::string_view UserValue() const noexcept { return userValue_.View(); }
-  void SetUserValue(std::string_view v) { userValue_.Assign(v); }
-  std::uint16_t Flags() const noexcept { return flags_; }
-  void SetFlags(std::uint16_t v) noexcept { flags_ = v; }
-  std::uint32_t UserData1() const noexcept { return userData1_; }
-  void SetUserData1(std::uint32_t v) noexcept { userData1_ = v; }
-  std::uint32_t UserData2() const noexcept { return userData2_; }
-  void SetUserData2(std::uint32_t v) noexcept { userData2_ = v; }
+  std::string_view UserValue() const noexcept {
+    return user_ ? user_->value.View() : std::string_view();
+  }
+  void SetUserValue(std::string_view v) {
+    if (!v.empty() || user_) User().value.Assign(v);
+  }
+  // The Flags word is atomic: on a master channel the host's value calls set
+  // NeedSendValue while the worker clears send bits under the list's lock,
+  // so a change of some bits must never write back others it read earlier.
+  std::uint16_t Flags() const noexcept { return flags_.load(std::memory_order_relaxed); }
+  void SetFlags(std::uint16_t v) noexcept { flags_.store(v, std::memory_order_relaxed); }
+  // Set / clear bits in one atomic step; the word as it was before.
+  std::uint16_t AddFlags(std::uint16_t bits) noexcept { return flags_.fetch_or(bits); }
+  std::uint16_t RemoveFlags(std::uint16_t bits) noexcept {
+    return flags_.fetch_and(static_cast<std::uint16_t>(~bits));
+  }
+  std::uint32_t UserData1() const noexcept { return user_ ? user_->data1 : 0; }
+  void SetUserData1(std::uint32_t v) {
+    if (v != 0 || user_) User().data1 = v;
+  }
+  std::uint32_t UserData2() const noexcept { return user_ ? user_->data2 : 0; }
+  void SetUserData2(std::uint32_t v) {
+    if (v != 0 || user_) User().data2 = v;
+  }
 
   // --- value ---
   const Variant& Value() const noexcept { return value_; }
@@ -248,15 +269,31 @@ class TChannel2 {
   // The send pass has something to do: a registration, or a value of an
   // active channel that has a number (values travel by number).
   bool HasSendWork() const noexcept {
-    return (flags_ & NeedRegister) != 0 ||
-           ((flags_ & NeedSendValue) != 0 && active_ && number_ != 0);
+    const std::uint16_t flags = Flags();
+    return (flags & NeedRegister) != 0 || ((flags & NeedSendValue) != 0 && active_ && number_ != 0);
   }
 
   // What the send pass needs of source, copied exactly (values as they are
   // held): address, number, type, switches, flags, owner, time stamp,
   // quality and value; with `allAttributes` every attribute, with
-  // `displayAttributes` those that ValuesText reads, otherwise none.
-  void CopySendFields(const TChannel2& source, bool allAttributes, bool displayAttributes);
+  // `displayAttributes` those that ValuesText reads, otherwise none. The
+  // time stamp, quality and value are read as PublishValue leaves them (see
+  // there), so source may be a master channel whose value a host thread is
+  // changing; the result is the sequence number of the state copied.
+  std::uint32_t CopySendFields(const TChannel2& source, bool allAttributes, bool displayAttributes);
+  // Replaces time stamp and quality, and with `value` the value too (its old
+  // value is left in *value), so that a reader in CopySendFields, which
+  // takes no lock, sees either the old state or the new one, never a mix.
+  // One writer at a time; every other reader or writer of these fields
+  // must exclude this writer by a lock. A heap block of the old value must
+  // stay alive while such a reader may copy it.
+  void PublishValue(TDateTime dt, std::uint8_t quality, Variant* value) noexcept;
+  // Counts a change of time stamp, quality or value made by other means
+  // than PublishValue, while no reader can be copying.
+  void BumpValueSequence() noexcept {
+    valueSequence_.store(valueSequence_.load(std::memory_order_relaxed) + 2,
+                         std::memory_order_relaxed);
+  }
   // Whether ValuesText of a channel with quality `quality` reads attribute id.
   static bool IsDisplayAttribute(std::uint16_t id, std::uint8_t quality) noexcept;
 
@@ -271,11 +308,11 @@ class TChannel2 {
   // First cache line: what a value registration, the change test and the
   // send pass read.
   TCompactString addr_;
-  TDateTime dt_ = 0;
+  alignas(8) TDateTime dt_ = 0;  // loaded as one atomic word
   Variant value_;
   std::uint32_t number_ = 0;
   std::uint16_t type_ = 0;
-  std::uint16_t flags_ = 0;
+  std::atomic<std::uint16_t> flags_ = 0;
   std::uint8_t quality_ = 0;
   bool active_ : 1 = false;
   bool writeEnable_ : 1 = false;
@@ -287,14 +324,31 @@ class TChannel2 {
   std::int16_t creator_ = 0;
   // The rest.
   std::vector<TChannelAttribute> attributes_;
-  TCompactString userValue_;
-  std::uint32_t groups_ = 0;
-  std::uint32_t userData1_ = 0;
-  std::uint32_t userData2_ = 0;
+  // Fields the library itself never sets: held apart, and only once one of
+  // them is set, so that a channel keeps to its two cache lines.
+  struct TUserFields {
+    TCompactString value;
+    std::uint32_t groups = 0;
+    std::uint32_t data1 = 0;
+    std::uint32_t data2 = 0;
+  };
+  TUserFields& User() {
+    if (!user_) user_ = std::make_unique<TUserFields>();
+    return *user_;
+  }
+  std::unique_ptr<TUserFields> user_;
   // Position in the owning list; kept by that list only, never copied by
   // Assign. kNoPosition for a channel the list does not own.
   static constexpr std::uint32_t kNoPosition = 0xFFFFFFFF;
   std::uint32_t listPosition_ = kNoPosition;
+  // Rises by 2 with every change of time stamp, quality or value on a
+  // master channel, and is odd while PublishValue writes; never copied.
+  std::atomic<std::uint32_t> valueSequence_ = 0;
+  // The sequence number of the value state the send pass last sent, kept
+  // by the owning list only: a value marked again after it was copied out
+  // is not sent twice. kNothingSent: none since the last full resend.
+  static constexpr std::uint32_t kNothingSent = 1;
+  std::uint32_t sentSequence_ = kNothingSent;
 
   friend class TChannelList2;
 };

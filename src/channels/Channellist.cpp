@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <new>
+#include <thread>
 #include <utility>
 
 #include "platform/Clock.h"
@@ -23,6 +25,16 @@ constexpr std::size_t kSendBatchCost = 16;
 // One hold of SetSendFlagsOnAll marks this many channels.
 constexpr std::size_t kMarkBatch = 512;
 
+// Fields that StoreValue reads or writes: an update of any of them, and a
+// full copy of a channel, also takes the value lock.
+constexpr std::uint16_t kValueLockFields = ChannelField::Addr | ChannelField::Type |
+                                           ChannelField::DT | ChannelField::Quality |
+                                           ChannelField::Value | ChannelField::Flags;
+constexpr std::uint16_t kValueStateFields =
+    ChannelField::DT | ChannelField::Quality | ChannelField::Value;
+
+using TValueGuard = TLockGuard<TSpinParkLock>;
+
 std::string Join(std::initializer_list<std::string_view> parts) {
   std::string text;
   for (std::string_view part : parts) text.append(part);
@@ -37,7 +49,10 @@ std::string Join(std::initializer_list<std::string_view> parts) {
 
 }  // namespace
 
-TChannelList2::~TChannelList2() { Clear(); }
+TChannelList2::~TChannelList2() {
+  Clear();
+  FreeRetired();
+}
 
 const TChannelList2::TList& TChannelList2::LockList() {
   lock_.lock();
@@ -48,6 +63,7 @@ void TChannelList2::UnlockList() { lock_.unlock(); }
 
 void TChannelList2::Clear() {
   TGuard guard(lock_);
+  TValueGuard valueGuard(valueLock_);
   if (!items_.empty()) SetModifiedLocked(true);
   items_.Clear();
   addressIndex_.Clear();
@@ -60,6 +76,7 @@ void TChannelList2::Clear() {
 bool TChannelList2::Add(TChannel2* channel, bool update, bool refuseDuplicate, std::uint16_t mask,
                         bool takeNumber) {
   TGuard guard(lock_);
+  TValueGuard valueGuard(valueLock_);
   lastError_.clear();
   try {
     if (channel == nullptr) throw Exception("неверный параметр"_cp);
@@ -147,6 +164,7 @@ TNumberLoss TChannelList2::UpdateExisting(TChannel2& existing, const TChannel2& 
     throw;
   }
   if (readdress) addressIndex_.Insert(existing.Addr(), existing.listPosition_, items_);
+  if (mask & kValueStateFields) existing.BumpValueSequence();
   RecordPending(existing);
   return loss;
 }
@@ -178,6 +196,18 @@ TNumberLoss TChannelList2::UpdateOrRaise(const TChannel2* channel, std::uint16_t
                                          bool byAddress, bool requireActive, TChannel2* after,
                                          TChannel2* before) {
   TGuard guard(lock_);
+  // The server's numbering changes neither values nor addresses, and must
+  // not wait for a host's value call.
+  if ((mask & kValueLockFields) != 0 || after != nullptr || before != nullptr) {
+    TValueGuard valueGuard(valueLock_);
+    return UpdateLocked(channel, mask, byAddress, requireActive, after, before);
+  }
+  return UpdateLocked(channel, mask, byAddress, requireActive, after, before);
+}
+
+TNumberLoss TChannelList2::UpdateLocked(const TChannel2* channel, std::uint16_t mask,
+                                        bool byAddress, bool requireActive, TChannel2* after,
+                                        TChannel2* before) {
   if (channel == nullptr) throw Exception("объект канала не задан"_cp);
   if (mask == 0) throw Exception("маска обновления не задана"_cp);
   TChannel2& existing = FindForUpdate(*channel, byAddress);
@@ -222,10 +252,20 @@ TChannel2* TChannelList2::Find(std::string_view addr, std::uint32_t number) cons
 
 bool TChannelList2::GetByAddress(std::string_view addr, TChannel2* target) {
   if (addr.empty() || target == nullptr) return false;
+  TGuard guard(lock_);
+  return CopyOut(Find(addr, 0), target);
+}
+
+bool TChannelList2::GetByNumber(std::uint32_t number, TChannel2* target) {
+  if (number == 0 || target == nullptr) return false;
+  TGuard guard(lock_);
+  return CopyOut(Find({}, number), target);
+}
+
+bool TChannelList2::CopyOut(TChannel2* existing, TChannel2* target) {
+  if (existing == nullptr) return false;
   try {
-    TGuard guard(lock_);
-    const TChannel2* existing = Find(addr, 0);
-    if (existing == nullptr) return false;
+    TValueGuard valueGuard(valueLock_);
     target->Assign(existing);
     return true;
   } catch (...) {
@@ -233,16 +273,82 @@ bool TChannelList2::GetByAddress(std::string_view addr, TChannel2* target) {
   }
 }
 
-bool TChannelList2::GetByNumber(std::uint32_t number, TChannel2* target) {
-  if (number == 0 || target == nullptr) return false;
-  try {
-    TGuard guard(lock_);
-    const TChannel2* existing = Find({}, number);
-    if (existing == nullptr) return false;
-    target->Assign(existing);
-    return true;
-  } catch (...) {
-    return false;
+TListedState TChannelList2::ListedState(std::string_view addr, std::uint32_t number) const {
+  if (number == 0 && addr.empty()) return TListedState::NotListed;
+  TGuard guard(lock_);
+  const TChannel2* existing = Find(addr, number);
+  if (existing == nullptr) return TListedState::NotListed;
+  return existing->Active() ? TListedState::Active : TListedState::Inactive;
+}
+
+// The host's value path. Its one lock is one the worker's send pass never
+// takes (see the header); the look-up reads what the value lock guards, and
+// the analysis, which knows one guard per field, cannot see that.
+TStoreResult TChannelList2::StoreValue(std::string_view addr, std::uint16_t quality, TDateTime dt,
+                                       const Variant& value,
+                                       TValueCheck fits) NO_THREAD_SAFETY_ANALYSIS {
+  TStoreResult result;
+  TPendingHook hook = nullptr;
+  {
+    TValueGuard valueGuard(valueLock_);
+    const std::uint32_t position = addressIndex_.Find(addr, items_);
+    if (position == kNoEntry) return TStoreResult::NotListed;
+    TChannel2& master = items_[position];
+    if (quality == 0 && fits != nullptr && !fits(value, master.Type()))
+      return TStoreResult::Refused;
+    // The stored quality is one byte, so a quality above 255 never counts as
+    // unchanged.
+    if (master.DT() == dt && master.Quality() == quality && master.Value() == value)
+      return TStoreResult::Unchanged;
+    Variant next;
+    bool storeValue = false;
+    if (quality == 0) {
+      next = value;
+      storeValue = ConvertForStore(next, master.Type());
+    }
+    master.PublishValue(dt, static_cast<std::uint8_t>(quality), storeValue ? &next : nullptr);
+    const std::uint16_t before = master.AddFlags(NeedSendValue);
+    if (pending_.Insert(position)) hook = pendingHook_;
+    if (storeValue && next.OwnsHeap()) Retire(next);
+    result = (before & NeedSendValue) != 0 ? TStoreResult::Replaced : TStoreResult::Stored;
+  }
+  // Waking the worker is a system call: other host threads need not wait
+  // for it.
+  if (hook != nullptr) hook(pendingContext_);
+  return result;
+}
+
+// Called under the value lock, after the new value was published. The send
+// pass may be copying the old one right now; if it is not, no later copy
+// can reach it (fences on both sides order the publication against the
+// pass's mark).
+void TChannelList2::Retire(Variant& old) noexcept {
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (!copying_.load()) {
+    FreeRetired();
+    return;  // the caller frees `old`
+  }
+  TRetired* node = new (std::nothrow) TRetired;
+  if (node == nullptr) {
+    // No memory for the record: wait for the copying to end instead.
+    while (copying_.load()) std::this_thread::yield();
+    return;
+  }
+  node->value = std::move(old);
+  node->next = retired_.load(std::memory_order_relaxed);
+  while (!retired_.compare_exchange_weak(node->next, node, std::memory_order_release,
+                                         std::memory_order_relaxed)) {
+  }
+}
+
+// Only while the send pass is not copying: by its own thread before it
+// starts, or by a host's value call that saw it was not.
+void TChannelList2::FreeRetired() noexcept {
+  TRetired* node = retired_.exchange(nullptr, std::memory_order_acquire);
+  while (node != nullptr) {
+    TRetired* next = node->next;
+    delete node;
+    node = next;
   }
 }
 
@@ -318,6 +424,7 @@ void TChannelList2::MarkPending(TChannel2* channel) {
 
 void TChannelList2::SetPendingHook(TPendingHook hook, void* context) {
   TGuard guard(lock_);
+  TValueGuard valueGuard(valueLock_);
   pendingHook_ = hook;
   pendingContext_ = context;
 }
@@ -325,14 +432,15 @@ void TChannelList2::SetPendingHook(TPendingHook hook, void* context) {
 void TChannelList2::SetSendFlags(TChannel2* channel, std::uint16_t bits) {
   TGuard guard(lock_);
   if (!IsMaster(channel)) return;
-  channel->SetFlags(channel->Flags() | bits);
+  if (bits & NeedSendValue) channel->sentSequence_ = TChannel2::kNothingSent;
+  channel->AddFlags(bits);
   RecordPending(*channel);
 }
 
 void TChannelList2::ClearSendFlags(TChannel2* channel, std::uint16_t bits) {
   TGuard guard(lock_);
   if (!IsMaster(channel)) return;
-  channel->SetFlags(channel->Flags() & static_cast<std::uint16_t>(~bits));
+  channel->RemoveFlags(bits);
   if (!channel->HasSendWork()) pending_.Erase(channel->listPosition_);
 }
 
@@ -343,7 +451,8 @@ void TChannelList2::SetSendFlagsOnAll(std::uint16_t bits) {
     if (start >= end) return;
     for (std::size_t position = start; position < end; ++position) {
       TChannel2& channel = items_[position];
-      channel.SetFlags(channel.Flags() | bits);
+      if (bits & NeedSendValue) channel.sentSequence_ = TChannel2::kNothingSent;
+      channel.AddFlags(bits);
       RecordPending(channel);
     }
   }
@@ -352,6 +461,13 @@ void TChannelList2::SetSendFlagsOnAll(std::uint16_t bits) {
 std::size_t TChannelList2::TakePending(std::size_t& cursor, std::deque<TSendSnapshot>& batch,
                                        bool forLog) {
   TGuard guard(lock_);
+  FreeRetired();
+  copying_.store(true);
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  struct TCopyingEnds {
+    std::atomic<bool>& copying;
+    ~TCopyingEnds() { copying.store(false, std::memory_order_release); }
+  } copyingEnds{copying_};
   std::size_t taken = 0;
   std::size_t cost = 0;
   for (std::size_t position = pending_.NextFrom(cursor);
@@ -359,22 +475,27 @@ std::size_t TChannelList2::TakePending(std::size_t& cursor, std::deque<TSendSnap
        position = pending_.NextFrom(position + 1)) {
     cursor = position + 1;
     TChannel2& master = items_[position];
-    if (!master.HasSendWork()) {
-      pending_.Erase(position);
-      continue;
-    }
+    // The record first, the bits after: a host's value call that comes in
+    // between sets the bit and records the channel again.
+    pending_.Erase(position);
+    if (!master.HasSendWork()) continue;
+    const std::uint16_t flags = master.Flags();
+    const bool registration = (flags & NeedRegister) != 0;
+    bool value = (flags & NeedSendValue) != 0 && master.Active() && master.Number() != 0;
+    const auto done =
+        static_cast<std::uint16_t>((registration ? NeedRegister : 0) | (value ? NeedSendValue : 0));
+    if (done != 0) master.RemoveFlags(done);
     if (taken == batch.size()) batch.emplace_back();
     TSendSnapshot& snapshot = batch[taken];
-    snapshot.Registration = (master.Flags() & NeedRegister) != 0;
-    snapshot.Value =
-        (master.Flags() & NeedSendValue) != 0 && master.Active() && master.Number() != 0;
-    snapshot.Channel.CopySendFields(master, snapshot.Registration, forLog && snapshot.Value);
+    const std::uint32_t sequence =
+        snapshot.Channel.CopySendFields(master, registration, forLog && value);
+    if (value && sequence == master.sentSequence_) value = false;  // copied out already
+    if (value) master.sentSequence_ = sequence;
+    if (!registration && !value) continue;
+    snapshot.Registration = registration;
+    snapshot.Value = value;
     snapshot.AttributeCount = master.AttributeCount();
     ++taken;
-    std::uint16_t done = NeedRegister;
-    if (snapshot.Value) done |= NeedSendValue;
-    master.SetFlags(master.Flags() & static_cast<std::uint16_t>(~done));
-    pending_.Erase(position);
     cost += 1 + snapshot.Channel.AttributeCount();
   }
   return taken;

@@ -10,17 +10,30 @@
 // destruction; callers get copies (GetBy*, CopyBy*) or, while holding the
 // lock, the master itself (Find, ChangeByAddress, LockList).
 //
-// Lock: one lock guards the store, both indexes, the pending record,
-// LastNumber, LastError, Modified, ModifiedTick and every field of every
-// master channel. It is re-entrant: the thread that holds it may call any
-// operation. Every public operation takes it for its whole run, except Find,
-// which the caller calls inside its own LockList/UnlockList (or
-// TLockedList). A pointer from Find or from the store is valid only until
-// the lock is released. Waiters spin briefly before they sleep (see
-// TSpinParkLock), and every hold is short and bounded: a host's call holds
-// it for one look-up and change, the worker for at most one small batch of
-// channels (TakePending, SetSendFlagsOnAll), so a host thread never waits
-// longer than one batch.
+// Locks. The list lock (LockList) guards the store, both indexes, the
+// pending record, LastNumber, LastError, Modified, ModifiedTick and every
+// field of every master channel. It is re-entrant: the thread that holds it
+// may call any operation. Every public operation takes it for its whole run,
+// except Find, which the caller calls inside its own LockList/UnlockList (or
+// TLockedList), and StoreValue. A pointer from Find or from the store is
+// valid only until the lock is released. Waiters spin briefly before they
+// sleep (see TSpinParkLock), and every hold is short and bounded: the worker
+// holds it for at most one small batch of channels (TakePending,
+// SetSendFlagsOnAll).
+//
+// The value lock. A host's value call (StoreValue) must never wait for the
+// worker: a worker that loses its processor while it holds a lock would
+// hold the host up for a whole time slice. So StoreValue takes only the
+// value lock, which the worker's send pass and its handling of the server's
+// numbering never take. It guards the address index, the store's shape and
+// the address, type, time stamp, quality and value of every master channel:
+// whoever changes those, or copies a whole master channel, holds both locks
+// (list lock first). The send pass copies time stamp, quality and value
+// under the list lock alone, through the channel's sequence lock
+// (TChannel2::PublishValue); the Flags word and the pending record are
+// changed with atomic operations. So the values of master channels read
+// through LockList may change meanwhile: GetByAddress and GetByNumber copy
+// them consistently.
 //
 // Numbers. Add hands out 1, 2, 3... to channels that come without one,
 // skipping numbers held at the time; an update may give any number. The
@@ -41,14 +54,18 @@
 // NeedSendValue keeps its bit but leaves the record until an Update (or a
 // MarkPending) activates or numbers it.
 //
+// StoreValue records every channel whose value it changes: the send pass
+// drops the position of one that turns out to have no send work.
+//
 // The pending hook. A worker that sleeps while nothing is pending must learn
 // of the first new mark: the list calls its owner's hook whenever the record
 // goes from empty to non-empty (and only then, so a burst of marks costs one
-// call). The hook runs under the list's lock on the marking thread: it must
-// be cheap, must not block and must not call back into the list.
+// call). The hook runs under one of the list's locks on the marking thread:
+// it must be cheap, must not block and must not call back into the list.
 #include <cstddef>
 #include <deque>
 #include <cstdint>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -80,6 +97,18 @@ struct TSendSnapshot {
   bool Value = false;                // its value record is due
   std::uint16_t AttributeCount = 0;  // of the master channel
 };
+
+// What StoreValue did.
+enum class TStoreResult {
+  NotListed,  // no channel has the address
+  Refused,    // the check refused the value; nothing changed
+  Unchanged,  // time stamp, quality and value were the ones held
+  Stored,     // stored and marked for sending
+  Replaced,   // stored, replacing a value that had not gone out yet
+};
+
+// Whether a channel is listed, and active.
+enum class TListedState { NotListed, Inactive, Active };
 
 class TChannelList2 {
  public:
@@ -139,6 +168,22 @@ class TChannelList2 {
   template <class R, class Change>
   R ChangeByAddress(std::string_view addr, R notListed, Change change);
 
+  // The host's value call: on the channel listed under addr, unless
+  // time stamp, quality and value are the ones it holds, stores the time
+  // stamp and the quality's low byte, and with quality 0 the value too
+  // (converted to the channel's type; one that does not convert leaves the
+  // old value), then sets NeedSendValue and records the channel. With
+  // quality 0 and a `fits` that refuses the value for the channel's type,
+  // changes nothing. Takes only the value lock (see Locks above). Raises
+  // what comparing or copying the value raises, before anything changed.
+  using TValueCheck = bool (*)(const Variant& value, std::uint16_t type);
+  TStoreResult StoreValue(std::string_view addr, std::uint16_t quality, TDateTime dt,
+                          const Variant& value, TValueCheck fits);
+
+  // By number when it is not 0, else by address (never for an empty one),
+  // under the list lock alone.
+  TListedState ListedState(std::string_view addr, std::uint32_t number) const;
+
   int Count() const;
   int ActiveCount() const;
 
@@ -154,10 +199,11 @@ class TChannelList2 {
   // is ignored.
   void MarkPending(TChannel2* channel);
   // Sets / clears Flags bits on a master channel and keeps the record right.
+  // Setting NeedSendValue sends the value even if it went out before.
   void SetSendFlags(TChannel2* channel, std::uint16_t bits);
   void ClearSendFlags(TChannel2* channel, std::uint16_t bits);
   // Sets bits on every master channel (after a login), a batch of channels
-  // per hold of the lock.
+  // per hold of the lock; NeedSendValue sends every value again.
   void SetSendFlagsOnAll(std::uint16_t bits);
   // One batch of the send pass: from list position `cursor` on, in list
   // order, the recorded channels that have send work, as many as one short
@@ -168,7 +214,9 @@ class TChannelList2 {
   // afterwards marks the channel again. Moves `cursor` past the last channel
   // looked at and returns how many entries of `batch` it filled; 0 when
   // nothing is left from `cursor` on. `batch` only grows, so its channels
-  // keep their storage from one batch to the next.
+  // keep their storage from one batch to the next. A value already copied
+  // out once is not copied again until it changes (a host's call that came
+  // between the clearing of the bit and the copy marked it a second time).
   std::size_t TakePending(std::size_t& cursor, std::deque<TSendSnapshot>& batch, bool forLog);
   // Recorded positions (channels without work not yet dropped included).
   std::size_t PendingCount() const;
@@ -192,28 +240,47 @@ class TChannelList2 {
   // position), so it may run while unwinding.
   void RecordPending(const TChannel2& master) noexcept REQUIRES(lock_) {
     if (!master.HasSendWork()) return;
-    const bool wasEmpty = pending_.Empty();
-    pending_.Insert(master.listPosition_);
-    if (wasEmpty && pendingHook_ != nullptr) pendingHook_(pendingContext_);
+    if (pending_.Insert(master.listPosition_) && pendingHook_ != nullptr)
+      pendingHook_(pendingContext_);
   }
   void SetModifiedLocked(bool value) REQUIRES(lock_);
+  TNumberLoss UpdateLocked(const TChannel2* channel, std::uint16_t mask, bool byAddress,
+                           bool requireActive, TChannel2* after, TChannel2* before) REQUIRES(lock_);
+  bool CopyOut(TChannel2* existing, TChannel2* target) REQUIRES(lock_);
+
+  // Old values with a heap block that StoreValue replaced while the send
+  // pass may have been copying them: freed once it cannot be.
+  struct TRetired {
+    Variant value;
+    TRetired* next = nullptr;
+  };
+  void Retire(Variant& old) noexcept;
+  void FreeRetired() noexcept;
 
   mutable TReentrantLock lock_;
+  // The value lock (see above); taken after the list lock.
+  mutable TSpinParkLock valueLock_ ACQUIRED_AFTER(lock_);
   TChannelStore items_ GUARDED_BY(lock_);
   TAddressIndex addressIndex_ GUARDED_BY(lock_);
   TNumberIndex numberIndex_ GUARDED_BY(lock_);
-  TPositionSet pending_ GUARDED_BY(lock_);
+  // Changed under either lock (atomically); grown and cleared under both.
+  TPositionSet pending_;
   std::string lastError_ GUARDED_BY(lock_);
   bool modified_ GUARDED_BY(lock_) = false;
   std::uint32_t modifiedTick_ GUARDED_BY(lock_) = 0;
   std::uint32_t lastNumber_ GUARDED_BY(lock_) = 0;
-  TPendingHook pendingHook_ GUARDED_BY(lock_) = nullptr;
-  void* pendingContext_ GUARDED_BY(lock_) = nullptr;
+  // Set under both locks, read under either.
+  TPendingHook pendingHook_ = nullptr;
+  void* pendingContext_ = nullptr;
+  std::atomic<TRetired*> retired_{nullptr};
+  // True while the send pass copies values out (TakePending).
+  std::atomic<bool> copying_{false};
 };
 
 template <class R, class Change>
 R TChannelList2::ChangeByAddress(std::string_view addr, R notListed, Change change) {
   TGuard guard(lock_);
+  TLockGuard<TSpinParkLock> valueGuard(valueLock_);
   const std::uint32_t position = addressIndex_.Find(addr, items_);
   if (position == kNoEntry) return notListed;
   TChannel2& master = items_[position];

@@ -1,5 +1,6 @@
 #include "channels/PositionSet.h"
 
+#include <atomic>
 #include <bit>
 
 namespace kv {
@@ -12,6 +13,13 @@ constexpr std::uint64_t Bit(std::size_t index) noexcept {
   return std::uint64_t{1} << (index % kBits);
 }
 
+using TWord = std::atomic_ref<std::uint64_t>;
+using TCount = std::atomic_ref<std::size_t>;
+
+std::uint64_t Load(const std::uint64_t& word) noexcept {
+  return TWord(const_cast<std::uint64_t&>(word)).load(std::memory_order_acquire);
+}
+
 }  // namespace
 
 void TPositionSet::Reserve(std::size_t count) {
@@ -22,48 +30,62 @@ void TPositionSet::Reserve(std::size_t count) {
   summary_.resize(word / kBits + 1, 0);
 }
 
-void TPositionSet::Insert(std::size_t position) {
+bool TPositionSet::Insert(std::size_t position) {
   Reserve(position + 1);
   const std::size_t word = position / kBits;
-  if (words_[word] & Bit(position)) return;
-  words_[word] |= Bit(position);
-  summary_[word / kBits] |= Bit(word);
-  ++count_;
+  if (TWord(words_[word]).fetch_or(Bit(position)) & Bit(position)) return false;
+  TWord(summary_[word / kBits]).fetch_or(Bit(word));
+  return TCount(count_).fetch_add(1) == 0;
 }
 
-void TPositionSet::Erase(std::size_t position) {
+void TPositionSet::Erase(std::size_t position) noexcept {
   const std::size_t word = position / kBits;
-  if (word >= words_.size() || !(words_[word] & Bit(position))) return;
-  words_[word] &= ~Bit(position);
-  if (words_[word] == 0) summary_[word / kBits] &= ~Bit(word);
-  --count_;
+  if (word >= words_.size()) return;
+  const std::uint64_t before = TWord(words_[word]).fetch_and(~Bit(position));
+  if (!(before & Bit(position))) return;
+  TCount(count_).fetch_sub(1);
+  if ((before & ~Bit(position)) != 0) return;
+  // The word looked empty: its summary bit goes, and comes back at once if
+  // an Insert filled the word meanwhile (its own summary update may have
+  // come before this one).
+  TWord summary(summary_[word / kBits]);
+  summary.fetch_and(~Bit(word));
+  if (TWord(words_[word]).load() != 0) summary.fetch_or(Bit(word));
 }
 
 bool TPositionSet::Contains(std::size_t position) const noexcept {
   const std::size_t word = position / kBits;
-  return word < words_.size() && (words_[word] & Bit(position)) != 0;
+  return word < words_.size() && (Load(words_[word]) & Bit(position)) != 0;
+}
+
+std::size_t TPositionSet::Count() const noexcept {
+  const std::size_t count = TCount(const_cast<std::size_t&>(count_)).load();
+  // "Minus one" while an Erase runs ahead of its Insert: nothing to take.
+  return count > words_.size() * kBits ? 0 : count;
 }
 
 std::size_t TPositionSet::NextFrom(std::size_t from) const noexcept {
-  if (count_ == 0) return npos;
   std::size_t word = from / kBits;
   if (word >= words_.size()) return npos;
   // Bits of the first word below `from` are masked off.
-  const std::uint64_t rest = words_[word] & (~std::uint64_t{0} << (from % kBits));
+  const std::uint64_t rest = Load(words_[word]) & (~std::uint64_t{0} << (from % kBits));
   if (rest != 0) return word * kBits + static_cast<std::size_t>(std::countr_zero(rest));
-  word = NextWordFrom(word + 1);
-  if (word == npos) return npos;
-  return word * kBits + static_cast<std::size_t>(std::countr_zero(words_[word]));
+  for (word = NextWordFrom(word + 1); word != npos; word = NextWordFrom(word + 1)) {
+    // A word may empty between the summary's look and this one.
+    if (const std::uint64_t bits = Load(words_[word]); bits != 0)
+      return word * kBits + static_cast<std::size_t>(std::countr_zero(bits));
+  }
+  return npos;
 }
 
-// The first non-empty word at or after `word`, found through the summary.
+// The first word at or after `word` that the summary marks non-empty.
 std::size_t TPositionSet::NextWordFrom(std::size_t word) const noexcept {
   std::size_t block = word / kBits;
   if (block >= summary_.size()) return npos;
-  std::uint64_t bits = summary_[block] & (~std::uint64_t{0} << (word % kBits));
+  std::uint64_t bits = Load(summary_[block]) & (~std::uint64_t{0} << (word % kBits));
   while (bits == 0) {
     if (++block >= summary_.size()) return npos;
-    bits = summary_[block];
+    bits = Load(summary_[block]);
   }
   return block * kBits + static_cast<std::size_t>(std::countr_zero(bits));
 }

@@ -7,7 +7,11 @@
 // set answers at once. The channel list records with it which channels have
 // send work pending.
 //
-// No lock of its own: its owner guards it.
+// Threads: Insert, Erase, Contains, NextFrom and Count may run at the same
+// time on different threads (the bits are changed with atomic operations,
+// and no member is ever lost: a word that gains a bit while another thread
+// empties it keeps its summary bit). Reserve and Clear need the set to
+// themselves; its owner's locks see to that.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -21,13 +25,16 @@ class TPositionSet {
   // Makes room for positions below `count`: inserting one of them never
   // allocates afterwards.
   void Reserve(std::size_t count);
-  void Insert(std::size_t position);
-  void Erase(std::size_t position);
+  // True when the set was empty before (as far as the count tells at once;
+  // Count() may lag a racing Erase by a moment, never for good). Only
+  // positions below the reserved count may be inserted concurrently.
+  bool Insert(std::size_t position);
+  void Erase(std::size_t position) noexcept;
   bool Contains(std::size_t position) const noexcept;
   // The smallest member not below `from`, or npos.
   std::size_t NextFrom(std::size_t from) const noexcept;
-  std::size_t Count() const noexcept { return count_; }
-  bool Empty() const noexcept { return count_ == 0; }
+  std::size_t Count() const noexcept;
+  bool Empty() const noexcept { return Count() == 0; }
   void Clear() noexcept;
 
  private:
@@ -35,6 +42,8 @@ class TPositionSet {
 
   std::vector<std::uint64_t> words_;    // bit p % 64 of word p / 64
   std::vector<std::uint64_t> summary_;  // bit w % 64 of summary w / 64: word w non-zero
+  // Inserts minus erases, modulo 2^N: an Erase may count before the Insert
+  // it undoes, so the sum passes through "minus one" for a moment.
   std::size_t count_ = 0;
 };
 

@@ -232,13 +232,13 @@ void TOpros2Thread::ParseControl() {
                               (flags & ValueFlag::ControlMark) ? kYes : kNo, decoded.Owner()});
   }
   bool byNumber = (flags & ValueFlag::ByNumber) != 0;
-  std::unique_ptr<TChannel2> listed =
-      byNumber ? channels_.CopyByNumber(decoded.Number()) : channels_.CopyByAddress(decoded.Addr());
-  if (!listed || !listed->Active()) TClientCounters::Add(counters_.controlsRefused);
-  if (!listed)
+  const TListedState listed = byNumber ? channels_.ListedState({}, decoded.Number())
+                                       : channels_.ListedState(decoded.Addr(), 0);
+  if (listed != TListedState::Active) TClientCounters::Add(counters_.controlsRefused);
+  if (listed == TListedState::NotListed)
     throw Exception(ChannelName(byNumber, decoded.Number(), decoded.Addr()) +
                     std::string(kNotFound));
-  if (!listed->Active())
+  if (listed == TListedState::Inactive)
     throw Exception(ChannelName(byNumber, decoded.Number(), decoded.Addr()) +
                     std::string(kNotActive));
   ControlRequest request;

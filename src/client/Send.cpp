@@ -121,7 +121,7 @@ bool TOpros2Thread::RegisterAttribute(std::string_view addr, std::uint16_t id, s
       candidate.SetAttribute(id, type, value, owner, now);
       if (!RegistrationEncodes(candidate)) return false;
       // Due whatever SetAttribute gives or raises.
-      channel.SetFlags(channel.Flags() | NeedRegister);
+      channel.AddFlags(NeedRegister);
       return channel.SetAttribute(id, type, value, owner, now);
     });
   } catch (...) {
@@ -137,20 +137,18 @@ bool TOpros2Thread::RegisterValueByID(std::string_view addr, std::uint16_t quali
   // lock and at the cost of a length, arrays (rare) once the type is known.
   if (quality == 0 && value.TextLength() > kMaxValueText) return false;
   try {
-    return channels_.ChangeByAddress(addr, false, [&](TChannel2& channel) {
-      if (quality == 0 && value.IsArray() && !ValueFits(value, channel.Type())) return false;
-      // The stored quality is one byte, so a quality above 255 never counts
-      // as unchanged.
-      if (channel.DT() == dt && channel.Quality() == quality && channel.Value() == value)
+    // Arrays (rare) are checked once the channel's type is known.
+    const TChannelList2::TValueCheck fits = value.IsArray() ? &ValueFits : nullptr;
+    switch (channels_.StoreValue(addr, quality, dt, value, fits)) {
+      case TStoreResult::Replaced:
+        // The value still waiting to go out is replaced, never sent.
+        TClientCounters::Add(counters_.valuesCoalesced);
+        return true;
+      case TStoreResult::Stored:
+        return true;
+      default:
         return false;
-      // The value still waiting to go out is replaced, never sent.
-      if ((channel.Flags() & NeedSendValue) != 0) TClientCounters::Add(counters_.valuesCoalesced);
-      channel.SetDT(dt);
-      channel.SetQuality(quality);
-      if (quality == 0) channel.SetValue(value);
-      channel.SetFlags(channel.Flags() | NeedSendValue);
-      return true;
-    });
+    }
   } catch (...) {
     return false;
   }

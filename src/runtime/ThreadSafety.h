@@ -26,6 +26,7 @@
 #define RELEASE(...) KV_THREAD_ATTRIBUTE(release_capability(__VA_ARGS__))
 #define TRY_ACQUIRE(...) KV_THREAD_ATTRIBUTE(try_acquire_capability(__VA_ARGS__))
 #define EXCLUDES(...) KV_THREAD_ATTRIBUTE(locks_excluded(__VA_ARGS__))
+#define ACQUIRED_AFTER(...) KV_THREAD_ATTRIBUTE(acquired_after(__VA_ARGS__))
 #define RETURN_CAPABILITY(x) KV_THREAD_ATTRIBUTE(lock_returned(x))
 #define NO_THREAD_SAFETY_ANALYSIS KV_THREAD_ATTRIBUTE(no_thread_safety_analysis)
 

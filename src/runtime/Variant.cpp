@@ -1,5 +1,6 @@
 #include "runtime/Variant.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -147,6 +148,39 @@ Variant& Variant::operator=(Variant&& other) noexcept {
 }
 
 Variant::~Variant() { Release(); }
+
+bool Variant::OwnsHeap() const noexcept { return (kind_ & varArray) != 0 || IsTextKind(kind_); }
+
+void Variant::SwapPublished(Variant& other) noexcept {
+  const std::uint16_t kind = kind_;
+  const std::int64_t payload = int_;
+  std::atomic_ref<std::uint16_t>(kind_).store(other.kind_, std::memory_order_relaxed);
+  std::atomic_ref<std::int64_t>(int_).store(other.int_, std::memory_order_relaxed);
+  other.kind_ = kind;
+  other.int_ = payload;
+}
+
+Variant::TBits Variant::LoadPublished() const noexcept {
+  auto& self = const_cast<Variant&>(*this);
+  return {std::atomic_ref<std::uint16_t>(self.kind_).load(std::memory_order_relaxed),
+          std::atomic_ref<std::int64_t>(self.int_).load(std::memory_order_relaxed)};
+}
+
+Variant Variant::CopyOfBits(const TBits& bits) {
+  // A view that owns nothing: it is emptied before its destructor runs.
+  Variant view;
+  view.kind_ = bits.kind;
+  view.int_ = bits.payload;
+  Variant copy;
+  try {
+    copy.CopyFrom(view);
+  } catch (...) {
+    view.kind_ = varEmpty;
+    throw;
+  }
+  view.kind_ = varEmpty;
+  return copy;
+}
 
 Variant VariantAccess::MakeInt(std::uint16_t kind, std::int64_t value) noexcept {
   Variant v;

@@ -146,6 +146,27 @@ class Variant {
   bool Equals(const Variant& other) const;
   friend bool operator==(const Variant& a, const Variant& b) { return a.Equals(b); }
 
+  // --- publication to a reader that takes no lock (a sequence lock) ---
+  // The variant's bits as one reader load gives them; torn bits are
+  // possible and must be thrown away by the caller's sequence check.
+  struct TBits {
+    std::uint16_t kind = varEmpty;
+    std::int64_t payload = 0;
+  };
+  // True when the value holds a heap block (a text or an array).
+  bool OwnsHeap() const noexcept;
+  // Exchanges the contents of this variant, which a reader may load at any
+  // time through LoadPublished, with those of `other`, which is private to
+  // the caller: this variant's fields are written with atomic stores. The
+  // caller is the only writer, and must keep a heap block that `other` gets
+  // alive for as long as a reader may still copy it.
+  void SwapPublished(Variant& other) noexcept;
+  // The bits, read with atomic loads.
+  TBits LoadPublished() const noexcept;
+  // A copy of the value that `bits` describe (its heap block, if any, is
+  // copied, never taken).
+  static Variant CopyOfBits(const TBits& bits);
+
  private:
   struct TArray;
 
@@ -157,7 +178,9 @@ class Variant {
   void CopyFrom(const Variant& other);
 
   std::uint16_t kind_ = varEmpty;
-  union {
+  // Eight-byte aligned on every target, so that it can be loaded and stored
+  // as one atomic word.
+  union alignas(8) {
     // The integer kinds and the boolean word (sign-extended for signed
     // kinds).
     std::int64_t int_;
