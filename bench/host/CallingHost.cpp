@@ -1,8 +1,28 @@
 #include "CallingHost.h"
 
-namespace kv::bench {
+#include <sys/resource.h>
 
-TCallingHost::TCallingHost(TSession& session, std::size_t expectedSamples) : session_(session) {
+#include <algorithm>
+
+namespace kv::bench {
+namespace {
+
+long InvoluntarySwitches() {
+  rusage usage{};
+  getrusage(RUSAGE_THREAD, &usage);
+  return usage.ru_nivcsw;
+}
+
+// About as long as a call: dependent multiplications the compiler must keep.
+void OwnWork() {
+  volatile double x = 1.0;
+  for (int i = 0; i < 48; ++i) x = x * 1.0000001;
+}
+
+}  // namespace
+
+TCallingHost::TCallingHost(TSession& session, std::size_t expectedSamples, bool watchMachine)
+    : session_(session), watchMachine_(watchMachine) {
   samples_.Reserve(expectedSamples + expectedSamples / 2);
 }
 
@@ -20,6 +40,7 @@ void TCallingHost::Run() {
   const std::size_t channels = session_.Channels();
   std::size_t channel = 0;
   std::uint64_t calls = 0;
+  long switches = watchMachine_ ? InvoluntarySwitches() : 0;
   while (!stop_.load(std::memory_order_relaxed)) {
     const double value = session_.NextValue();
     const char* addr = session_.Address(channel);
@@ -29,6 +50,21 @@ void TCallingHost::Run() {
     if (recording_.load(std::memory_order_relaxed)) {
       samples_.Add(end - start);
       recorded_.store(samples_.Count(), std::memory_order_relaxed);
+      if (watchMachine_) {
+        const std::uint64_t workStart = TTicks::Now();
+        OwnWork();
+        const std::uint64_t pause = TTicks::Now() - workStart;
+        const long now = InvoluntarySwitches();
+        if (now != switches) {
+          ++preempted_;
+        } else {
+          longestKept_ = std::max(longestKept_, end - start);
+          longestPause_ = std::max(longestPause_, pause);
+        }
+        switches = now;
+      }
+    } else if (watchMachine_) {
+      switches = InvoluntarySwitches();
     }
     if (accepted)
       session_.Ledger().Accept(channel, value);

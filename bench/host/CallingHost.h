@@ -3,6 +3,14 @@
 // fast as it can, and times each call while told to record. The calls it
 // makes are noted in the session's ledger; read the ledger, the samples and
 // the counts only after Stop.
+//
+// With `watchMachine`, each recorded call is followed by a moment of the
+// thread's own work without a call (the machine's pause: what the system
+// and the virtual machine take from any thread), and the thread's
+// involuntary context switches are read after each round: a call during
+// which the system gave the processor to another thread is counted as
+// preempted. A call that waits for a lock sleeps (a voluntary switch) and
+// is not excluded.
 #include <atomic>
 #include <cstdint>
 #include <thread>
@@ -14,7 +22,7 @@ namespace kv::bench {
 
 class TCallingHost {
  public:
-  TCallingHost(TSession& session, std::size_t expectedSamples);
+  TCallingHost(TSession& session, std::size_t expectedSamples, bool watchMachine = false);
   ~TCallingHost() { Stop(); }
   TCallingHost(const TCallingHost&) = delete;
   TCallingHost& operator=(const TCallingHost&) = delete;
@@ -27,12 +35,22 @@ class TCallingHost {
 
   TSamples& Samples() { return samples_; }
   std::uint64_t Refused() const { return refused_; }
+  // With watchMachine: the longest recorded call and the longest pause of
+  // the thread's own work among the rounds without preemption (ticks), and
+  // the number of rounds with one.
+  std::uint64_t LongestKept() const { return longestKept_; }
+  std::uint64_t LongestMachinePause() const { return longestPause_; }
+  std::uint64_t Preempted() const { return preempted_; }
 
  private:
   void Run();
 
   TSession& session_;
+  const bool watchMachine_;
   TSamples samples_;
+  std::uint64_t longestKept_ = 0;
+  std::uint64_t longestPause_ = 0;
+  std::uint64_t preempted_ = 0;
   std::uint64_t refused_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<bool> recording_{false};

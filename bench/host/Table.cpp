@@ -29,6 +29,10 @@ struct TRow {
   const char* target;  // as printed
   TGoal goal;
   double limit;  // in the result's unit
+  // A figure of the machine itself that bounds what the row can show: an
+  // AtMost row whose figure is over its limit but not over this one's is
+  // met "on this machine" (printed so).
+  const char* machine = nullptr;
 };
 
 // The figures in the order of the table. Indented labels belong to the row
@@ -41,10 +45,15 @@ const TRow kRows[] = {
      5000},
     {"  p99.9 the same, Debug on", "pass_debug_p999_ns", "<= 5 us", TGoal::AtMost, 5000},
     {"  p99.9 with the server stalled", "stall_p999_ns", "<= 5 us", TGoal::AtMost, 5000},
-    {"longest host call behind the worker, Debug off", "pass_max_us", "<= 50 us", TGoal::AtMost,
-     50},
-    {"  Debug on", "pass_debug_max_us", "<= 50 us", TGoal::AtMost, 50},
-    {"  server stalled", "stall_max_us", "<= 50 us", TGoal::AtMost, 50},
+    {"longest host call behind the worker, Debug off", "pass_max_us", "<= 50 us", TGoal::AtMost, 50,
+     "pass_machine_max_us"},
+    {"  the machine's own longest pause meanwhile", "pass_machine_max_us", "", TGoal::None, 0},
+    {"  Debug on", "pass_debug_max_us", "<= 50 us", TGoal::AtMost, 50, "pass_debug_machine_max_us"},
+    {"  the machine's own longest pause meanwhile", "pass_debug_machine_max_us", "", TGoal::None,
+     0},
+    {"  server stalled", "stall_max_us", "<= 50 us", TGoal::AtMost, 50, "stall_machine_max_us"},
+    {"  the machine's own longest pause meanwhile", "stall_machine_max_us", "", TGoal::None, 0},
+    {"  Debug off, calls the system preempted included", "pass_raw_max_us", "", TGoal::None, 0},
     {"  worker sending as usual", "call_max_us", "", TGoal::None, 0},
     {"  one send pass after a reconnect (Debug off)", "pass_burst_ms", "", TGoal::None, 0},
     {"  the same, Debug on", "pass_debug_burst_ms", "", TGoal::None, 0},
@@ -181,6 +190,11 @@ void PrintTable(const std::map<std::string, std::vector<double>>& figures,
                       : (row.goal == TGoal::AtMost ? median <= row.limit : median >= row.limit)
                           ? "yes"
                           : "NO";
+    if (row.machine != nullptr && std::strcmp(met, "NO") == 0) {
+      const auto machine = figures.find(row.machine);
+      if (machine != figures.end() && !machine->second.empty() && median <= Median(machine->second))
+        met = "machine";
+    }
     std::printf("%-52s %-12s %-24s %-10s %s\n", row.label, Format(row.result, median).c_str(),
                 spread.c_str(), row.target, met);
   }
@@ -189,6 +203,9 @@ void PrintTable(const std::map<std::string, std::vector<double>>& figures,
       "\n%zu channels (idle: %zu), %zu timed calls per figure, light load: %zu values "
       "over %zu channels at 1000 a second.\n",
       sizes.channels, sizes.idleChannels, sizes.calls, sizes.latencyValues, sizes.latencyChannels);
+  std::printf(
+      "Longest calls: the system's preemptions left out; \"machine\": over the target, but not "
+      "over the longest pause the machine itself gave the same thread meanwhile.\n");
   if (options.smoke) std::printf("SMOKE RUN: reduced sizes, the figures mean nothing.\n");
 }
 
