@@ -464,10 +464,15 @@ std::size_t TChannelList2::TakePending(std::size_t& cursor, std::deque<TSendSnap
   FreeRetired();
   copying_.store(true);
   std::atomic_thread_fence(std::memory_order_seq_cst);
-  struct TCopyingEnds {
+  struct TBatchEnds {
     std::atomic<bool>& copying;
-    ~TCopyingEnds() { copying.store(false, std::memory_order_release); }
-  } copyingEnds{copying_};
+    TPositionSet& pending;
+    std::size_t erased = 0;
+    ~TBatchEnds() {
+      copying.store(false, std::memory_order_release);
+      pending.Uncount(erased);
+    }
+  } batchEnds{copying_, pending_};
   std::size_t taken = 0;
   std::size_t cost = 0;
   for (std::size_t position = pending_.NextFrom(cursor);
@@ -477,7 +482,7 @@ std::size_t TChannelList2::TakePending(std::size_t& cursor, std::deque<TSendSnap
     TChannel2& master = items_[position];
     // The record first, the bits after: a host's value call that comes in
     // between sets the bit and records the channel again.
-    pending_.Erase(position);
+    if (pending_.EraseUncounted(position)) ++batchEnds.erased;
     if (!master.HasSendWork()) continue;
     const std::uint16_t flags = master.Flags();
     const bool registration = (flags & NeedRegister) != 0;

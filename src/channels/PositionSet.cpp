@@ -33,24 +33,35 @@ void TPositionSet::Reserve(std::size_t count) {
 bool TPositionSet::Insert(std::size_t position) {
   Reserve(position + 1);
   const std::size_t word = position / kBits;
-  if (TWord(words_[word]).fetch_or(Bit(position)) & Bit(position)) return false;
-  TWord(summary_[word / kBits]).fetch_or(Bit(word));
+  const std::uint64_t before = TWord(words_[word]).fetch_or(Bit(position));
+  if (before & Bit(position)) return false;
+  // A word that held a member has its summary bit already: an Erase that
+  // empties it later sees this member and leaves the bit.
+  if (before == 0) TWord(summary_[word / kBits]).fetch_or(Bit(word));
   return TCount(count_).fetch_add(1) == 0;
 }
 
 void TPositionSet::Erase(std::size_t position) noexcept {
+  if (EraseUncounted(position)) TCount(count_).fetch_sub(1);
+}
+
+void TPositionSet::Uncount(std::size_t erased) noexcept {
+  if (erased != 0) TCount(count_).fetch_sub(erased);
+}
+
+bool TPositionSet::EraseUncounted(std::size_t position) noexcept {
   const std::size_t word = position / kBits;
-  if (word >= words_.size()) return;
+  if (word >= words_.size()) return false;
   const std::uint64_t before = TWord(words_[word]).fetch_and(~Bit(position));
-  if (!(before & Bit(position))) return;
-  TCount(count_).fetch_sub(1);
-  if ((before & ~Bit(position)) != 0) return;
+  if (!(before & Bit(position))) return false;
+  if ((before & ~Bit(position)) != 0) return true;
   // The word looked empty: its summary bit goes, and comes back at once if
   // an Insert filled the word meanwhile (its own summary update may have
   // come before this one).
   TWord summary(summary_[word / kBits]);
   summary.fetch_and(~Bit(word));
   if (TWord(words_[word]).load() != 0) summary.fetch_or(Bit(word));
+  return true;
 }
 
 bool TPositionSet::Contains(std::size_t position) const noexcept {

@@ -30,6 +30,12 @@ class TPositionSet {
   // positions below the reserved count may be inserted concurrently.
   bool Insert(std::size_t position);
   void Erase(std::size_t position) noexcept;
+  // Erase without the count, for a thread that erases many in a row and
+  // counts them at the end with Uncount (one atomic step instead of one per
+  // member; meanwhile Count() tells too many, never too few). True when
+  // `position` was a member.
+  bool EraseUncounted(std::size_t position) noexcept;
+  void Uncount(std::size_t erased) noexcept;
   bool Contains(std::size_t position) const noexcept;
   // The smallest member not below `from`, or npos.
   std::size_t NextFrom(std::size_t from) const noexcept;

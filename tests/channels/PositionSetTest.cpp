@@ -41,6 +41,20 @@ TEST(PositionSetWalk, EraseAndDuplicatesKeepTheCountRight) {
   EXPECT_EQ(set.NextFrom(0), TPositionSet::npos);
 }
 
+TEST(PositionSetWalk, InsertTellsTheFirstMemberAndUncountedErasesCountOnceAtTheEnd) {
+  TPositionSet set;
+  EXPECT_TRUE(set.Insert(3));
+  EXPECT_FALSE(set.Insert(4));
+  EXPECT_TRUE(set.EraseUncounted(3));
+  EXPECT_FALSE(set.EraseUncounted(3));
+  EXPECT_EQ(set.Count(), 2u);  // too many until counted, never too few
+  set.Uncount(1);
+  EXPECT_EQ(set.Count(), 1u);
+  EXPECT_EQ(Members(set), std::vector<std::size_t>{4});
+  set.Erase(4);
+  EXPECT_TRUE(set.Insert(5));
+}
+
 TEST(PositionSetWalk, MembersInsertedDuringAWalkAheadOfTheCursorAreVisited) {
   TPositionSet set;
   set.Insert(1);
