@@ -137,7 +137,6 @@ bool TOpros2Thread::RegisterValueByID(std::string_view addr, std::uint16_t quali
   // lock and at the cost of a length, arrays (rare) once the type is known.
   if (quality == 0 && value.TextLength() > kMaxValueText) return false;
   try {
-    // Arrays (rare) are checked once the channel's type is known.
     const TChannelList2::TValueCheck fits = value.IsArray() ? &ValueFits : nullptr;
     switch (channels_.StoreValue(addr, quality, dt, value, fits)) {
       case TStoreResult::Replaced:
@@ -188,7 +187,8 @@ void TOpros2Thread::SendSnapshot(const TSendSnapshot& item, std::vector<std::str
 
 // The list is never held while records are encoded or lines formatted: each
 // batch of channels is copied out under one short hold, then encoded, and
-// the host's calls get the lock between batches. A channel the host changes
+// the host's channel and attribute calls get the lock between batches (its
+// value calls do not need it). A channel the host changes
 // after its copy was taken is marked again and goes out with this pass, if
 // the pass has not passed it yet, or the next.
 void TOpros2Thread::KVProcessSend() {

@@ -11,10 +11,10 @@
 // Threads and locks:
 //   - host threads: the Register* operations, PopControl, IsConnected;
 //   - the worker thread: everything under "worker thread only", and the log;
-//   - the channel list is guarded by its own re-entrant lock; the control
-//     queue by controlLock_; ClientID is atomic. Nothing else is shared. The
-//     worker never holds the list's lock while it writes to or waits on the
-//     socket.
+//   - the channel list is guarded by its own locks (a host's value call
+//     takes none that the worker's send pass takes); the control queue by
+//     controlLock_; ClientID is atomic. Nothing else is shared. The worker
+//     never holds a list lock while it writes to or waits on the socket.
 //   - the settings are changed only before Resume.
 //
 // The worker sleeps until something needs it: the host's first new mark in
