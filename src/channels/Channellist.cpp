@@ -441,7 +441,10 @@ void TChannelList2::ClearSendFlags(TChannel2* channel, std::uint16_t bits) {
   TGuard guard(lock_);
   if (!IsMaster(channel)) return;
   channel->RemoveFlags(bits);
-  if (!channel->HasSendWork()) pending_.Erase(channel->listPosition_);
+  // Erased before the look, so that a value call that sets a bit meanwhile
+  // finds the channel recorded again.
+  pending_.Erase(channel->listPosition_);
+  RecordPending(*channel);
 }
 
 void TChannelList2::SetSendFlagsOnAll(std::uint16_t bits) {
