@@ -486,13 +486,13 @@ std::size_t TChannelList2::TakePending(std::size_t& cursor, std::deque<TSendSnap
     // The record first, the bits after: a host's value call that comes in
     // between sets the bit and records the channel again.
     if (pending_.EraseUncounted(position)) ++batchEnds.erased;
-    if (!master.HasSendWork()) continue;
+    // The work HasSendWork tells, from one read of the bits.
     const std::uint16_t flags = master.Flags();
     const bool registration = (flags & NeedRegister) != 0;
     bool value = (flags & NeedSendValue) != 0 && master.Active() && master.Number() != 0;
-    const auto done =
-        static_cast<std::uint16_t>((registration ? NeedRegister : 0) | (value ? NeedSendValue : 0));
-    if (done != 0) master.RemoveFlags(done);
+    if (!registration && !value) continue;
+    master.RemoveFlags(static_cast<std::uint16_t>((registration ? NeedRegister : 0) |
+                                                  (value ? NeedSendValue : 0)));
     if (taken == batch.size()) batch.emplace_back();
     TSendSnapshot& snapshot = batch[taken];
     const std::uint32_t sequence =
