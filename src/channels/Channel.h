@@ -131,9 +131,7 @@ class TChannel2 {
   bool SaveValue() const noexcept { return saveValue_; }
   void SetSaveValue(bool v) noexcept { saveValue_ = v; }
   std::uint32_t Groups() const noexcept { return user_ ? user_->groups : 0; }
-  void SetGroups(std::uint32_t v) {
-    if (v != 0 || user_) User().groups = v;
-  }
+  void SetGroups(std::uint32_t v) { SetUserNumber(&TUserFields::groups, v); }
   std::int16_t Owner() const noexcept { return owner_; }
   void SetOwner(std::int16_t v) noexcept { owner_ = v; }
   TDateTime DT() const noexcept { return dt_; }
@@ -158,13 +156,9 @@ class TChannel2 {
     return flags_.fetch_and(static_cast<std::uint16_t>(~bits));
   }
   std::uint32_t UserData1() const noexcept { return user_ ? user_->data1 : 0; }
-  void SetUserData1(std::uint32_t v) {
-    if (v != 0 || user_) User().data1 = v;
-  }
+  void SetUserData1(std::uint32_t v) { SetUserNumber(&TUserFields::data1, v); }
   std::uint32_t UserData2() const noexcept { return user_ ? user_->data2 : 0; }
-  void SetUserData2(std::uint32_t v) {
-    if (v != 0 || user_) User().data2 = v;
-  }
+  void SetUserData2(std::uint32_t v) { SetUserNumber(&TUserFields::data2, v); }
 
   // --- value ---
   const Variant& Value() const noexcept { return value_; }
@@ -335,6 +329,10 @@ class TChannel2 {
   TUserFields& User() {
     if (!user_) user_ = std::make_unique<TUserFields>();
     return *user_;
+  }
+  // A zero needs no block of its own.
+  void SetUserNumber(std::uint32_t TUserFields::*field, std::uint32_t v) {
+    if (v != 0 || user_) User().*field = v;
   }
   std::unique_ptr<TUserFields> user_;
   // Position in the owning list; kept by that list only, never copied by
