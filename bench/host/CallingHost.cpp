@@ -40,14 +40,20 @@ void TCallingHost::Run() {
   const std::size_t channels = session_.Channels();
   std::size_t channel = 0;
   std::uint64_t calls = 0;
-  long switches = watchMachine_ ? InvoluntarySwitches() : 0;
+  long switches = 0;
+  bool wasRecording = false;
   while (!stop_.load(std::memory_order_relaxed)) {
     const double value = session_.NextValue();
     const char* addr = session_.Address(channel);
+    const bool recording = recording_.load(std::memory_order_relaxed);
+    // The count of switches is read only while recording: from the round
+    // before, or here when recording begins.
+    if (watchMachine_ && recording && !wasRecording) switches = InvoluntarySwitches();
+    wasRecording = recording;
     const std::uint64_t start = TTicks::Now();
     const bool accepted = api.value(addr, session_.Stamp(), 0, DoubleValue(value)) != 0;
     const std::uint64_t end = TTicks::Now();
-    if (recording_.load(std::memory_order_relaxed)) {
+    if (recording) {
       samples_.Add(end - start);
       recorded_.store(samples_.Count(), std::memory_order_relaxed);
       if (watchMachine_) {
@@ -63,8 +69,6 @@ void TCallingHost::Run() {
         }
         switches = now;
       }
-    } else if (watchMachine_) {
-      switches = InvoluntarySwitches();
     }
     if (accepted)
       session_.Ledger().Accept(channel, value);
