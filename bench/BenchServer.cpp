@@ -11,8 +11,8 @@
 #include <cstring>
 
 #include "kvsim/SimRecords.h"
-#include "protocol/Kavrel.h"
-#include "protocol/Kvbuffer.h"
+#include "protocol/CommandCatalogue.h"
+#include "protocol/PacketBuffer.h"
 #include "runtime/LittleEndian.h"
 
 namespace kv::bench {

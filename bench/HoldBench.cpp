@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "channels/Channellist.h"
+#include "channels/ChannelList.h"
 
 namespace kv {
 namespace {

@@ -15,7 +15,8 @@
 #include <vector>
 
 #include "channels/Channel.h"
-#include "client/Servercon.h"
+#include "client/ClientThread.h"
+#include "support/WorkerProbe.h"
 
 namespace kv {
 namespace {
@@ -39,8 +40,9 @@ std::unique_ptr<TOpros2Thread> MakeClient() {
     change.SetActive(true);
     client->Channels().Update(&change, ChannelField::Number | ChannelField::Active, true, false);
   }
-  client->KVProcessSend();  // sends the registrations once
-  client->SendBuffer().Clear();
+  test::TWorkerProbe worker(*client);
+  worker.KVProcessSend();  // sends the registrations once
+  worker.SendBuffer().Clear();
   return client;
 }
 
@@ -51,6 +53,7 @@ TOpros2Thread& Client() {
 
 void BM_RegisterValueByID(benchmark::State& state) {
   TOpros2Thread& client = Client();
+  test::TWorkerProbe worker(client);
   double value = 0;
   int i = 0;
   for (auto _ : state) {
@@ -58,20 +61,22 @@ void BM_RegisterValueByID(benchmark::State& state) {
         client.RegisterValueByID(Address(i), 0, 45000.0, Variant::FromDouble(value += 1)));
     if (++i == kChannels) i = 0;
   }
-  client.KVProcessSend();
-  client.SendBuffer().Clear();
+  worker.KVProcessSend();
+  worker.SendBuffer().Clear();
 }
 BENCHMARK(BM_RegisterValueByID);
 
 // Nothing pending: no timing pauses, which would cost more than the pass.
 void BM_IdleSendPass(benchmark::State& state) {
   TOpros2Thread& client = Client();
-  for (auto _ : state) client.KVProcessSend();
+  test::TWorkerProbe worker(client);
+  for (auto _ : state) worker.KVProcessSend();
 }
 BENCHMARK(BM_IdleSendPass);
 
 void BM_SendPass(benchmark::State& state) {
   TOpros2Thread& client = Client();
+  test::TWorkerProbe worker(client);
   const int changed = static_cast<int>(state.range(0));
   const int step = changed > 0 ? kChannels / changed : 1;
   double value = 0;
@@ -81,9 +86,9 @@ void BM_SendPass(benchmark::State& state) {
     for (int k = 0; k < changed; ++k)
       client.RegisterValueByID(Address(k * step), 0, 45000.0, Variant::FromDouble(value));
     state.ResumeTiming();
-    client.KVProcessSend();
+    worker.KVProcessSend();
     state.PauseTiming();
-    client.SendBuffer().Clear();
+    worker.SendBuffer().Clear();
     state.ResumeTiming();
   }
   state.counters["changed"] = changed;
@@ -95,11 +100,12 @@ BENCHMARK(BM_SendPass)->Arg(1)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrose
 // fail here without a connection, are not part of it).
 void BM_ReRegistration(benchmark::State& state) {
   TOpros2Thread& client = Client();
+  test::TWorkerProbe worker(client);
   for (auto _ : state) {
-    client.NeedRegisterAllChannels();
+    worker.NeedRegisterAllChannels();
     do {
-      client.KVProcessSend();
-      client.SendBuffer().Clear();
+      worker.KVProcessSend();
+      worker.SendBuffer().Clear();
     } while (client.Channels().PendingCount() > 0);
   }
 }
@@ -143,6 +149,7 @@ class THistogram {
 // system's scheduler on a busy machine).
 void BM_HostCallDuringResend(benchmark::State& state) {
   TOpros2Thread& client = Client();
+  test::TWorkerProbe worker(client);
   client.Settings().DebugLog = state.range(0) != 0;
   static const std::vector<std::string> addresses = [] {
     std::vector<std::string> all;
@@ -162,10 +169,10 @@ void BM_HostCallDuringResend(benchmark::State& state) {
     }
   });
   for (auto _ : state) {
-    client.NeedRegisterAllChannels();
+    worker.NeedRegisterAllChannels();
     for (int pass = 0; pass < 8; ++pass) {
-      client.KVProcessSend();
-      client.SendBuffer().Clear();
+      worker.KVProcessSend();
+      worker.SendBuffer().Clear();
     }
   }
   stop = true;

@@ -20,10 +20,10 @@
 #include <thread>
 #include <vector>
 
-#include "client/Servercon.h"
+#include "client/ClientThread.h"
 #include "kvsim/SimRecords.h"
 #include "platform/Socket.h"
-#include "protocol/Kavrel.h"
+#include "protocol/CommandCatalogue.h"
 #include "runtime/LittleEndian.h"
 
 namespace kv {

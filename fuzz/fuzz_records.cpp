@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "channels/Channel.h"
-#include "protocol/Channelcmd.h"
-#include "protocol/Kavrel.h"
-#include "protocol/Kvbuffer.h"
+#include "protocol/ChannelRecords.h"
+#include "protocol/CommandCatalogue.h"
+#include "protocol/PacketBuffer.h"
 #include "runtime/Exception.h"
 
 namespace kv {

@@ -6,6 +6,8 @@
 #   --runs N          runs per scenario (default 3)
 #   --only NAME,NAME  only these scenarios (bench_host list names them)
 #   --library PATH    measure another build of libkvopros2.so
+#   --baseline PATH   also measure this build of libkvopros2.so, beside each
+#                     run, and show its medians as "before"
 #   --smoke           tiny sizes, a few seconds, figures meaningless
 # Exits non-zero when a run could not measure or the server did not receive
 # what the host handed over.

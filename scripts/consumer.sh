@@ -4,8 +4,9 @@
 #   - installs the preset's build (cmake --install) into BUILD/consumer/install;
 #   - builds tests/consumer as a project of its own with find_package(kvopros2),
 #     and on Linux the same source once more with pkg-config;
-#   - runs each program against kvsim, which sends it a control once the
-#     program's value has arrived, and checks both sides and the log.
+#   - runs each program against kvsim with the script tests/consumer/consumer.kvs
+#     (login, channels, attribute, value, a control and the program's answer),
+#     whose exit code tells whether every step held, and checks the log.
 #
 #   bash scripts/consumer.sh default|win32 [--build-only]
 #
@@ -52,62 +53,49 @@ else
 fi
 echo "consumer ($preset): built against the installed kvopros2 $version"
 [ "$mode" = --build-only ] && exit 0
+[ "$preset" = win32 ] && bash scripts/wine-prefix.sh
 
 kvsim=$root/build/tools/kvsim/kvsim
 [ -x "$kvsim" ] || { echo "consumer: $kvsim is not built (default preset)" >&2; exit 1; }
 
 server_pid=""
 cleanup() {
-  exec 3>&- 2>/dev/null || true
   if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
 
-# Waits (a generous bound, for slow machines) until file holds a line
-# matching the pattern.
-wait_for() {
-  local file=$1 pattern=$2
-  for _ in $(seq 1200); do
-    grep -q -- "$pattern" "$file" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 run_one() {
   local name=$1 program=$2 dir=$work/run-$1
   mkdir -p "$dir"
-  mkfifo "$dir/commands"
-  "$kvsim" --port 0 --once <"$dir/commands" >"$dir/server.txt" 2>&1 &
+  "$kvsim" --port 0 --port-file "$dir/port" --script tests/consumer/consumer.kvs \
+    </dev/null >"$dir/server.txt" 2>&1 &
   server_pid=$!
-  exec 3>"$dir/commands"
-  wait_for "$dir/server.txt" '^kvsim listening on ' || { echo "$name: kvsim did not start" >&2; return 1; }
-  local port
-  port=$(sed -n 's/^kvsim listening on .*:\([0-9]*\)$/\1/p' "$dir/server.txt")
+  local port=""
+  for _ in $(seq 600); do
+    port=$(cat "$dir/port" 2>/dev/null || true)
+    [ -n "$port" ] && break
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -n "$port" ] || { echo "$name: kvsim did not start" >&2; sed 's/^/  kvsim| /' "$dir/server.txt" >&2; return 1; }
   # shellcheck disable=SC2086
   (cd "$dir" && exec $program 127.0.0.1 "$port" client.log) >"$dir/consumer.txt" 2>&1 &
-  local client_pid=$! status=0
-  if wait_for "$dir/server.txt" '^value 55 .* Float8 = 1.5$'; then
-    echo "control Consumer.Valve 1" >&3
-  else
-    echo "$name: the server never got the value" >&2
-  fi
+  local client_pid=$! status=0 server_status=0
   wait "$client_pid" || status=$?
-  exec 3>&-
-  wait "$server_pid" || true
+  wait "$server_pid" || server_status=$?
   server_pid=""
   local log
   log=$(iconv -f CP1251 -t UTF-8 "$dir/client.log" 2>/dev/null || true)
-  if [ "$status" -ne 0 ] || ! grep -q "consumer: kvopros2 $version" "$dir/consumer.txt" ||
-     ! grep -q "\[версия ${version%.*}\]" <<<"$log" ||
-     ! grep -q '^register 51 "Consumer.Valve"' "$dir/server.txt"; then
-    echo "$name: FAILED (exit $status)" >&2
+  if [ "$status" -ne 0 ] || [ "$server_status" -ne 0 ] ||
+     ! grep -q "consumer: kvopros2 $version" "$dir/consumer.txt" ||
+     ! grep -q "Начало работы с сервером Kavrel \[версия [0-9]*\.[0-9]*\]" <<<"$log"; then
+    echo "$name: FAILED (consumer exit $status, kvsim script exit $server_status)" >&2
     sed 's/^/  consumer| /' "$dir/consumer.txt" >&2
     sed 's/^/  kvsim| /' "$dir/server.txt" >&2
     sed 's/^/  log| /' <<<"$log" >&2
     return 1
   fi
-  echo "consumer ($preset, $name): logged in, value and control went through"
+  echo "consumer ($preset, $name): logged in, value, control and answer went through"
 }
 
 run_one find_package "${programs[0]}"

@@ -11,6 +11,21 @@ cd "$(dirname "$0")/.."
 root=$PWD
 bash scripts/deps.sh --no-wine
 
+# Integrators read what a version changed in CHANGELOG.md: no archive
+# leaves without its entry.
+release=$(sed -n 's/^project(kvopros2 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+if ! grep -qx "## $release\( .*\)\?" CHANGELOG.md; then
+  echo "package.sh: CHANGELOG.md has no entry \"## $release\"; write it first" >&2
+  exit 1
+fi
+# What hosts of this release may rely on, kept so that no later release
+# breaks it (the ABI check of the tests).
+if [ ! -f "tests/abi/kvopros2-$release.abi" ]; then
+  echo "package.sh: no recorded surface for $release; record it first:" >&2
+  echo "  python3 tests/abi/check_abi.py . --record >tests/abi/kvopros2-$release.abi" >&2
+  exit 1
+fi
+
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(linux win32)
 mkdir -p dist

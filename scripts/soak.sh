@@ -11,8 +11,10 @@
 # win32 (under wine, where the machine runs 32-bit programs). Without a
 # duration it runs for a minute; 20 minutes give about 1 000 reconnections.
 # Other options go to kvsoak (--no-stall, --without KIND, --long-every N,
-# --record DIR, --log PATH...; --help lists them). The exit status is
-# kvsoak's: 0 when every check held.
+# --servers 2 for a main server and a reserve that the client fails over
+# between, --history BYTES for the client's value history and its check,
+# --record DIR, --log PATH...; --help lists them). The exit status
+# is kvsoak's: 0 when every check held.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -50,6 +52,9 @@ fi
 
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)" --target kvsoak
+case $preset in
+  win32 | win64) bash scripts/wine-prefix.sh ;;
+esac
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export WINEDEBUG=${WINEDEBUG:--all}
 case $preset in

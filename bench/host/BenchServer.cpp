@@ -1,5 +1,10 @@
 #include "BenchServer.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <thread>
 
@@ -139,6 +144,20 @@ bool CheckDelivery(TBenchServer& server, const TLedger& ledger, TCountRule rule,
     std::fprintf(stderr, "***   %s\n", example.c_str());
   std::fprintf(stderr, "****************************************************************\n\n");
   return false;
+}
+
+std::uint16_t FreeLoopbackPort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  std::uint16_t port = 0;
+  if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+    port = ntohs(address.sin_port);
+  if (s >= 0) close(s);
+  return port;
 }
 
 }  // namespace kv::bench

@@ -68,6 +68,9 @@ enum class TCountRule {
 bool CheckDelivery(TBenchServer& server, const TLedger& ledger, TCountRule rule, TDuration limit,
                    const std::string& scenario);
 
+// A loopback port nobody listens on (for the moment); 0 when none was had.
+std::uint16_t FreeLoopbackPort();
+
 // Exit code of a scenario whose delivery check failed.
 inline constexpr int kExitLost = 2;
 

@@ -5,13 +5,14 @@
 #include <algorithm>
 
 namespace kv::bench {
-namespace {
 
 long InvoluntarySwitches() {
   rusage usage{};
   getrusage(RUSAGE_THREAD, &usage);
   return usage.ru_nivcsw;
 }
+
+namespace {
 
 // About as long as a call: dependent multiplications the compiler must keep.
 void OwnWork() {

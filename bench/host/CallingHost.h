@@ -20,6 +20,10 @@
 
 namespace kv::bench {
 
+// The calling thread's involuntary context switches so far: the system gave
+// its processor to another thread this often.
+long InvoluntarySwitches();
+
 class TCallingHost {
  public:
   TCallingHost(TSession& session, std::size_t expectedSamples, bool watchMachine = false);

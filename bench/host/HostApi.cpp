@@ -19,6 +19,14 @@ bool Resolve(void* library, const char* name, Function& function, std::string& e
   return true;
 }
 
+// A later export: a library without it leaves the function null.
+template <typename Function>
+bool ResolveOptional(void* library, const char* name, Function& function) {
+  std::string ignored;
+  if (!Resolve(library, name, function, ignored)) function = nullptr;
+  return true;
+}
+
 bool Load(const std::string& path, THostApi& api, std::string& error) {
   void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
@@ -31,7 +39,14 @@ bool Load(const std::string& path, THostApi& api, std::string& error) {
          Resolve(library, "c_RegisterChannel", api.channel, error) &&
          Resolve(library, "c_RegisterValueByID", api.value, error) &&
          Resolve(library, "c_RegisterAttribute", api.attribute, error) &&
-         Resolve(library, "c_ReceiveControl", api.control, error);
+         Resolve(library, "c_ReceiveControl", api.control, error) &&
+         ResolveOptional(library, "c_SetLogCallback", api.setLogCallback) &&
+         ResolveOptional(library, "c_SetOption", api.setOption) &&
+         ResolveOptional(library, "c_GetStatistics", api.statistics) &&
+         Resolve(library, "kv_SafeArrayCreateVector", api.createVector, error) &&
+         Resolve(library, "kv_SafeArrayDestroy", api.destroyArray, error) &&
+         Resolve(library, "kv_SafeArrayAccessData", api.accessData, error) &&
+         Resolve(library, "kv_SafeArrayUnaccessData", api.unaccessData, error);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
-// The library as a host sees it: loaded at run time from a path, the seven
-// exports found by name, values and times made the way a host makes them.
+// The library as a host sees it: loaded at run time from a path, the
+// exports found by name (later ones optional, so that an older build can be
+// measured too), values and times made the way a host makes them.
 // Nothing here uses the library's own classes.
 #include <cstdint>
 #include <string>
@@ -17,6 +18,14 @@ struct THostApi {
   kv_RegisterValueByIDFn value = nullptr;
   kv_RegisterAttributeFn attribute = nullptr;
   kv_ReceiveControlFn control = nullptr;
+  kv_SetLogCallbackFn setLogCallback = nullptr;  // null: a library without it
+  kv_SetOptionFn setOption = nullptr;            // null: a library without it
+  kv_GetStatisticsFn statistics = nullptr;       // null: a library without it
+  // The Linux build's helpers for the safe arrays of array values.
+  SAFEARRAY* (*createVector)(VARTYPE, std::int32_t, std::uint32_t) = nullptr;
+  std::int32_t (*destroyArray)(SAFEARRAY*) = nullptr;
+  std::int32_t (*accessData)(SAFEARRAY*, void**) = nullptr;
+  std::int32_t (*unaccessData)(SAFEARRAY*) = nullptr;
 };
 
 // Loads the library once per process (later calls give the same exports);

@@ -1,6 +1,8 @@
 // What one c_RegisterValueByID costs the host: while the worker sends as
-// usual, while reconnects make it register and send every channel (with and
-// without its debug log), and while the server has stopped reading.
+// usual, with a log callback set and without, while reconnects make it
+// register and send every channel (with and without its debug log), and
+// while the server has stopped reading.
+#include <atomic>
 #include <cstdio>
 #include <thread>
 
@@ -16,11 +18,6 @@ constexpr std::size_t kBatch = 1000;
 // Bounds of waits that normally end far sooner.
 constexpr TDuration kBurstLimit = 120s;
 constexpr TDuration kDeliveryLimit = 120s;
-
-int Fail(const std::string& why) {
-  std::fprintf(stderr, "cannot measure: %s\n", why.c_str());
-  return 1;
-}
 
 int Refused(std::uint64_t refused) {
   return Fail(std::to_string(refused) + " calls handing over a changed value were refused");
@@ -129,6 +126,58 @@ int RunCalls(const TScenarioContext& context) {
   Report("call_batch_ns", Median(batches));
   return CheckDelivery(session.Server(), session.Ledger(), TCountRule::AtMost, kDeliveryLimit,
                        "calls")
+             ? 0
+             : kExitLost;
+}
+
+// The log callback the host sets: it only counts.
+void KVOPROS2_CALL CountLine(void* context, int, const char*) {
+  static_cast<std::atomic<std::uint64_t>*>(context)->fetch_add(1, std::memory_order_relaxed);
+}
+
+// The same calls with and without a log callback (debug lines off), in
+// alternating blocks of one run, so that the machine's drift falls on both.
+int RunCallback(const TScenarioContext& context) {
+  const THostApi& api = context.api;
+  if (api.setLogCallback == nullptr) return Fail("the library has no c_SetLogCallback");
+  TSessionConfig config;
+  config.channels = context.sizes.channels;
+  TSession session(api, config);
+  if (const int failed = session.OpenOrExit()) return failed;
+  constexpr int kBlocks = 10;
+  const std::size_t perBlock = context.sizes.calls / kBlocks;
+  TSamples without;
+  TSamples with;
+  without.Reserve(perBlock * kBlocks / 2);
+  with.Reserve(perBlock * kBlocks / 2);
+  std::atomic<std::uint64_t> lines{0};
+  std::uint64_t refused = 0;
+  std::size_t channel = 0;
+  for (int block = 0; block < kBlocks; ++block) {
+    const bool set = block % 2 == 1;
+    api.setLogCallback(set ? &CountLine : nullptr, &lines);
+    TSamples& samples = set ? with : without;
+    for (std::size_t k = 0; k < perBlock; ++k) {
+      const double value = session.NextValue();
+      const char* addr = session.Address(channel);
+      const std::uint64_t start = TTicks::Now();
+      const bool accepted = api.value(addr, session.Stamp(), 0, DoubleValue(value)) != 0;
+      samples.Add(TTicks::Now() - start);
+      if (accepted)
+        session.Ledger().Accept(channel, value);
+      else
+        ++refused;
+      if (++channel == session.Channels()) channel = 0;
+    }
+  }
+  api.setLogCallback(nullptr, nullptr);
+  if (refused > 0) return Refused(refused);
+  std::printf("callback: %llu log lines reached the callback meanwhile\n",
+              static_cast<unsigned long long>(lines.load()));
+  ReportCalls("callback_without", without, false);
+  ReportCalls("callback", with, false);
+  return CheckDelivery(session.Server(), session.Ledger(), TCountRule::AtMost, kDeliveryLimit,
+                       "callback")
              ? 0
              : kExitLost;
 }

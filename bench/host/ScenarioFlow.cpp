@@ -18,11 +18,6 @@ namespace {
 constexpr TDuration kDeliveryLimit = 120s;
 constexpr TDuration kReconnectLimit = 120s;
 
-int Fail(const std::string& why) {
-  std::fprintf(stderr, "cannot measure: %s\n", why.c_str());
-  return 1;
-}
-
 // Arrival times the server's observer stamps, by the value's sequence number.
 struct TArrivals {
   TArrivals(double firstValue, std::size_t values) : first(firstValue), at(values, 0) {}

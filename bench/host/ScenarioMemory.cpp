@@ -3,10 +3,6 @@
 // channel registered and holding a value. The server runs in a child
 // process, forked before this process starts any thread, so the heap
 // measured here is the client's alone.
-#include <arpa/inet.h>
-#include <malloc.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,32 +20,6 @@ namespace {
 
 constexpr unsigned short kFloat8 = 5;
 constexpr int kWaitMs = 300000;
-
-int Fail(const std::string& why) {
-  std::fprintf(stderr, "cannot measure: %s\n", why.c_str());
-  return 1;
-}
-
-// Heap in use: small blocks from the arenas plus the large ones mapped alone.
-double HeapBytes() {
-  const struct mallinfo2 info = mallinfo2();
-  return static_cast<double>(info.uordblks + info.hblkhd);
-}
-
-// A loopback port nobody listens on (for the moment).
-std::uint16_t FreePort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  std::uint16_t port = 0;
-  if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-    port = ntohs(address.sin_port);
-  if (s >= 0) close(s);
-  return port;
-}
 
 // Whether every channel CH0..CH<count-1> was registered once and holds the
 // host's value, index + 1, having received at most one value before it (the
@@ -147,7 +117,7 @@ class TServerProcess {
 int RunMemory(const TScenarioContext& context) {
   TServerProcess server;
   if (!server.Fork()) return Fail("cannot start the server's process");
-  const std::uint16_t port = FreePort();
+  const std::uint16_t port = FreeLoopbackPort();
   if (port == 0) return Fail("no free loopback port");
   const std::size_t count = context.sizes.channels;
   std::vector<std::string> addresses;

@@ -12,9 +12,9 @@
 #include "Stats.h"
 #include "channels/Channel.h"
 #include "kvsim/SimDispatch.h"
-#include "protocol/Channelcmd.h"
-#include "protocol/Kavrel.h"
-#include "protocol/Kvbuffer.h"
+#include "protocol/ChannelRecords.h"
+#include "protocol/CommandCatalogue.h"
+#include "protocol/PacketBuffer.h"
 
 namespace kv::bench {
 namespace {

@@ -34,6 +34,12 @@ struct TSizes {
   int reconnects;               // re-registrations timed
 };
 
+// Says why on standard error; the exit code of a scenario that could not
+// measure.
+int Fail(const std::string& why);
+// Heap in use: small blocks from the arenas plus the large ones mapped alone.
+double HeapBytes();
+
 struct TScenarioContext {
   const THostApi& api;
   TSizes sizes;
@@ -43,6 +49,7 @@ struct TScenarioContext {
 void Report(const char* name, double value);
 
 int RunCalls(const TScenarioContext& context);
+int RunCallback(const TScenarioContext& context);
 int RunPass(const TScenarioContext& context);
 int RunPassDebug(const TScenarioContext& context);
 int RunStall(const TScenarioContext& context);
@@ -52,6 +59,11 @@ int RunIdle(const TScenarioContext& context);
 int RunMemory(const TScenarioContext& context);
 int RunReregister(const TScenarioContext& context);
 int RunServer(const TScenarioContext& context);
+int RunThreads(const TScenarioContext& context);
+int RunArrays(const TScenarioContext& context);
+int RunDown(const TScenarioContext& context);
+int RunHistory(const TScenarioContext& context);
+int RunHistoryBound(const TScenarioContext& context);
 
 struct TScenario {
   const char* name;

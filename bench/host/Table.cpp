@@ -40,6 +40,10 @@ struct TRow {
 const TRow kRows[] = {
     {"c_RegisterValueByID cost, median", "call_median_ns", "<= 150 ns", TGoal::AtMost, 150},
     {"  mean per call in batches of 1000", "call_batch_ns", "", TGoal::None, 0},
+    {"  with a log callback set (Debug off)", "callback_median_ns", "= without", TGoal::None, 0},
+    {"  without it, same run, in turns", "callback_without_median_ns", "", TGoal::None, 0},
+    {"  p99.9 with a log callback set", "callback_p999_ns", "= without", TGoal::None, 0},
+    {"  p99.9 without it, same run", "callback_without_p999_ns", "", TGoal::None, 0},
     {"  p99.9, worker sending as usual", "call_p999_ns", "<= 5 us", TGoal::AtMost, 5000},
     {"  p99.9 while a send pass of every channel runs", "pass_p999_ns", "<= 5 us", TGoal::AtMost,
      5000},
@@ -60,6 +64,25 @@ const TRow kRows[] = {
     {"values delivered to the server, one host thread", "delivered_mps", ">= 3 M/s", TGoal::AtLeast,
      3},
     {"  host calls made meanwhile", "host_calls_mps", "", TGoal::None, 0},
+    {"host threads on channels of their own, calls: 1", "threads1_mps", "", TGoal::None, 0},
+    {"  2 threads", "threads2_mps", "", TGoal::None, 0},
+    {"  4 threads", "threads4_mps", "", TGoal::None, 0},
+    {"  8 threads", "threads8_mps", "", TGoal::None, 0},
+    {"  2 threads against 1", "threads_2_to_1", ">= 1", TGoal::AtLeast, 1},
+    {"  p99.9 of the slowest thread: 1 thread", "threads1_p999_ns", "", TGoal::None, 0},
+    {"  2 threads", "threads2_p999_ns", "", TGoal::None, 0},
+    {"  4 threads", "threads4_p999_ns", "", TGoal::None, 0},
+    {"  8 threads", "threads8_p999_ns", "", TGoal::None, 0},
+    {"  longest call of the slowest thread: 1 thread", "threads1_max_us", "", TGoal::None, 0},
+    {"  2 threads", "threads2_max_us", "", TGoal::None, 0},
+    {"  4 threads", "threads4_max_us", "", TGoal::None, 0},
+    {"  8 threads", "threads8_max_us", "", TGoal::None, 0},
+    {"scalar calls beside 2 400-element arrays, p99.9", "arrays_scalar_p999_ns", "<= 5 us",
+     TGoal::AtMost, 5000},
+    {"  longest", "arrays_scalar_max_us", "<= 100 us", TGoal::AtMost, 100, "arrays_machine_max_us"},
+    {"  the machine's own longest pause meanwhile", "arrays_machine_max_us", "", TGoal::None, 0},
+    {"  preemptions included", "arrays_scalar_raw_max_us", "", TGoal::None, 0},
+    {"  array calls made meanwhile", "arrays_per_s", "", TGoal::None, 0},
     {"worker CPU while idle, 1 000 000 active channels", "idle_cpu_pct", "<= 0.2 %", TGoal::AtMost,
      0.2},
     {"  wake-ups", "idle_wakeups_per_s", "<= 20 /s", TGoal::AtMost, 20},
@@ -74,6 +97,12 @@ const TRow kRows[] = {
      TGoal::AtMost, 100},
     {"  of which until the login request arrived", "reregister_login_ms", "", TGoal::None, 0},
     {"  until their values are back too", "reregister_values_ms", "", TGoal::None, 0},
+    {"c_RegisterValueByID while logged out, no history", "down_median_ns", "", TGoal::None, 0},
+    {"  with the value history, median", "history_median_ns", "<= 2 x call", TGoal::AtMost, 300},
+    {"  p99.9", "history_p999_ns", "", TGoal::None, 0},
+    {"  at the bound (each call drops the oldest)", "history_bound_median_ns", "", TGoal::None, 0},
+    {"kept values sent after the login", "history_drain_mps", ">= 1 M/s", TGoal::AtLeast, 1},
+    {"heap per kept Float8 value", "history_value_bytes", "", TGoal::None, 0},
     {"test server, CPU for every channel's registration", "server_registrations_ms", "",
      TGoal::None, 0},
     {"  the same again (re-registration)", "server_reregistrations_ms", "", TGoal::None, 0},
@@ -127,15 +156,16 @@ struct TRun {
 
 // Runs one scenario in a fresh process of this program; its reader's lines
 // are passed through, its RESULT lines collected.
-TRun RunChild(const std::string& scenario, const TTableOptions& options) {
+TRun RunChild(const std::string& scenario, const TTableOptions& options,
+              const std::string& library) {
   TRun run;
   int out[2];
   if (pipe(out) != 0) return run;
   std::vector<std::string> args = {"bench_host", scenario};
   if (options.smoke) args.push_back("--smoke");
-  if (!options.library.empty()) {
+  if (!library.empty()) {
     args.push_back("--library");
-    args.push_back(options.library);
+    args.push_back(library);
   }
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
@@ -170,15 +200,27 @@ TRun RunChild(const std::string& scenario, const TTableOptions& options) {
   return run;
 }
 
-void PrintTable(const std::map<std::string, std::vector<double>>& figures,
-                const TTableOptions& options) {
-  std::printf("\n%-52s %-12s %-24s %-10s %s\n", "figure", "median", "spread (min - max, runs)",
-              "target", "met");
-  std::printf("%s\n", std::string(110, '-').c_str());
+using TFigures = std::map<std::string, std::vector<double>>;
+
+// The baseline's median of a figure, "-" when it has none.
+std::string BaselineMedian(const TFigures& before, const char* result) {
+  const auto found = before.find(result);
+  if (found == before.end() || found->second.empty()) return "-";
+  return Format(result, Median(found->second));
+}
+
+void PrintTable(const TFigures& figures, const TFigures& before, const TTableOptions& options) {
+  const bool baseline = !options.baseline.empty();
+  std::printf("\n%-52s %s%-12s %-24s %-10s %s\n", "figure", baseline ? "before       " : "",
+              baseline ? "after" : "median", "spread (min - max, runs)", "target", "met");
+  std::printf("%s\n", std::string(baseline ? 123 : 110, '-').c_str());
   for (const TRow& row : kRows) {
+    const std::string was = baseline ? BaselineMedian(before, row.result) : "";
+    if (baseline) std::printf("%-52s %-12s ", row.label, was.c_str());
+    if (!baseline) std::printf("%-52s ", row.label);
     const auto found = figures.find(row.result);
     if (found == figures.end() || found->second.empty()) {
-      std::printf("%-52s %-12s %-24s %-10s\n", row.label, "-", "", row.target);
+      std::printf("%-12s %-24s %-10s\n", "-", "", row.target);
       continue;
     }
     const std::vector<double>& values = found->second;
@@ -201,9 +243,12 @@ void PrintTable(const std::map<std::string, std::vector<double>>& figures,
         if (2 * within > values.size()) met = "machine";
       }
     }
-    std::printf("%-52s %-12s %-24s %-10s %s\n", row.label, Format(row.result, median).c_str(),
-                spread.c_str(), row.target, met);
+    std::printf("%-12s %-24s %-10s %s\n", Format(row.result, median).c_str(), spread.c_str(),
+                row.target, met);
   }
+  if (baseline)
+    std::printf("\nbefore: the medians of %s, run beside each run of the library measured.\n",
+                options.baseline.c_str());
   const TSizes sizes(options.smoke);
   std::printf(
       "\n%zu channels (idle: %zu), %zu timed calls per figure, light load: %zu values "
@@ -222,7 +267,8 @@ int RunTable(const TTableOptions& options) {
   std::printf("bench_host: %d run(s) of each scenario; %ld processors; load average %s\n",
               options.runs, sysconf(_SC_NPROCESSORS_ONLN), LoadAverage().c_str());
   std::fflush(stdout);
-  std::map<std::string, std::vector<double>> figures;
+  TFigures figures;
+  TFigures before;
   std::vector<std::string> lost;
   std::vector<std::string> failed;
   for (const TScenario& scenario : Scenarios()) {
@@ -232,7 +278,16 @@ int RunTable(const TTableOptions& options) {
     for (int run = 1; run <= options.runs; ++run) {
       std::printf("%s (%s), run %d of %d\n", scenario.name, scenario.what, run, options.runs);
       std::fflush(stdout);
-      const TRun result = RunChild(scenario.name, options);
+      // The baseline runs beside each run, so that both see the same load.
+      if (!options.baseline.empty()) {
+        std::printf("  baseline %s\n", options.baseline.c_str());
+        std::fflush(stdout);
+        const TRun previous = RunChild(scenario.name, options, options.baseline);
+        for (const auto& [name, value] : previous.results) before[name].push_back(value);
+        std::printf("  measured\n");
+        std::fflush(stdout);
+      }
+      const TRun result = RunChild(scenario.name, options, options.library);
       for (const auto& [name, value] : result.results) figures[name].push_back(value);
       const std::string which = std::string(scenario.name) + " run " + std::to_string(run);
       if (result.exitCode == kExitLost)
@@ -241,7 +296,7 @@ int RunTable(const TTableOptions& options) {
         failed.push_back(which + " (exit " + std::to_string(result.exitCode) + ")");
     }
   }
-  PrintTable(figures, options);
+  PrintTable(figures, before, options);
   std::printf("load average at the end %s\n", LoadAverage().c_str());
   for (const std::string& which : failed) std::printf("FAILED to measure: %s\n", which.c_str());
   if (!lost.empty()) {

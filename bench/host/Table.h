@@ -11,6 +11,7 @@ struct TTableOptions {
   int runs = 3;
   bool smoke = false;
   std::string library;            // passed on to every run
+  std::string baseline;           // a library measured beside it in the same runs
   std::vector<std::string> only;  // scenario names; empty: all
 };
 

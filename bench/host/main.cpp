@@ -1,7 +1,7 @@
 // bench_host: the figures of the host interface, measured through the
 // shared library's exports against the test server on loopback.
 //
-//   bench_host table [--runs N] [--only a,b] [--smoke] [--library PATH]
+//   bench_host table [--runs N] [--only a,b] [--smoke] [--library PATH] [--baseline PATH]
 //   bench_host SCENARIO [--smoke] [--library PATH]
 //   bench_host list
 #include <algorithm>
@@ -20,11 +20,13 @@ using namespace kv::bench;
 
 constexpr const char* kUsage =
     "usage: bench_host table [--runs N] [--only NAME,NAME] [--smoke] [--library PATH]\n"
+    "                        [--baseline PATH]\n"
     "       bench_host SCENARIO [--smoke] [--library PATH]\n"
     "       bench_host list\n"
     "table runs every scenario N times (default 3), each run in its own process, and prints\n"
     "the median and spread of every figure beside its target. --smoke: tiny sizes, a few\n"
-    "seconds, figures meaningless. --library: the libkvopros2.so to measure.\n"
+    "seconds, figures meaningless. --library: the libkvopros2.so to measure. --baseline:\n"
+    "another one, run beside each run of it; the table shows both medians.\n"
     "Exit 0: measured; 1: could not measure; 2: the server did not get what the host sent.\n";
 
 int Usage() {
@@ -58,6 +60,8 @@ int main(int argc, char** argv) {
       table.only = SplitNames(argv[++i]);
     else if (arg == "--library" && hasValue)
       table.library = argv[++i];
+    else if (arg == "--baseline" && hasValue)
+      table.baseline = argv[++i];
     else
       return Usage();
   }

@@ -18,7 +18,9 @@
 #include <optional>
 #include <string_view>
 
+#include "client/CallResult.h"
 #include "client/ClientTypes.h"
+#include "client/LogControl.h"
 #include "client/Statistics.h"
 #include "runtime/Calendar.h"
 #include "runtime/Variant.h"
@@ -30,21 +32,30 @@ class TClientFacade {
   // Stops the worker thread, waits for it, frees the client.
   virtual ~TClientFacade() = default;
 
+  // Starts the worker thread; called once, when the exports can already
+  // reach the client (so that a log callback on its first line finds it).
+  virtual void Start() = 0;
+
   // True while logged in (the login's client ID is greater than 0).
   virtual bool IsConnected() = 0;
-  virtual bool RegisterChannel(const ChannelDeclaration& channel) = 0;
+  // The registrations answer Ok when they took what they were given, else
+  // the reason they did not (or, for an attribute, Replaced).
+  virtual TCallResult RegisterChannel(const ChannelDeclaration& channel) = 0;
   // value keeps the kind the host gave; the channel converts it.
-  virtual bool RegisterValueByID(std::string_view addr, std::uint16_t quality, TDateTime dt,
-                                 const Variant& value) = 0;
-  virtual bool RegisterAttribute(std::string_view addr, std::uint16_t id, std::uint16_t type,
-                                 const Variant& value) = 0;
+  virtual TCallResult RegisterValueByID(std::string_view addr, std::uint16_t quality, TDateTime dt,
+                                        const Variant& value) = 0;
+  virtual TCallResult RegisterAttribute(std::string_view addr, std::uint16_t id, std::uint16_t type,
+                                        const Variant& value) = 0;
   // Removes and returns the oldest queued control; nothing when none waits.
   virtual std::optional<ControlRequest> PopControl() = 0;
   virtual ClientStatistics Statistics() = 0;
+  // Switches the running client's debug lines.
+  virtual void SetDebug(bool on) noexcept = 0;
 };
 
-// Creates the client with these settings and starts its worker thread.
-// Defined by the client layer. Raises on failure (std::bad_alloc...).
-std::unique_ptr<TClientFacade> CreateClientFacade(const ClientSettings& settings);
+// Creates the client with these settings, its worker thread not started;
+// its log goes through `log`, which must outlive it. Defined by the client
+// layer. Raises on failure (std::bad_alloc...).
+std::unique_ptr<TClientFacade> CreateClientFacade(const ClientSettings& settings, TLogControl& log);
 
 }  // namespace kv

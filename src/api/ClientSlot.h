@@ -38,8 +38,9 @@ class TClientSlot {
 
   // Makes the client with factory unless one exists (then the settings are
   // ignored). True when a client exists afterwards; false when the factory
-  // failed.
-  bool Create(const ClientSettings& settings, Factory factory) noexcept;
+  // failed. `why`, when given, tells which: Ok (made), ClientExists or
+  // NoResources.
+  bool Create(const ClientSettings& settings, Factory factory, TCallResult* why = nullptr) noexcept;
   // False without a client; otherwise destroys it (waiting for the calls
   // inside it and for its worker thread) and returns true.
   bool Destroy() noexcept;
@@ -76,6 +77,8 @@ class TClientSlot {
   };
 
   void LastCallLeft() noexcept;
+  // Destroy's work: false without a client.
+  bool DestroyLocked() REQUIRES(change_);
   // The one writer of client_ (its readers load it without a lock).
   void SetClient(TClientFacade* client) noexcept REQUIRES(change_) {
     client_.store(client, std::memory_order_release);

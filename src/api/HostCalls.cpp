@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "api/OleVariant.h"
-#include "values/Utils.h"
+#include "values/DateTime.h"
 
 namespace kv {
 
@@ -63,7 +63,7 @@ bool RegisterChannelCall(TClientFacade& client, const char* addr, unsigned short
                          unsigned char writeEnable, unsigned char saveValue, const char* comments,
                          const char* prefix, const char* unit, const char* formatString,
                          const char* description, unsigned short signification,
-                         const char* enumTexts) {
+                         const char* enumTexts, TCallResult* why) {
   ChannelDeclaration channel;
   channel.Addr = TextArg(addr);
   channel.Type = type;
@@ -76,30 +76,36 @@ bool RegisterChannelCall(TClientFacade& client, const char* addr, unsigned short
   channel.Description = TextArg(description);
   channel.Signification = signification;
   channel.EnumTexts = TextArg(enumTexts);
-  return client.RegisterChannel(channel);
+  return Report(why, client.RegisterChannel(channel));
 }
 
 bool RegisterValueCall(TClientFacade& client, const char* addr, const FILETIME* time,
-                       unsigned short quality, VARIANT value) {
+                       unsigned short quality, VARIANT value, TCallResult* why) {
   NormalizeValueBoolean(value);  // our copy: the host's variant is not touched
   TDateTime dt;
-  if (!DateTimeFromHost(time, dt)) return false;
+  if (!DateTimeFromHost(time, dt)) return Report(why, TCallResult::BadTime);
   std::optional<Variant> typed = VariantFromOle(value);
-  if (!typed) return false;
-  return client.RegisterValueByID(TextView(addr), quality, dt, *typed);
+  if (!typed) {
+    // Only a good quality stores the value. Another one still carries its
+    // time and quality with a value of a kind the library does not take
+    // (a "sensor fault" with VT_NULL), as it does with VT_EMPTY.
+    if (quality == 0) return Report(why, TCallResult::NotConvertible);
+    typed.emplace();
+  }
+  return Report(why, client.RegisterValueByID(TextView(addr), quality, dt, *typed));
 }
 
 bool RegisterAttributeCall(TClientFacade& client, const char* addr, unsigned short id,
-                           unsigned short type, const VARIANT& value) {
+                           unsigned short type, const VARIANT& value, TCallResult* why) {
   std::optional<Variant> typed = VariantFromOle(value);
-  if (!typed) return false;
-  return client.RegisterAttribute(TextView(addr), id, type, *typed);
+  if (!typed) return Report(why, TCallResult::NotConvertible);
+  return Report(why, client.RegisterAttribute(TextView(addr), id, type, *typed));
 }
 
 bool ReceiveControlCall(TClientFacade& client, char* addrBuf, int addrBufSize, kv_uint32* number,
-                        FILETIME* time, unsigned short* quality, VARIANT* value) {
+                        FILETIME* time, unsigned short* quality, VARIANT* value, TCallResult* why) {
   std::optional<ControlRequest> control = client.PopControl();
-  if (!control) return false;
+  if (!control) return Report(why, TCallResult::QueueEmpty);
   // The only step that can fail runs before anything is written, so the
   // host never sees half-filled out-parameters.
   VARIANT newValue{};
@@ -109,7 +115,7 @@ bool ReceiveControlCall(TClientFacade& client, char* addrBuf, int addrBufSize, k
   if (time != nullptr) *time = DateTimeToHost(control->DT);
   if (quality != nullptr) *quality = control->Quality;
   if (value != nullptr) *value = newValue;
-  return true;
+  return Report(why, TCallResult::Ok);
 }
 
 }  // namespace kv

@@ -7,7 +7,8 @@
 //
 // The *Call functions may raise (std::bad_alloc, or whatever the facade
 // raises); the caller turns that into false. None of them frees or clears
-// anything the host passed.
+// anything the host passed. Each answers true when the call took what it
+// was given and stores the reason of its answer at `why`, when given.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -44,20 +45,23 @@ bool RegisterChannelCall(TClientFacade& client, const char* addr, unsigned short
                          unsigned char writeEnable, unsigned char saveValue, const char* comments,
                          const char* prefix, const char* unit, const char* formatString,
                          const char* description, unsigned short signification,
-                         const char* enumTexts);
+                         const char* enumTexts, TCallResult* why = nullptr);
 
-// False for a bad time or a refused kind of value, without calling client.
+// False for a bad time (BadTime) or a refused kind of value
+// (NotConvertible), without calling client.
 bool RegisterValueCall(TClientFacade& client, const char* addr, const FILETIME* time,
-                       unsigned short quality, VARIANT value);
+                       unsigned short quality, VARIANT value, TCallResult* why = nullptr);
 
-// False for a refused kind of value, without calling client.
+// False for a refused kind of value (NotConvertible), without calling client.
 bool RegisterAttributeCall(TClientFacade& client, const char* addr, unsigned short id,
-                           unsigned short type, const VARIANT& value);
+                           unsigned short type, const VARIANT& value, TCallResult* why = nullptr);
 
-// Pops one control and fills the non-null out-parameters; false, touching
-// none of them, when no control waits. The new variant stored at value is
-// the host's to clear; what value held before is overwritten, not cleared.
+// Pops one control and fills the non-null out-parameters; false
+// (QueueEmpty), touching none of them, when no control waits. The new
+// variant stored at value is the host's to clear; what value held before is
+// overwritten, not cleared.
 bool ReceiveControlCall(TClientFacade& client, char* addrBuf, int addrBufSize, kv_uint32* number,
-                        FILETIME* time, unsigned short* quality, VARIANT* value);
+                        FILETIME* time, unsigned short* quality, VARIANT* value,
+                        TCallResult* why = nullptr);
 
 }  // namespace kv

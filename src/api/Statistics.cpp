@@ -10,7 +10,11 @@ namespace {
 static_assert(offsetof(kv_statistics, connectedSince) == KVOPROS2_STATISTICS_HEADER_SIZE);
 static_assert(offsetof(kv_statistics, dropsClosedByServer) == 24);
 static_assert(offsetof(kv_statistics, lastErrorTime) == 168);
-static_assert(sizeof(kv_statistics) == 176);
+static_assert(offsetof(kv_statistics, serverIndex) == 176);
+static_assert(offsetof(kv_statistics, serverSwitches) == 184);
+static_assert(offsetof(kv_statistics, historyValues) == 192);
+static_assert(offsetof(kv_statistics, historySent) == 224);
+static_assert(sizeof(kv_statistics) == 232);
 
 }  // namespace
 
@@ -44,6 +48,13 @@ bool FillStatistics(const ClientStatistics& s, kv_statistics* stats) noexcept {
   all.controlsRefused = s.ControlsRefused;
   all.lastError = s.LastError;
   all.lastErrorTime = s.LastErrorTimeMs;
+  all.serverIndex = s.ServerIndex;
+  all.serverSwitches = s.ServerSwitches;
+  all.historyValues = s.HistoryValues;
+  all.historyBytes = s.HistoryBytes;
+  all.historyDroppedBound = s.HistoryDroppedBound;
+  all.historyDroppedAge = s.HistoryDroppedAge;
+  all.historySent = s.HistorySent;
   // Whole 8-byte fields only: a host's size that ends inside one leaves it
   // untouched rather than half written.
   std::size_t bytes = stats->size < sizeof all ? stats->size : sizeof all;

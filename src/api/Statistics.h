@@ -10,6 +10,6 @@ namespace kv {
 bool StatisticsArgOk(const kv_statistics* stats) noexcept;
 // Writes the version and every field that fits wholly within stats->size;
 // never a byte beyond it. Returns true. stats must pass StatisticsArgOk.
-bool FillStatistics(const ClientStatistics& from, kv_statistics* stats) noexcept;
+bool FillStatistics(const ClientStatistics& s, kv_statistics* stats) noexcept;
 
 }  // namespace kv

@@ -1,17 +1,10 @@
 #include "channels/Channel.h"
 
-#include <atomic>
-#include <cstdio>
-#include <initializer_list>
-#include <thread>
 #include <utility>
 
 #include "channels/OwnerId.h"
-#include "runtime/Codepage.h"
-#include "runtime/Exception.h"
-#include "values/Channelutils.h"
-#include "values/Utils.h"
-#include "values/ValueText.h"
+#include "values/DataTypes.h"
+#include "values/DateTime.h"
 
 namespace kv {
 
@@ -146,8 +139,16 @@ Variant TChannel2::GetValueAt(std::int32_t index) const {
   return value_.GetElement(index);
 }
 
-std::uint32_t TChannel2::CopySendFields(const TChannel2& source, bool allAttributes,
-                                        bool displayAttributes) {
+void TChannel2::CopySendFields(const TChannel2& source, bool allAttributes,
+                               bool displayAttributes) {
+  if (allAttributes) {
+    attributes_ = source.attributes_;  // reuses what this channel held
+  } else {
+    attributes_.clear();
+    if (displayAttributes)
+      for (const TChannelAttribute& attribute : source.attributes_)
+        if (IsDisplayAttribute(attribute.ID())) attributes_.push_back(attribute);
+  }
   addr_ = source.addr_;
   number_ = source.number_;
   type_ = source.type_;
@@ -157,46 +158,9 @@ std::uint32_t TChannel2::CopySendFields(const TChannel2& source, bool allAttribu
   SetFlags(source.Flags());
   owner_ = source.owner_;
   creator_ = source.creator_;
-  // A sequence lock: the state is read again until no write began or ended
-  // while it was read. A writer holds it for a few stores.
-  auto& from = const_cast<TChannel2&>(source);
-  std::uint32_t sequence = 0;
-  Variant::TBits bits;
-  for (int tries = 0;; ++tries) {
-    sequence = from.valueSequence_.load(std::memory_order_acquire);
-    if ((sequence & 1) == 0) {
-      dt_ = std::atomic_ref<TDateTime>(from.dt_).load(std::memory_order_relaxed);
-      quality_ = std::atomic_ref<std::uint8_t>(from.quality_).load(std::memory_order_relaxed);
-      bits = source.value_.LoadPublished();
-      std::atomic_thread_fence(std::memory_order_acquire);
-      if (from.valueSequence_.load(std::memory_order_relaxed) == sequence) break;
-    }
-    // The writer lost its processor in the middle: let it finish.
-    if (tries >= 64) std::this_thread::yield();
-  }
-  value_ = Variant::CopyOfBits(bits);
-  if (allAttributes) {
-    attributes_ = source.attributes_;  // reuses what this channel held
-    return sequence;
-  }
-  attributes_.clear();
-  if (!displayAttributes) return sequence;
-  for (const TChannelAttribute& attribute : source.attributes_)
-    if (IsDisplayAttribute(attribute.ID(), quality_)) attributes_.push_back(attribute);
-  return sequence;
 }
 
-void TChannel2::PublishValue(TDateTime dt, std::uint8_t quality, Variant* value) noexcept {
-  const std::uint32_t sequence = valueSequence_.load(std::memory_order_relaxed);
-  valueSequence_.store(sequence + 1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
-  std::atomic_ref<TDateTime>(dt_).store(dt, std::memory_order_relaxed);
-  std::atomic_ref<std::uint8_t>(quality_).store(quality, std::memory_order_relaxed);
-  if (value != nullptr) value_.SwapPublished(*value);
-  valueSequence_.store(sequence + 2, std::memory_order_release);
-}
-
-bool TChannel2::IsDisplayAttribute(std::uint16_t id, std::uint8_t quality) noexcept {
+bool TChannel2::IsDisplayAttribute(std::uint16_t id) noexcept {
   switch (id) {
     case ChannelAttr::EUType:
     case ChannelAttr::EUInfo2:
@@ -205,7 +169,8 @@ bool TChannel2::IsDisplayAttribute(std::uint16_t id, std::uint8_t quality) noexc
     case ChannelAttr::DTYPE:
       return true;
     default:
-      return id == ChannelAttr::QualityTextBase + quality;
+      // The channel's own text for a quality.
+      return id >= ChannelAttr::QualityTextBase && id <= ChannelAttr::QualityTextBase + 0xFF;
   }
 }
 
@@ -297,237 +262,6 @@ bool TChannel2::SetAttribute(std::uint16_t id, std::uint16_t type, const Variant
   temporary.SetOwner(owner);
   temporary.SetLastChange(lastChange);
   return MergeAttribute(&temporary);
-}
-
-// --- attribute-backed properties ---
-
-std::int16_t TChannel2::EUType() const { return GetAttributeValue(ChannelAttr::EUType).ToInt16(); }
-void TChannel2::SetEUType(std::int16_t v) {
-  SetAttributeValue(ChannelAttr::EUType, Variant::FromInt16(v));
-}
-Variant TChannel2::EUInfo1() const { return GetAttributeValue(ChannelAttr::EUInfo1); }
-void TChannel2::SetEUInfo1(const Variant& v) { SetAttributeValue(ChannelAttr::EUInfo1, v); }
-Variant TChannel2::EUInfo2() const { return GetAttributeValue(ChannelAttr::EUInfo2); }
-void TChannel2::SetEUInfo2(const Variant& v) { SetAttributeValue(ChannelAttr::EUInfo2, v); }
-std::int32_t TChannel2::EUInfo3() const {
-  return GetAttributeValue(ChannelAttr::EUInfo3).ToInt32();
-}
-void TChannel2::SetEUInfo3(std::int32_t v) {
-  SetAttributeValue(ChannelAttr::EUInfo3, Variant::FromInt32(v));
-}
-
-std::string TChannel2::TextAttribute(std::uint16_t id) const {
-  return GetAttributeValue(id).ToAnsi();
-}
-void TChannel2::SetTextAttribute(std::uint16_t id, std::string_view v) {
-  SetAttributeValue(id, Variant::FromAnsi(std::string(v)));
-}
-
-std::string TChannel2::Unit() const { return TextAttribute(ChannelAttr::Unit); }
-void TChannel2::SetUnit(std::string_view v) { SetTextAttribute(ChannelAttr::Unit, v); }
-std::string TChannel2::Comments() const { return TextAttribute(ChannelAttr::Comments); }
-void TChannel2::SetComments(std::string_view v) { SetTextAttribute(ChannelAttr::Comments, v); }
-std::string TChannel2::Prefix() const { return TextAttribute(ChannelAttr::Prefix); }
-void TChannel2::SetPrefix(std::string_view v) { SetTextAttribute(ChannelAttr::Prefix, v); }
-std::string TChannel2::Description() const { return TextAttribute(ChannelAttr::Description); }
-void TChannel2::SetDescription(std::string_view v) {
-  SetTextAttribute(ChannelAttr::Description, v);
-}
-std::int16_t TChannel2::ConnectionQuality() const {
-  return GetAttributeValue(ChannelAttr::ConnectionQuality).ToInt16();
-}
-void TChannel2::SetConnectionQuality(std::int16_t v) {
-  SetAttributeValue(ChannelAttr::ConnectionQuality, Variant::FromInt16(v));
-}
-std::string TChannel2::FormatString() const {
-  const Variant format = GetAttributeValue(ChannelAttr::FormatString);
-  if (format.IsEmpty()) return DefaultValueFormat(type_);
-  return format.ToAnsi();
-}
-void TChannel2::SetFormatString(std::string_view v) {
-  SetTextAttribute(ChannelAttr::FormatString, v);
-}
-bool TChannel2::Masked() const { return GetAttributeValue(ChannelAttr::Masked).ToBoolean(); }
-void TChannel2::SetMasked(bool v) {
-  SetAttributeValue(ChannelAttr::Masked, Variant::FromBoolean(v));
-}
-std::uint16_t TChannel2::DTYPE() const { return GetAttributeValue(ChannelAttr::DTYPE).ToUInt16(); }
-void TChannel2::SetDTYPE(std::uint16_t v) {
-  SetAttributeValue(ChannelAttr::DTYPE, Variant::FromUInt16(v));
-}
-std::uint16_t TChannel2::SYSM() const { return GetAttributeValue(ChannelAttr::SYSM).ToUInt16(); }
-void TChannel2::SetSYSM(std::uint16_t v) {
-  SetAttributeValue(ChannelAttr::SYSM, Variant::FromUInt16(v));
-}
-std::uint16_t TChannel2::Signification() const {
-  return GetAttributeValue(ChannelAttr::Signification).ToUInt16();
-}
-void TChannel2::SetSignification(std::uint16_t v) {
-  SetAttributeValue(ChannelAttr::Signification, Variant::FromUInt16(v));
-}
-
-namespace {
-constexpr int kAlarmIdCount = 3;
-}  // namespace
-
-std::int32_t TChannel2::AlarmID(int index) const {
-  if (index < 0 || index >= kAlarmIdCount) return 0;
-  const TChannelAttribute* attribute = FindAttribute(ChannelAttr::AlarmID);
-  if (attribute == nullptr || !attribute->Value().IsArray()) return 0;
-  const Variant& ids = attribute->Value();
-  if (index < ids.ArrayLow() || index > ids.ArrayHigh()) return 0;
-  return ids.GetElement(index).ToInt32();
-}
-
-void TChannel2::SetAlarmID(int index, std::int32_t v) {
-  if (index < 0 || index >= kAlarmIdCount) return;
-  const TChannelAttribute* attribute = FindAttribute(ChannelAttr::AlarmID);
-  Variant ids = attribute && attribute->Value().IsArray()
-                    ? attribute->Value()
-                    : CreateTypedArray(AttributeTypeOf(ChannelAttr::AlarmID), kAlarmIdCount);
-  // A shorter array than three raises its index error to the caller.
-  ids.SetElement(index, Variant::FromInt32(v));
-  SetAttributeValue(ChannelAttr::AlarmID, ids);
-}
-
-std::string TChannel2::AlarmMessage() const { return TextAttribute(ChannelAttr::AlarmMessage); }
-void TChannel2::SetAlarmMessage(std::string_view v) {
-  SetTextAttribute(ChannelAttr::AlarmMessage, v);
-}
-std::string TChannel2::SoundFile() const { return TextAttribute(ChannelAttr::SoundFile); }
-void TChannel2::SetSoundFile(std::string_view v) { SetTextAttribute(ChannelAttr::SoundFile, v); }
-Variant TChannel2::Deadband() const { return GetAttributeValue(ChannelAttr::Deadband); }
-void TChannel2::SetDeadband(const Variant& v) { SetAttributeValue(ChannelAttr::Deadband, v); }
-Variant TChannel2::HiHiLimit() const { return GetAttributeValue(ChannelAttr::HiHiLimit); }
-void TChannel2::SetHiHiLimit(const Variant& v) { SetAttributeValue(ChannelAttr::HiHiLimit, v); }
-Variant TChannel2::HiLimit() const { return GetAttributeValue(ChannelAttr::HiLimit); }
-void TChannel2::SetHiLimit(const Variant& v) { SetAttributeValue(ChannelAttr::HiLimit, v); }
-Variant TChannel2::LoLimit() const { return GetAttributeValue(ChannelAttr::LoLimit); }
-void TChannel2::SetLoLimit(const Variant& v) { SetAttributeValue(ChannelAttr::LoLimit, v); }
-Variant TChannel2::LoLoLimit() const { return GetAttributeValue(ChannelAttr::LoLoLimit); }
-void TChannel2::SetLoLoLimit(const Variant& v) { SetAttributeValue(ChannelAttr::LoLoLimit, v); }
-bool TChannel2::WatchLimits() const {
-  return GetAttributeValue(ChannelAttr::WatchLimits).ToBoolean();
-}
-void TChannel2::SetWatchLimits(bool v) {
-  SetAttributeValue(ChannelAttr::WatchLimits, Variant::FromBoolean(v));
-}
-
-}  // namespace kv
-
-// --- texts ---
-
-namespace kv {
-
-namespace {
-
-constexpr std::int16_t kEUTypeStates = 2;     // first value names a state of EUInfo2
-constexpr std::int16_t kEUTypeDevice = 3;     // first value in the device form
-constexpr std::uint8_t kPackedCounters = 12;  // alarm, attention and fault counters follow
-constexpr std::uint8_t kPackedGasLevel = 15;  // a gas level in per cent of the lower limit follows
-
-// Each label followed by its number, left-justified in four characters (the
-// printf form %-4u).
-std::string LabelledFields(std::initializer_list<std::string_view> labels,
-                           std::initializer_list<unsigned> values) {
-  std::string text;
-  auto value = values.begin();
-  for (std::string_view label : labels) {
-    char number[16];
-    std::snprintf(number, sizeof number, "%-4u", *value++);
-    text.append(label).append(number);
-  }
-  return text;
-}
-
-}  // namespace
-
-std::string TChannel2::FullComments() const {
-  std::string text = Prefix();
-  if (!text.empty() && text.back() != ' ') text += ' ';
-  return text + Comments();
-}
-
-std::string TChannel2::SignificationText() const { return SignificationToText(Signification()); }
-
-std::string TChannel2::FormatEUType3(std::uint16_t quality, const Variant& v) const {
-  if (quality != 0) return "?";
-  return v.ToAnsi();
-}
-
-std::string TChannel2::QualityText() const {
-  if (EUType() == kEUTypeDevice && HasNonEmptyAttribute(ChannelAttr::EUInfo3))
-    return FormatEUType3(quality_, Variant::FromInt32(0));
-  const auto ownText = static_cast<std::uint16_t>(ChannelAttr::QualityTextBase + quality_);
-  if (const TChannelAttribute* attribute = FindAttribute(ownText))
-    return attribute->Value().ToAnsi();
-  return QualityToText(quality_);
-}
-
-std::string TChannel2::ValueToText(std::int32_t index, bool exact) const {
-  static constexpr std::string_view kStatePrefix = "Value=";
-  try {
-    const Variant v = GetValueAt(index);
-    if (index == 0 && EUType() == kEUTypeStates) {
-      const Variant states = EUInfo2();
-      if (!states.IsEmpty()) {
-        const std::int32_t n = v.ToInt32();
-        if (states.IsArray() && n >= states.ArrayLow() && n <= states.ArrayHigh())
-          return states.GetElement(n).ToAnsi();
-        return std::string(kStatePrefix) + std::to_string(n);
-      }
-    }
-    if (index == 0 && EUType() == kEUTypeDevice && HasNonEmptyAttribute(ChannelAttr::EUInfo3))
-      return FormatEUType3(quality_, v);
-    const std::string format = exact ? PlainValueFormat(type_) : FormatString();
-    return FormatValue(type_, format, v);
-  } catch (const Exception& e) {
-    return e.Message();
-  } catch (...) {
-    return std::string("неизвестное исключение!"_cp);
-  }
-}
-
-std::string TChannel2::ValuesText() const { return ValuesToText(std::nullopt, false); }
-
-std::string TChannel2::ValuesToText(std::optional<std::string_view> separator, bool exact) const {
-  if (quality_ != 0) return QualityText();
-  const std::int32_t count = ValueCount();
-  const bool packed = !exact && (type_ & 0x1000) != 0 && (count == 3 || count == 5 || count == 8) &&
-                      HasNonEmptyAttribute(ChannelAttr::DTYPE) && EUType() == kEUTypeDevice;
-  if (packed) {
-    const std::uint8_t kind = GetAttributeValue(ChannelAttr::DTYPE).ToUInt8();
-    if (kind == kPackedCounters || kind == kPackedGasLevel) return PackedStatesText(kind);
-  }
-  const std::string_view sep = separator.value_or(" ");
-  std::string text;
-  for (std::int32_t i = 0; i < count; ++i) {
-    if (i > 0) text += sep;
-    text += ValueToText(i, exact);
-  }
-  return text;
-}
-
-// Device states packed into the value array: element 0 the state, element 1
-// the layout of the rest.
-std::string TChannel2::PackedStatesText(std::uint8_t kind) const {
-  static constexpr std::string_view kAlarm = " А="_cp, kFault = " П="_cp;
-  static constexpr std::string_view kAlarm1 = " А1="_cp, kAttention1 = " Ч1="_cp,
-                                    kAlarm2 = " А2="_cp, kAttention2 = " Ч2="_cp,
-                                    kFault1 = " П1="_cp, kFault2 = " П2="_cp;
-  static constexpr std::string_view kGasLevel = " %НКПР="_cp;
-  auto byteAt = [this](std::int32_t i) -> unsigned { return GetValueAt(i).ToUInt8(); };
-  std::string text = ValueToText(0, false);
-  const unsigned layout = byteAt(1);
-  if (kind == kPackedCounters) {
-    if (layout == 1) text += LabelledFields({kAlarm, kFault}, {byteAt(2), byteAt(3)});
-    if (layout == 2)
-      text += LabelledFields({kAlarm1, kAttention1, kAlarm2, kAttention2, kFault1, kFault2},
-                             {byteAt(2), byteAt(3), byteAt(4), byteAt(5), byteAt(6), byteAt(7)});
-  } else if (layout == 1) {
-    text += std::string(kGasLevel) + std::to_string(GetValueAt(2).ToInt32());
-  }
-  return text;
 }
 
 }  // namespace kv

@@ -6,10 +6,11 @@
 //
 // Ownership: a channel owns its attributes (held by value). A channel object
 // is either private to one thread or a master copy owned by the channel list;
-// master copies are read and written only under the list's locks (see
-// TChannelList2), the host's value call writing time stamp, quality and
-// value through PublishValue while the send pass may copy them. The channel
-// itself takes no lock and never sets or clears a send flag on its own.
+// master copies are read and written only under the list's locks: time
+// stamp, quality and value under the lock of the channel's stripe (see
+// TValuePath), everything else under the list's lock (see TChannelList2).
+// The channel itself takes no lock and never sets or clears a send flag on
+// its own.
 //
 // Layout: the list keeps 100 000 channels and more, and a host's value call
 // touches one of them at random, so the object is kept to two cache lines
@@ -25,6 +26,8 @@
 #include <vector>
 
 #include "channels/ChannelAttribute.h"
+#include "channels/ChannelProperties.h"
+#include "channels/ChannelText.h"
 #include "runtime/Calendar.h"
 #include "runtime/CompactString.h"
 #include "runtime/Variant.h"
@@ -92,7 +95,9 @@ std::uint16_t AttributeTypeOf(std::uint16_t id) noexcept;
 
 class TChannelList2;
 
-class TChannel2 {
+// The attribute-backed properties (TChannelProperties) and the texts
+// (TChannelText) are bases without data of their own, in their own files.
+class TChannel2 : public TChannelProperties, public TChannelText {
  public:
   // The state after Clear().
   TChannel2();
@@ -161,6 +166,8 @@ class TChannel2 {
   void SetUserData2(std::uint32_t v) { SetUserNumber(&TUserFields::data2, v); }
 
   // --- value ---
+  // DT, Quality and Value of a master channel belong to the value path:
+  // read them through TChannelList2::ReadValue or a copy of the channel.
   const Variant& Value() const noexcept { return value_; }
   // Stores the value converted to Type; a value that does not convert is
   // dropped and the old one stays. Quality, DT and Owner are not touched.
@@ -193,69 +200,10 @@ class TChannel2 {
   // MergeAttribute of an attribute built from the arguments.
   bool SetAttribute(std::uint16_t id, std::uint16_t type, const Variant& value, std::int16_t owner,
                     TDateTime lastChange);
+  // The attribute exists and holds a value.
+  bool HasNonEmptyAttribute(std::uint16_t id) const;
 
-  // --- attribute-backed properties; getters raise conversion errors ---
-  std::int16_t EUType() const;
-  void SetEUType(std::int16_t v);
-  Variant EUInfo1() const;
-  void SetEUInfo1(const Variant& v);
-  Variant EUInfo2() const;
-  void SetEUInfo2(const Variant& v);
-  std::int32_t EUInfo3() const;
-  void SetEUInfo3(std::int32_t v);
-  std::string Unit() const;
-  void SetUnit(std::string_view v);
-  std::string Comments() const;
-  void SetComments(std::string_view v);
-  std::string Prefix() const;
-  void SetPrefix(std::string_view v);
-  std::string Description() const;
-  void SetDescription(std::string_view v);
-  std::int16_t ConnectionQuality() const;
-  void SetConnectionQuality(std::int16_t v);
-  // The display format of Type while the attribute is absent or Empty.
-  std::string FormatString() const;
-  void SetFormatString(std::string_view v);
-  bool Masked() const;
-  void SetMasked(bool v);
-  std::uint16_t DTYPE() const;
-  void SetDTYPE(std::uint16_t v);
-  std::uint16_t SYSM() const;
-  void SetSYSM(std::uint16_t v);
-  std::uint16_t Signification() const;
-  void SetSignification(std::uint16_t v);
-  // Three alarm identifiers; an index outside 0..2 reads 0 and writes nothing.
-  std::int32_t AlarmID(int index) const;
-  void SetAlarmID(int index, std::int32_t v);
-  std::string AlarmMessage() const;
-  void SetAlarmMessage(std::string_view v);
-  std::string SoundFile() const;
-  void SetSoundFile(std::string_view v);
-  Variant Deadband() const;
-  void SetDeadband(const Variant& v);
-  Variant HiHiLimit() const;
-  void SetHiHiLimit(const Variant& v);
-  Variant HiLimit() const;
-  void SetHiLimit(const Variant& v);
-  Variant LoLimit() const;
-  void SetLoLimit(const Variant& v);
-  Variant LoLoLimit() const;
-  void SetLoLoLimit(const Variant& v);
-  bool WatchLimits() const;
-  void SetWatchLimits(bool v);
-
-  // --- texts and predicates ---
-  // Prefix, a space unless Prefix is empty or ends in one, Comments.
-  std::string FullComments() const;
-  std::string SignificationText() const;
-  std::string QualityText() const;
-  // One value element as text; never raises (an error gives its message).
-  std::string ValueToText(std::int32_t index, bool exact) const;
-  // ValuesToText(none, false).
-  std::string ValuesText() const;
-  // All values joined by `separator` (one space when none is given); the
-  // quality text for a bad quality; packed device states in display form.
-  std::string ValuesToText(std::optional<std::string_view> separator, bool exact) const;
+  // --- predicates ---
   bool IsFromDriver() const noexcept { return owner_ < 0; }
   bool IsFromServer() const noexcept { return owner_ == 0; }
   bool IsFromNetwork() const noexcept { return owner_ > 0; }
@@ -267,37 +215,43 @@ class TChannel2 {
     return (flags & NeedRegister) != 0 || ((flags & NeedSendValue) != 0 && active_ && number_ != 0);
   }
 
-  // What the send pass needs of source, copied exactly (values as they are
-  // held): address, number, type, switches, flags, owner, time stamp,
-  // quality and value; with `allAttributes` every attribute, with
-  // `displayAttributes` those that ValuesText reads, otherwise none. The
-  // time stamp, quality and value are read as PublishValue leaves them (see
-  // there), so source may be a master channel whose value a host thread is
-  // changing; the result is the sequence number of the state copied.
-  std::uint32_t CopySendFields(const TChannel2& source, bool allAttributes, bool displayAttributes);
-  // Replaces time stamp and quality, and with `value` the value too (its old
-  // value is left in *value), so that a reader in CopySendFields, which
-  // takes no lock, sees either the old state or the new one, never a mix.
-  // One writer at a time; every other reader or writer of these fields
-  // must exclude this writer by a lock. A heap block of the old value must
-  // stay alive while such a reader may copy it.
-  void PublishValue(TDateTime dt, std::uint8_t quality, Variant* value) noexcept;
-  // Counts a change of time stamp, quality or value made by other means
-  // than PublishValue, while no reader can be copying.
-  void BumpValueSequence() noexcept {
-    valueSequence_.store(valueSequence_.load(std::memory_order_relaxed) + 2,
-                         std::memory_order_relaxed);
+  // What the send pass needs of source besides time stamp, quality and
+  // value (which TValuePath copies), copied exactly: address,
+  // number, type, switches, flags, owner and creator; with `allAttributes`
+  // every attribute, with `displayAttributes` those that ValuesText may
+  // read, otherwise none. Reuses the storage this channel holds.
+  void CopySendFields(const TChannel2& source, bool allAttributes, bool displayAttributes);
+  // Whether ValuesText may read attribute id (whatever the quality).
+  static bool IsDisplayAttribute(std::uint16_t id) noexcept;
+
+  // --- kept by the owning list only ---
+  // What the list keeps in its master channels; only the list can make the
+  // key, so only it writes them, while anyone may read them.
+  class TListKey {
+    friend class TChannelList2;
+    TListKey() = default;
+  };
+  // Position in the owning list; kNoPosition for a channel it does not own.
+  static constexpr std::uint32_t kNoPosition = 0xFFFFFFFF;
+  std::uint32_t ListPosition() const noexcept { return listPosition_; }
+  void SetListPosition(TListKey, std::uint32_t position) noexcept { listPosition_ = position; }
+  // The list handed Number out itself (rather than taking it from the caller
+  // or an update).
+  bool NumberHandedOut() const noexcept { return numberHandedOut_; }
+  void SetNumberHandedOut(TListKey, bool v) noexcept { numberHandedOut_ = v; }
+  // A kept value of the history as the send pass encodes it (the value
+  // shares its heap block).
+  void SetKeptValue(TListKey, std::uint32_t number, std::uint16_t type, TDateTime dt,
+                    std::uint8_t quality, const Variant& value) {
+    number_ = number;
+    type_ = type;
+    dt_ = dt;
+    quality_ = quality;
+    value_ = value;
   }
-  // Whether ValuesText of a channel with quality `quality` reads attribute id.
-  static bool IsDisplayAttribute(std::uint16_t id, std::uint8_t quality) noexcept;
 
  private:
   void AssignAttributes(const TChannel2& source, std::uint16_t mask);
-  std::string FormatEUType3(std::uint16_t quality, const Variant& v) const;
-  std::string PackedStatesText(std::uint8_t kind) const;
-  bool HasNonEmptyAttribute(std::uint16_t id) const;
-  std::string TextAttribute(std::uint16_t id) const;
-  void SetTextAttribute(std::uint16_t id, std::string_view v);
 
   // First cache line: what a value registration, the change test and the
   // send pass read.
@@ -311,8 +265,7 @@ class TChannel2 {
   bool active_ : 1 = false;
   bool writeEnable_ : 1 = false;
   bool saveValue_ : 1 = false;
-  // The owning list handed Number out itself (rather than taking it from
-  // the caller or an update); kept by that list only, never copied.
+  // Never copied (see NumberHandedOut).
   bool numberHandedOut_ : 1 = false;
   std::int16_t owner_ = 0;
   std::int16_t creator_ = 0;
@@ -335,20 +288,27 @@ class TChannel2 {
     if (v != 0 || user_) User().*field = v;
   }
   std::unique_ptr<TUserFields> user_;
-  // Position in the owning list; kept by that list only, never copied by
-  // Assign. kNoPosition for a channel the list does not own.
-  static constexpr std::uint32_t kNoPosition = 0xFFFFFFFF;
+  // Never copied by Assign (see ListPosition).
   std::uint32_t listPosition_ = kNoPosition;
-  // Rises by 2 with every change of time stamp, quality or value on a
-  // master channel, and is odd while PublishValue writes; never copied.
+  // Kept by the value path only, never copied (see TValuePath): rises by 2
+  // with every change of time stamp, quality or value on a master channel,
+  // and is odd while a host's call writes them.
   std::atomic<std::uint32_t> valueSequence_ = 0;
-  // The sequence number of the value state the send pass last sent, kept
-  // by the owning list only: a value marked again after it was copied out
-  // is not sent twice. kNothingSent: none since the last full resend.
+  // The sequence number of the value state the send pass last sent: a value
+  // marked again after it was copied out is not sent twice. kNothingSent:
+  // none since the last full resend.
   static constexpr std::uint32_t kNothingSent = 1;
   std::uint32_t sentSequence_ = kNothingSent;
+  // Kept by the value path's history only, never copied (see
+  // TValueHistory): whether the channel may send, and how many of its
+  // values the history keeps that the worker has not taken yet.
+  std::atomic<std::uint32_t> historyState_ = 0;
 
-  friend class TChannelList2;
+  // The value path owns time stamp, quality and value of master channels and
+  // their sequence numbers (a sequence lock): it reads and writes the fields
+  // themselves.
+  friend class TValuePath;
+  friend class TValueHistory;
 };
 
 }  // namespace kv

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "channels/OwnerId.h"
-#include "values/Channelutils.h"
+#include "values/DataTypes.h"
 #include "values/ValueText.h"
 
 namespace kv {

@@ -65,16 +65,19 @@ bool TAddressIndex::SameAddress(std::string_view a, std::string_view b) noexcept
   return true;
 }
 
-std::uint32_t TAddressIndex::Find(std::string_view addr,
+std::uint32_t TAddressIndex::Find(std::string_view addr, std::uint32_t hash,
                                   const TChannelStore& store) const noexcept {
   if (count_ == 0) return kNoEntry;
-  const std::uint32_t hash = Hash(addr);
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const TSlot& slot = slots_[i];
     if (slot.position == kNoEntry) return kNoEntry;
     if (slot.hash == hash && SameAddress(addr, store[slot.position].Addr())) return slot.position;
   }
+}
+
+bool TAddressIndex::HasRoomFor(std::size_t entries) const noexcept {
+  return CapacityFor(entries, slots_.size()) == slots_.size();
 }
 
 void TAddressIndex::Reserve(std::size_t entries) {

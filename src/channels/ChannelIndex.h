@@ -6,7 +6,8 @@
 // keeps no copy of the addresses: it compares against the channels in the
 // store, so an address is held once, in its channel.
 //
-// No lock of their own: the channel list guards them with its lock.
+// No lock of their own: their owner guards them. Look-ups only read, so
+// several threads may look up at once while no one changes the table.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -28,10 +29,18 @@ class TAddressIndex {
   static std::uint32_t Hash(std::string_view addr) noexcept;
   static bool SameAddress(std::string_view a, std::string_view b) noexcept;
 
-  std::uint32_t Find(std::string_view addr, const TChannelStore& store) const noexcept;
+  std::uint32_t Find(std::string_view addr, const TChannelStore& store) const noexcept {
+    return Find(addr, Hash(addr), store);
+  }
+  // The same with the address's Hash already at hand.
+  std::uint32_t Find(std::string_view addr, std::uint32_t hash,
+                     const TChannelStore& store) const noexcept;
+  std::size_t Count() const noexcept { return count_; }
   // Makes room for `entries` entries: entering that many allocates nothing
   // more (unless addresses are shared).
   void Reserve(std::size_t entries);
+  // Whether Reserve(entries) would leave the table as it is.
+  bool HasRoomFor(std::size_t entries) const noexcept;
   // Enters `position`, whose channel in `store` now has address `addr`.
   void Insert(std::string_view addr, std::uint32_t position, const TChannelStore& store);
   // Removes `position`, entered under `addr` (its channel still has it).
@@ -45,7 +54,7 @@ class TAddressIndex {
   };
 
   void Rehash(std::size_t capacity);
-  void RemoveSlot(std::size_t index) noexcept;
+  void RemoveSlot(std::size_t gap) noexcept;
 
   std::vector<TSlot> slots_;  // a power of two in size, or empty
   std::size_t count_ = 0;

@@ -1,8 +1,15 @@
 #include "channels/ChannelStore.h"
 
+#include <algorithm>
+
 namespace kv {
 
 static_assert(sizeof(TChannel2) <= 128, "a channel should fill at most two cache lines");
+
+void TChannelStore::Reserve(std::size_t count) {
+  if (HasRoomFor(count)) return;
+  chunks_.reserve(std::max(BlocksFor(count), 2 * chunks_.capacity()));
+}
 
 TChannel2& TChannelStore::Append(const TChannel2& source) {
   if ((size_ >> kChunkBits) == chunks_.size())

@@ -6,7 +6,10 @@
 // reads memory the processor can fetch ahead. No heap block per channel.
 //
 // Positions count from 0 in the order channels were appended; only Clear
-// removes channels. No lock of its own: its owner guards it.
+// removes channels. No lock of its own: its owner guards it. A reader may
+// look up a stored channel while Append runs on another thread, as long as
+// the directory of blocks stays where it is: HasRoomFor tells, and Reserve
+// makes room (moving the directory) while no one reads.
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -59,6 +62,12 @@ class TChannelStore {
   Iterator begin() const { return Iterator(this, 0); }
   Iterator end() const { return Iterator(this, size_); }
 
+  // Whether `count` channels fit without moving the directory of blocks.
+  bool HasRoomFor(std::size_t count) const noexcept {
+    return BlocksFor(count) <= chunks_.capacity();
+  }
+  // Room in the directory for at least `count` channels (doubling it).
+  void Reserve(std::size_t count);
   // Stores a full copy of source (TChannel2(&source)) at position size().
   TChannel2& Append(const TChannel2& source);
   // Destroys every channel in list order.
@@ -68,6 +77,9 @@ class TChannelStore {
   static constexpr std::size_t kChunkBits = 8;  // 256 channels, 32 KiB a block
   static constexpr std::size_t kChunkSize = std::size_t{1} << kChunkBits;
   static constexpr std::size_t kChunkMask = kChunkSize - 1;
+  static std::size_t BlocksFor(std::size_t count) noexcept {
+    return (count + kChunkMask) >> kChunkBits;
+  }
   // Whole cache lines per channel, so that no channel straddles more lines
   // than it fills.
   struct alignas(64) TSlot {

@@ -30,8 +30,18 @@ void TPositionSet::Reserve(std::size_t count) {
   summary_.resize(word / kBits + 1, 0);
 }
 
+bool TPositionSet::HasRoomFor(std::size_t count) const noexcept {
+  if (count == 0) return true;
+  const std::size_t word = (count - 1) / kBits;
+  return word < words_.capacity() && word / kBits < summary_.capacity();
+}
+
 bool TPositionSet::Insert(std::size_t position) {
   Reserve(position + 1);
+  return InsertReserved(position);
+}
+
+bool TPositionSet::InsertReserved(std::size_t position) noexcept {
   const std::size_t word = position / kBits;
   const std::uint64_t before = TWord(words_[word]).fetch_or(Bit(position));
   if (before & Bit(position)) return false;

@@ -7,11 +7,14 @@
 // set answers at once. The channel list records with it which channels have
 // send work pending.
 //
-// Threads: Insert, Erase, Contains, NextFrom and Count may run at the same
-// time on different threads (the bits are changed with atomic operations,
-// and no member is ever lost: a word that gains a bit while another thread
-// empties it keeps its summary bit). Reserve and Clear need the set to
-// themselves; its owner's locks see to that.
+// Threads: InsertReserved and Erase may run at the same time as each other
+// and as Insert, Contains, NextFrom and Count on other threads (the bits are
+// changed with atomic operations, and no member is ever lost: a word that
+// gains a bit while another thread empties it keeps its summary bit).
+// Reserve, Insert, Contains, NextFrom and Count read or change the set's
+// size: one thread at a time, and while InsertReserved runs elsewhere only a
+// Reserve that HasRoomFor says moves nothing. Clear needs the set to itself.
+// Its owner's locks see to that.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -25,10 +28,14 @@ class TPositionSet {
   // Makes room for positions below `count`: inserting one of them never
   // allocates afterwards.
   void Reserve(std::size_t count);
+  // Whether Reserve(count) would leave the set's storage where it is.
+  bool HasRoomFor(std::size_t count) const noexcept;
   // True when the set was empty before (as far as the count tells at once;
-  // Count() may lag a racing Erase by a moment, never for good). Only
-  // positions below the reserved count may be inserted concurrently.
+  // Count() may lag a racing Erase by a moment, never for good).
   bool Insert(std::size_t position);
+  // Insert of a position below the reserved count; reads nothing that
+  // Reserve changes.
+  bool InsertReserved(std::size_t position) noexcept;
   void Erase(std::size_t position) noexcept;
   // Erase without the count, for a thread that erases many in a row and
   // counts them at the end with Uncount (one atomic step instead of one per

@@ -2,6 +2,7 @@
 // The client's own value types, shared with the exports: the connection
 // settings, one channel as the host declares it, and one control command
 // waiting for the host. Texts are Windows-1251 strings.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,6 +29,23 @@ struct ClientSettings {
   // Controls that may wait for the host; the server's further ones are
   // refused until the host takes some.
   std::size_t MaxWaitingControls = kMaxWaitingControls;
+  // Values a channel cannot send at once are kept, in at most this many
+  // bytes (0: none are kept), and dropped once older than HistorySeconds
+  // (0: no limit).
+  std::uint64_t HistoryBytes = 0;
+  std::uint32_t HistorySeconds = 0;
+
+  // The time-out in milliseconds, 0 when TimeoutSec is not positive: how
+  // long a connection may take to open and the server to answer the login,
+  // and how much longer than the link test's silence a status request waits
+  // for its answer.
+  std::uint64_t TimeoutMs() const {
+    return TimeoutSec > 0 ? static_cast<std::uint64_t>(TimeoutSec) * 1000 : 0;
+  }
+  // How long queued bytes may wait for the socket to take any: the time-out,
+  // but at least a second, so that without a time-out a write the socket
+  // has merely not taken yet is not given up at once.
+  std::uint64_t WriteTimeoutMs() const { return std::max<std::uint64_t>(TimeoutMs(), 1000); }
 };
 
 // One channel as the host declares it. Empty texts and a zero signification

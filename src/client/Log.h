@@ -6,6 +6,15 @@
 // the file between lines. An empty file name logs nothing. Logging never
 // raises and never affects the caller.
 //
+// With a TLogControl the host's callback gets every line as well (also
+// without a file), and a file that would grow past the control's size is
+// rotated first: NAME becomes NAME.1, older ones move up to NAME.N, the one
+// beyond is deleted, and the line starts a new NAME, so no line is split
+// between files. A rotation that fails (a file held open by another program,
+// a folder without the right) leaves the file as it is: writing goes on in
+// it, one ERROR line says so, and the next try comes when the file has grown
+// by the limit again.
+//
 // Every message begins with its level word and a tab ("INFO\t", "ERROR\t"...);
 // the writer does not filter levels: callers ask for DEBUG lines only when
 // debugging is on.
@@ -15,6 +24,7 @@
 #include <string>
 #include <string_view>
 
+#include "client/LogControl.h"
 #include "runtime/Wsprintf.h"
 
 namespace kv {
@@ -38,6 +48,10 @@ class TLogWriter {
   // The sink must outlive the writer's use of it. With a sink installed the
   // lines are delivered even when the file name is empty.
   void SetSink(ILogSink* sink) { sink_ = sink; }
+  // The host's callback and rotation limits; nullptr (the default): no
+  // callback, and the file grows without end. Set before the worker writes;
+  // the control must outlive the writer's use of it.
+  void SetControl(TLogControl* control) { control_ = control; }
 
   void Write(std::string_view format, std::initializer_list<WsArg> args) noexcept;
   void Write(std::string_view message) noexcept { Write("%s", {message}); }
@@ -49,10 +63,30 @@ class TLogWriter {
                                int minute, int second);
 
  private:
-  void AppendToFile(std::string_view line) const noexcept;
+  // The whole line for a message at the local time now.
+  static std::string StampedLine(std::string_view message);
+  void AppendToFile(const std::string& line) noexcept;
+  // 0 while a line of `length` bytes keeps a file of `size` bytes within the
+  // rotation limit (or there is none); past it, 1, past twice the limit 2...
+  std::int64_t SizeStep(std::int64_t size, std::size_t length) const noexcept;
+  // Moves the files up by one; on failure the file that could not be moved
+  // or deleted, and the system's error.
+  bool Rotate(std::string& failed, std::uint32_t& error) const;
+  void ReportUnopenable(std::uint32_t error);
+  // Hands a finished line (CR LF included, which the callback does not get)
+  // to the callback; the line loses its CR LF.
+  void ToCallback(int level, std::string& line) noexcept;
 
   std::string fileName_;
   ILogSink* sink_ = nullptr;
+  TLogControl* control_ = nullptr;
+  // The size step at which the last rotation failed; 0 once one succeeds
+  // or the file is back within the limit. A failed step is tried again at
+  // the next one, and its ERROR line is written only for the first.
+  std::int64_t failedStep_ = 0;
+  // The callback has been told that the file cannot be opened; again only
+  // after the file could be opened once more.
+  bool openFailureReported_ = false;
 };
 
 }  // namespace kv

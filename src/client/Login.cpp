@@ -1,24 +1,19 @@
 // Connecting and logging in: one attempt per call of KVConnect.
-#include <algorithm>
-
 #include "channels/OwnerId.h"
 #include "client/LogText.h"
-#include "client/Servercon.h"
+#include "client/ClientThread.h"
 #include "platform/Clock.h"
 #include "platform/Socket.h"
-#include "protocol/Kavrel.h"
+#include "protocol/CommandCatalogue.h"
 #include "protocol/Structures.h"
 #include "runtime/Codepage.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
-#include "values/Utils.h"
+#include "values/DateTime.h"
 
 namespace kv {
 namespace {
 
-constexpr std::uint32_t kLoginGateMs = 60000;
-constexpr std::uint32_t kConnectRetryMs = 1000;
-constexpr std::uint32_t kNextPassMs = 1;
 constexpr int kLoggedAttempts = 5;
 using platform::wsa::kTimedOut;
 
@@ -41,6 +36,10 @@ constexpr auto kLoggedInLine =
     "INFO\tРегистрация на сервере версии %u.%u ОК\tID=%d, время регистрации=%ld мсек, время %s, "
     "часовой пояс %s, разница времени=%ld мсек [в буфере %lu байт]"_cp;
 constexpr auto kConnectErrorLine = "ERROR\tПодключение к основному серверу %s:%d\t%s"_cp;
+constexpr auto kReserveErrorLine = "ERROR\tПодключение к резервному серверу %s:%d\t%s"_cp;
+constexpr auto kIgnoredServersLine = "ERROR\tСписок серверов: пропущено %s"_cp;
+constexpr auto kMainInUseLine = "INFO\tРабота с основным сервером %s:%d"_cp;
+constexpr auto kReserveInUseLine = "INFO\tРабота с резервным сервером %s:%d"_cp;
 constexpr auto kConnectUnknownLine = "ERROR\tTRelayThread::KVConnect() неизвестная ошибка !"_cp;
 
 // A failure already logged in its own words: no second line.
@@ -48,46 +47,52 @@ Exception Silent() { return Exception(std::string()); }
 
 }  // namespace
 
+void TOpros2Thread::PrepareServers() {
+  if (!servers_.Empty()) return;
+  ServerListText list = ParseServerList(settings_.Host, settings_.Port);
+  servers_ = TServerList(std::move(list.Entries));
+  if (!list.Ignored.empty()) log_.Write(kIgnoredServersLine, {list.Ignored});
+}
+
 bool TOpros2Thread::KVConnect() {
-  std::uint32_t now = platform::TickCount();
-  if (loginSent_ && now - lastLoginTick_ < kLoginGateMs) return false;
-  if (connectFailed_ && now - connectFailTick_ < kConnectRetryMs) return false;
-  ++connectAttempts_;
+  PrepareServers();
+  const std::optional<std::size_t> next = servers_.Next(platform::TickCount());
+  if (!next) return false;
+  const std::size_t server = *next;
+  const ServerEntry& entry = servers_[server];
+  servers_.Begin(server, platform::TickCount());
   try {
     std::uint32_t loginStart = 0;
     std::int32_t replyBytes = 0;
-    LogIn(loginStart, replyBytes);
-    connectFailed_ = false;
+    LogIn(server, loginStart, replyBytes);
+    if (IsConnected()) {
+      counters_.serverIndex.store(server, std::memory_order_relaxed);
+      if (servers_.LoggedIn(server)) {
+        TClientCounters::Add(counters_.serverSwitches);
+        log_.Write(server == 0 ? kMainInUseLine : kReserveInUseLine, {entry.Host, entry.LogPort});
+      }
+    }
     return true;
   } catch (const Exception& e) {
-    if (!e.Message().empty() && connectAttempts_ <= kLoggedAttempts)
-      log_.Write(kConnectErrorLine, {settings_.Host, settings_.Port, e.Message()});
+    if (!e.Message().empty() && servers_.Failures(server) <= kLoggedAttempts)
+      log_.Write(server == 0 ? kConnectErrorLine : kReserveErrorLine,
+                 {entry.Host, entry.LogPort, e.Message()});
   } catch (...) {
     log_.Write(kConnectUnknownLine);
   }
   // A server that refuses connections is asked again a second later, not
-  // on every millisecond pass.
+  // on every millisecond pass; meanwhile the next one is tried.
   counters_.Failed(tcp_.LastError());
-  connectFailed_ = !tcp_.Connected();
-  connectFailTick_ = now;
+  servers_.Failed(server);
   Disconnect();
   return false;
 }
 
-std::uint32_t TOpros2Thread::NextAttemptDue() const {
-  std::uint32_t wait = 0;
-  if (loginSent_) wait = std::max(wait, MillisecondsLeft(lastLoginTick_, kLoginGateMs));
-  if (connectFailed_) wait = std::max(wait, MillisecondsLeft(connectFailTick_, kConnectRetryMs));
-  if (loginSent_ || connectFailed_) return wait;
-  // An attempt that failed before either gate is repeated on the next pass;
-  // a short pause keeps that from spinning.
-  return kNextPassMs;
-}
+std::uint32_t TOpros2Thread::NextAttemptDue() const { return servers_.Due(platform::TickCount()); }
 
-void TOpros2Thread::WaitForConnection() {
+bool TOpros2Thread::WaitForConnection() {
   std::uint32_t start = platform::TickCount();
-  std::uint64_t limit =
-      static_cast<std::uint64_t>(settings_.TimeoutSec > 0 ? settings_.TimeoutSec : 0) * 1000;
+  const std::uint64_t limit = settings_.TimeoutMs();
   while (!tcp_.WaitConnected(0)) {
     // A refused or failed attempt will not complete: report its own error
     // rather than waiting out the time-out.
@@ -97,22 +102,35 @@ void TOpros2Thread::WaitForConnection() {
     // Failed attempts show as exceptional on some systems, not as writable.
     Await(platform::PollFor::Write | platform::PollFor::Except, left);
   }
-  if (!tcp_.Connected()) {
-    if (tcp_.LastError() == 0) tcp_.SetError(kTimedOut);
+  if (tcp_.Connected()) return true;
+  if (tcp_.LastError() == 0) tcp_.SetError(kTimedOut);
+  return false;
+}
+
+void TOpros2Thread::ConnectTo(const ServerEntry& server) {
+  // Looked up at every attempt: the name may have moved since the last.
+  std::vector<std::uint32_t> addresses;
+  if (!tcp_.ResolveAll(server.Host, addresses))
     throw Exception(std::string(kTcpError) + tcp_.ErrorText());
+  // A look-up cannot be interrupted; a stop asked meanwhile ends the
+  // attempt as soon as it returns.
+  if (Terminated()) throw Silent();
+  // A name with several addresses: each gets the whole time-out.
+  for (std::size_t i = 0;; ++i) {
+    if (tcp_.ConnectTo(addresses[i], server.Port) && WaitForConnection()) return;
+    if (i + 1 == addresses.size() || Terminated())
+      throw Exception(std::string(kTcpError) + tcp_.ErrorText());
   }
 }
 
-void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
+void TOpros2Thread::LogIn(std::size_t server, std::uint32_t& loginStart, std::int32_t& replyBytes) {
   // A client ID of 0 leaves the connection open but not logged in; the next
   // attempt starts on a fresh socket.
   if (tcp_.Socket() != platform::SocketHandle::None) Disconnect();
-  if (!tcp_.Connect(settings_.Host, static_cast<std::uint16_t>(settings_.Port)))
-    throw Exception(std::string(kTcpError) + tcp_.ErrorText());
-  WaitForConnection();
+  ConnectTo(servers_[server]);
   log_.Write(kConnectedLine,
              {tcp_.LocalAddressText(), tcp_.RemoteAddressText(), settings_.TimeoutSec});
-  connectAttempts_ = 0;
+  servers_.Connected(server);
 
   TLoginRequest request;
   request.login = settings_.Login;
@@ -121,11 +139,10 @@ void TOpros2Thread::LogIn(std::uint32_t& loginStart, std::int32_t& replyBytes) {
   request.libraryMinor = kLibraryVersionMinor;
   WriteLoginRequest(EncodeLoginRequest(request).data());
   TClientCounters::Add(counters_.recordsSent);
-  lastLoginTick_ = loginStart = platform::TickCount();
-  loginSent_ = true;
+  loginStart = platform::TickCount();
+  servers_.LoginSent(server, loginStart);
 
-  const std::uint64_t replyLimit =
-      static_cast<std::uint64_t>(settings_.TimeoutSec > 0 ? settings_.TimeoutSec : 0) * 1000;
+  const std::uint64_t replyLimit = settings_.TimeoutMs();
   while (!tcp_.Poll(true, false, false, 0) && !Terminated()) {
     const std::uint32_t left = MillisecondsLeft(loginStart, replyLimit);
     if (left == 0) break;
@@ -156,9 +173,9 @@ void TOpros2Thread::WriteLoginRequest(const std::uint8_t* request) {
   if (!sendBuffer_.Append(request, kLoginRequestSize))
     throw Exception(std::string(kRequestError) + tcp_.ErrorText());
   // The socket never blocks: a request it does not take at once is offered
-  // again when it can take more, until it goes, termination, or Timeout
-  // seconds without progress.
-  const std::uint64_t limit = static_cast<std::uint64_t>(std::max(settings_.TimeoutSec, 1)) * 1000;
+  // again when it can take more, until it goes, termination, or the write
+  // time-out without progress.
+  const std::uint64_t limit = settings_.WriteTimeoutMs();
   for (;;) {
     TWrite result = WriteQueued();
     if (result == TWrite::Done) return;

@@ -1,15 +1,15 @@
 // The receive pass and command dispatch, on the worker thread.
 
 #include "client/LogText.h"
-#include "client/Servercon.h"
+#include "client/ClientThread.h"
 #include "platform/Clock.h"
-#include "protocol/Channelcmd.h"
-#include "protocol/Kavrel.h"
+#include "protocol/ChannelRecords.h"
+#include "protocol/CommandCatalogue.h"
 #include "protocol/Structures.h"
 #include "runtime/Codepage.h"
 #include "runtime/Exception.h"
 #include "runtime/LittleEndian.h"
-#include "values/Utils.h"
+#include "values/DateTime.h"
 
 namespace kv {
 namespace {
@@ -70,20 +70,20 @@ std::string ChannelName(bool byNumber, std::uint32_t number, std::string_view ad
 
 }  // namespace
 
-int TOpros2Thread::ProcessReceive() {
+TOpros2Thread::TReceiveResult TOpros2Thread::ProcessReceive() {
   EndControlOverflow(false);
-  if (!tcp_.Connected()) return 0;
+  if (!tcp_.Connected()) return TReceiveResult::ServerGone;
   if (!tcp_.Poll(true, false, false, 0)) {
     if (tcp_.LastError() != 0) log_.Write(kPollErrorLine, {static_cast<long>(tcp_.LastError())});
     // A command whose rest never comes must still run out of time, not only
     // when more bytes arrive.
     if (incompleteWaiting_ && recvBuffer_.Size() > 0) Incomplete(recvBuffer_.Data()[0]);
-    return 2;
+    return TReceiveResult::Nothing;
   }
   std::int32_t available = tcp_.Available();
   if (available == 0) {
     LogReadFailure();
-    return 0;
+    return TReceiveResult::ServerGone;
   }
   std::uint8_t* tail = recvBuffer_.Reserve(available);
   if (tail == nullptr || !tcp_.Read(tail, available)) {
@@ -92,24 +92,20 @@ int TOpros2Thread::ProcessReceive() {
     std::int32_t got = tcp_.LastCount();
     if (tail == nullptr || got <= 0) {
       LogReadFailure();
-      return 0;
+      return TReceiveResult::ServerGone;
     }
     available = got;
   }
   recvBuffer_.Commit(available);
   TClientCounters::Add(counters_.bytesReceived, static_cast<std::uint64_t>(available));
 
-  int result = 2;
+  TReceiveResult result = TReceiveResult::Nothing;
   while (!Terminated()) {
     TFrame frame = ClassifyFrame(recvBuffer_);
     if (frame.state == TFrameState::Empty) break;
-    if (IsCmd2(frame.id) && settings_.DebugLog) log_.Write(kCmd2Line, {frame.id});
-    if (frame.state == TFrameState::UnknownId) {
-      DropOnBadFrame(kUnknownIdLine, frame.id);
-      break;
-    }
-    if (frame.state == TFrameState::BadLength) {
-      DropOnBadFrame(kBadLengthLine, frame.id);
+    if (IsCmd2(frame.id) && Debug()) log_.Write(kCmd2Line, {frame.id});
+    if (frame.state == TFrameState::UnknownId || frame.state == TFrameState::BadLength) {
+      DropOnBadFrame(frame);
       break;
     }
     if (frame.state == TFrameState::Incomplete) {
@@ -123,7 +119,7 @@ int TOpros2Thread::ProcessReceive() {
       HandleFixed(frame.id, frame.size);
     incompleteWaiting_ = false;
     TClientCounters::Add(counters_.recordsReceived);
-    result = 1;
+    result = TReceiveResult::Handled;
   }
   return result;
 }
@@ -137,13 +133,13 @@ void TOpros2Thread::LogReadFailure() {
     log_.Write(kServerGoneLine);
 }
 
-void TOpros2Thread::DropOnBadFrame(std::string_view format, std::uint8_t id) {
-  std::int32_t buffered = recvBuffer_.Size();
-  if (format == kBadLengthLine) {
+void TOpros2Thread::DropOnBadFrame(const TFrame& frame) {
+  const std::int32_t buffered = recvBuffer_.Size();
+  if (frame.state == TFrameState::BadLength) {
     const auto length = LoadLE<std::uint16_t>(recvBuffer_.Data() + 1);
-    log_.Write(format, {id, length});
+    log_.Write(kBadLengthLine, {frame.id, length});
   } else {
-    log_.Write(format, {id, static_cast<long>(buffered)});
+    log_.Write(kUnknownIdLine, {frame.id, static_cast<long>(buffered)});
   }
   log_.Write(kDumpLine,
              {BytesToHex(recvBuffer_.Data(), buffered < kDumpBytes ? buffered : kDumpBytes)});
@@ -194,7 +190,7 @@ bool TOpros2Thread::HandleFixed(std::uint8_t id, std::int32_t size) {
     case kStructStatusReply: {
       const TStatusReply reply = DecodeStatusReply(p);
       if (reply.answeredId == kStructStatusRequest) statusRequestPending_ = false;
-      if (settings_.DebugLog) log_.Write(kStatusLine, {reply.answeredId});
+      if (Debug()) log_.Write(kStatusLine, {reply.answeredId});
       break;
     }
     default:
@@ -226,7 +222,7 @@ void TOpros2Thread::ParseControl() {
   std::uint8_t flags = 0;
   GetChannelValueCmd(recvBuffer_, &decoded, flags);
   TClientCounters::Add(counters_.controlsReceived);
-  if (settings_.DebugLog) {
+  if (Debug()) {
     log_.Write(kControlLine, {decoded.Addr(), static_cast<unsigned long>(decoded.Number()),
                               decoded.Type(), SafeDateTimeText(decoded.DT()), decoded.ValuesText(),
                               (flags & ValueFlag::ControlMark) ? kYes : kNo, decoded.Owner()});
@@ -247,26 +243,14 @@ void TOpros2Thread::ParseControl() {
   request.DT = decoded.DT();
   request.Quality = decoded.Quality();
   request.Value = decoded.Value();
-  TLockGuard guard(controlLock_);
-  // A host that stops taking controls must not make the queue grow without
-  // end: the oldest stay, the newest are counted and dropped.
-  if (controls_.size() >= settings_.MaxWaitingControls) {
-    ++refusedControls_;
-    TClientCounters::Add(counters_.controlsRefused);
-    return;
-  }
-  controls_.push_back(std::move(request));
+  // A full queue refuses it: counted, and told in the overflow's line.
+  if (!controls_.Push(std::move(request))) TClientCounters::Add(counters_.controlsRefused);
 }
 
 void TOpros2Thread::EndControlOverflow(bool workerEnds) {
-  if (refusedControls_ == 0) return;
-  if (!workerEnds) {
-    TLockGuard guard(controlLock_);
-    if (controls_.size() >= settings_.MaxWaitingControls) return;
-  }
-  log_.Write(kControlsRefusedLine,
-             {static_cast<unsigned long>(settings_.MaxWaitingControls), refusedControls_});
-  refusedControls_ = 0;
+  const unsigned long refused = controls_.EndOverflow(workerEnds);
+  if (refused != 0)
+    log_.Write(kControlsRefusedLine, {static_cast<unsigned long>(controls_.Bound()), refused});
 }
 
 void TOpros2Thread::ParseChannelChange() {

@@ -3,15 +3,15 @@
 
 #include "channels/OwnerId.h"
 #include "client/LogText.h"
-#include "client/Servercon.h"
+#include "client/ClientThread.h"
 #include "platform/Clock.h"
 #include "platform/Socket.h"
-#include "protocol/Channelcmd.h"
-#include "protocol/Kavrel.h"
+#include "protocol/ChannelRecords.h"
+#include "protocol/CommandCatalogue.h"
 #include "runtime/Codepage.h"
 #include "runtime/Exception.h"
-#include "values/Channelutils.h"
-#include "values/Utils.h"
+#include "values/DataTypes.h"
+#include "values/DateTime.h"
 
 namespace kv {
 namespace {
@@ -36,6 +36,9 @@ using platform::wsa::kWouldBlock;
 // The longest text one value record can carry: a value has this much room,
 // less the text's length word.
 constexpr std::size_t kMaxValueText = TKavrelCmdParser::kValueRoom - 2;
+// The most elements an array in one value record can have: less the count
+// word, each element takes a byte at least.
+constexpr std::int32_t kMaxArrayElements = TKavrelCmdParser::kValueRoom - 2;
 
 // The texts between tabs, empty ones kept, as an array of OLE texts.
 Variant EnumTextArray(std::string_view texts) {
@@ -65,23 +68,18 @@ bool RegistrationEncodes(const TChannel2& channel) {
   }
 }
 
-// Whether value, converted to the channel's type, fits the room of a value.
-// A value that does not convert passes: storing it drops it, as always.
-bool ValueFits(const Variant& value, std::uint16_t type) {
-  Variant converted = value;
-  try {
-    ConvertToType(converted, type);
-  } catch (...) {
-    return true;
-  }
+// Whether a value, converted to the channel's type, fits the room of a
+// value.
+bool ValueFits(const Variant& converted) {
   const std::int64_t size = BinarySize(converted);
   return size >= 0 && size <= TKavrelCmdParser::kValueRoom;
 }
 
 }  // namespace
 
-bool TOpros2Thread::RegisterChannel(const ChannelDeclaration& d) {
-  if (!HasBinaryForm(d.Type)) return false;
+bool TOpros2Thread::RegisterChannel(const ChannelDeclaration& d, TCallResult* why) {
+  if (d.Addr.empty()) return Report(why, TCallResult::EmptyAddress);
+  if (!HasBinaryForm(d.Type)) return Report(why, TCallResult::BadType);
   try {
     TChannel2 channel;
     channel.SetAddr(d.Addr);
@@ -101,59 +99,85 @@ bool TOpros2Thread::RegisterChannel(const ChannelDeclaration& d) {
     channel.SetFlags(channel.Flags() | kRegisteredByHost | NeedRegister);
     // A listed channel takes everything from this one, so this one's record
     // is the one that will be sent.
-    if (!RegistrationEncodes(channel)) return false;
-    return channels_.Add(&channel, true, true, ChannelField::All, true);
+    if (!RegistrationEncodes(channel)) return Report(why, TCallResult::TooLarge);
+    return Report(why, channels_.Add(&channel, true, true, ChannelField::All, true)
+                           ? TCallResult::Ok
+                           : TCallResult::NoResources);
   } catch (...) {
-    return false;
+    return Report(why, TCallResult::NoResources);
   }
 }
 
 bool TOpros2Thread::RegisterAttribute(std::string_view addr, std::uint16_t id, std::uint16_t type,
-                                      const Variant& value) {
-  if (addr.empty() || id == 0 || type == 0 || !HasBinaryForm(type)) return false;
+                                      const Variant& value, TCallResult* why) {
+  if (addr.empty()) return Report(why, TCallResult::EmptyAddress);
+  if (id == 0) return Report(why, TCallResult::BadId);
+  if (type == 0 || !HasBinaryForm(type)) return Report(why, TCallResult::BadType);
   try {
     const std::int16_t owner = CurrentClientOwnerID();
     const TDateTime now = Now();
-    return channels_.ChangeByAddress(addr, false, [&](TChannel2& channel) {
-      // Tried on a copy first: an attribute the record cannot carry changes
-      // nothing.
-      TChannel2 candidate(&channel);
-      candidate.SetAttribute(id, type, value, owner, now);
-      if (!RegistrationEncodes(candidate)) return false;
-      // Due whatever SetAttribute gives or raises.
-      channel.AddFlags(NeedRegister);
-      return channel.SetAttribute(id, type, value, owner, now);
-    });
+    // An attribute the record cannot carry changes nothing: it is tried on a
+    // copy first, outside the list's locks. The trial holds if no
+    // registration changed meanwhile, and is made again under the lock if
+    // one did.
+    const std::uint32_t seen = channels_.RegistrationChanges();
+    std::unique_ptr<TChannel2> candidate = channels_.CopyByAddress(addr);
+    if (!candidate) return Report(why, TCallResult::UnknownChannel);
+    candidate->SetAttribute(id, type, value, owner, now);
+    bool encodes = RegistrationEncodes(*candidate);
+    candidate.reset();
+    return Report(
+        why, channels_.ChangeByAddress(addr, TCallResult::UnknownChannel, [&](TChannel2& channel) {
+          if (channels_.RegistrationChanges() != seen) {
+            TChannel2 again(&channel);
+            again.SetAttribute(id, type, value, owner, now);
+            encodes = RegistrationEncodes(again);
+          }
+          if (!encodes) return TCallResult::TooLarge;
+          // Due whatever SetAttribute gives or raises.
+          channel.AddFlags(NeedRegister);
+          return channel.SetAttribute(id, type, value, owner, now) ? TCallResult::Ok
+                                                                   : TCallResult::Replaced;
+        }));
   } catch (...) {
-    return false;
+    return Report(why, TCallResult::NoResources);
   }
 }
 
 bool TOpros2Thread::RegisterValueByID(std::string_view addr, std::uint16_t quality, TDateTime dt,
-                                      const Variant& value) {
-  if (addr.empty()) return false;
-  // A value no record could carry is refused before anything changes. Only
-  // a good quality stores the value; texts are checked here, outside the
-  // lock and at the cost of a length, arrays (rare) once the type is known.
-  if (quality == 0 && value.TextLength() > kMaxValueText) return false;
+                                      const Variant& value, TCallResult* why) {
+  if (addr.empty()) return Report(why, TCallResult::EmptyAddress);
+  // A value no record could carry is refused before any lock is taken, at
+  // the cost of a length: only a good quality stores the value. An array's
+  // exact size is checked once it is converted to the channel's type, also
+  // outside any lock.
+  if (quality == 0 && (value.TextLength() > kMaxValueText ||
+                       (value.IsArray() && value.ArrayCount() > kMaxArrayElements)))
+    return Report(why, TCallResult::TooLarge);
   try {
     const TChannelList2::TValueCheck fits = value.IsArray() ? &ValueFits : nullptr;
     switch (channels_.StoreValue(addr, quality, dt, value, fits)) {
       case TStoreResult::Replaced:
         // The value still waiting to go out is replaced, never sent.
         TClientCounters::Add(counters_.valuesCoalesced);
-        return true;
+        return Report(why, TCallResult::Ok);
       case TStoreResult::Stored:
-        return true;
-      default:
-        return false;
+        return Report(why, TCallResult::Ok);
+      case TStoreResult::NotListed:
+        return Report(why, TCallResult::UnknownChannel);
+      case TStoreResult::Refused:
+        return Report(why, TCallResult::TooLarge);
+      case TStoreResult::Unchanged:
+        return Report(why, TCallResult::Unchanged);
     }
+    return Report(why, TCallResult::NoResources);
   } catch (...) {
-    return false;
+    return Report(why, TCallResult::NoResources);
   }
 }
 
-void TOpros2Thread::SendSnapshot(const TSendSnapshot& item, std::vector<std::string>& lines) {
+void TOpros2Thread::SendSnapshot(const TSendSnapshot& item, bool debug,
+                                 std::vector<std::string>& lines) {
   const TChannel2& channel = item.Channel;
   // A record that cannot be encoded now never will be: it is dropped with
   // its line rather than failing every pass, and the channels behind it go
@@ -172,7 +196,7 @@ void TOpros2Thread::SendSnapshot(const TSendSnapshot& item, std::vector<std::str
   try {
     SetChannelValueCmd(sendBuffer_, &channel, ValueFlag::Client, false, kCmdChannelValue);
     TClientCounters::Add(counters_.recordsSent);
-    if (settings_.DebugLog) {
+    if (debug) {
       lines.push_back(Wsprintf(
           kValueLine, {channel.Addr(), static_cast<unsigned long>(channel.Number()), channel.Type(),
                        channel.Active() ? kYes : kNo, SafeDateTimeText(channel.DT()),
@@ -199,12 +223,25 @@ void TOpros2Thread::KVProcessSend() {
     std::vector<std::string> lines;
     try {
       std::size_t cursor = 0;
+      bool through = false;
       while (sendBuffer_.Size() < kSendBufferSoftLimit) {
-        const std::size_t taken = channels_.TakePending(cursor, sendBatch_, settings_.DebugLog);
-        if (taken == 0) break;
-        for (std::size_t i = 0; i < taken; ++i) SendSnapshot(sendBatch_[i], lines);
+        // One answer per batch: its copies hold the texts of debug lines
+        // only when asked to.
+        const bool debug = Debug();
+        const std::size_t taken = channels_.TakePending(cursor, sendBatch_, debug);
+        if (taken == 0) {
+          through = true;
+          break;
+        }
+        for (std::size_t i = 0; i < taken; ++i) SendSnapshot(sendBatch_[i], debug, lines);
         for (const std::string& line : lines) log_.Write(line);
         lines.clear();
+      }
+      // Kept values behind the registrations and current values, a slice a
+      // pass.
+      if (through && channels_.HistoryOn()) {
+        historySender_.Send(channels_, sendBuffer_, counters_.bytesSent.load(), lines);
+        for (const std::string& line : lines) log_.Write(line);
       }
     } catch (const Exception& e) {
       log_.Write(kSendErrorLine, {e.Message()});
@@ -227,6 +264,7 @@ TOpros2Thread::TWrite TOpros2Thread::WriteQueued() {
   if (tcp_.LastCount() > 0) {
     TClientCounters::Add(counters_.bytesSent, static_cast<std::uint64_t>(tcp_.LastCount()));
     sendBuffer_.Skip(tcp_.LastCount());
+    historySender_.Written(channels_, counters_.bytesSent.load());
     writeProgressTick_ = now;
     writeErrorLogged_ = false;
   } else if (!writeWaiting_) {
@@ -245,8 +283,7 @@ TOpros2Thread::TWrite TOpros2Thread::WriteQueued() {
     writeWait_ = TWriteWait::Writable;
   else if (!flowControl)
     writeWait_ = TWriteWait::Pause;
-  std::uint64_t limit = static_cast<std::uint64_t>(std::max(settings_.TimeoutSec, 1)) * 1000;
-  if (now - writeProgressTick_ >= limit) {
+  if (now - writeProgressTick_ >= settings_.WriteTimeoutMs()) {
     tcp_.SetError(kTimedOut);
     return TWrite::Failed;
   }
@@ -280,6 +317,12 @@ void TOpros2Thread::NeedRegisterAllChannels() {
     log_.Write(kMarkAllErrorLine, {e.Message()});
   } catch (...) {
     log_.Write(kMarkAllUnknownLine);
+  }
+  // From now on a channel that may send sends its values itself, and the
+  // kept ones follow the registrations.
+  if (IsConnected() && channels_.HistoryOn()) {
+    channels_.SetHistoryLinkUp(true);
+    historySender_.LoggedIn();
   }
 }
 

@@ -1,9 +1,8 @@
 #include "client/Statistics.h"
 
 #include <chrono>
-#include <mutex>
 
-#include "client/Servercon.h"
+#include "client/ClientThread.h"
 
 namespace kv {
 
@@ -39,6 +38,8 @@ ClientStatistics TClientCounters::Read() const noexcept {
   s.ControlsRefused = controlsRefused.load(kRelaxed);
   s.LastError = lastError.load(kRelaxed);
   s.LastErrorTimeMs = lastErrorTime.load(kRelaxed);
+  s.ServerIndex = serverIndex.load(kRelaxed);
+  s.ServerSwitches = serverSwitches.load(kRelaxed);
   return s;
 }
 
@@ -47,6 +48,12 @@ ClientStatistics TClientCounters::Read() const noexcept {
 // why the counting happens only here and never on the value path.
 ClientStatistics TOpros2Thread::Statistics() {
   ClientStatistics s = counters_.Read();
+  const TValueHistory::TFigures history = channels_.HistoryFigures();
+  s.HistoryValues = history.values;
+  s.HistoryBytes = history.bytes;
+  s.HistoryDroppedBound = history.droppedBound;
+  s.HistoryDroppedAge = history.droppedAge;
+  s.HistorySent = history.sent;
   {
     const TChannelList2::TList& list = channels_.LockList();
     for (const TChannel2& channel : list) {
@@ -56,8 +63,7 @@ ClientStatistics TOpros2Thread::Statistics() {
     }
     channels_.UnlockList();
   }
-  TLockGuard guard(controlLock_);
-  s.ControlsWaiting = controls_.size();
+  s.ControlsWaiting = controls_.Size();
   return s;
 }
 

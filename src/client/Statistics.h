@@ -34,6 +34,15 @@ struct ClientStatistics {
   std::uint64_t ControlsRefused = 0;
   std::uint64_t LastError = 0;        // WinSock number of the last network failure
   std::uint64_t LastErrorTimeMs = 0;  // Unix time (UTC ms) of it; 0 when none
+  std::uint64_t ServerIndex = 0;      // in the host's list, of the current or last login
+  std::uint64_t ServerSwitches = 0;   // logins at another server than the previous one
+  // The value history: values kept now and their bytes (gauges), values
+  // dropped at the bound and for their age, values sent from it.
+  std::uint64_t HistoryValues = 0;
+  std::uint64_t HistoryBytes = 0;
+  std::uint64_t HistoryDroppedBound = 0;
+  std::uint64_t HistoryDroppedAge = 0;
+  std::uint64_t HistorySent = 0;
 };
 
 // Milliseconds since 1970-01-01 UTC, from the system's wall clock.
@@ -64,6 +73,8 @@ class TClientCounters {
   std::atomic<std::uint64_t> controlsRefused{0};
   std::atomic<std::uint64_t> lastError{0};
   std::atomic<std::uint64_t> lastErrorTime{0};
+  std::atomic<std::uint64_t> serverIndex{0};
+  std::atomic<std::uint64_t> serverSwitches{0};
 };
 
 }  // namespace kv

@@ -64,4 +64,16 @@ bool AppendFile(FileHandle handle, const void* data, std::uint32_t count, std::u
 std::int64_t SetFilePosition(FileHandle handle, std::int64_t distance, std::uint32_t method,
                              std::uint32_t& error);
 
+// Renames `from` to `to`, replacing a file `to` (Windows: MoveFileExA with
+// MOVEFILE_REPLACE_EXISTING; POSIX: rename). On Windows a file that another
+// program holds open without delete sharing cannot be renamed or replaced;
+// POSIX renames it all the same.
+bool RenameFile(const std::string& from, const std::string& to, std::uint32_t& error);
+// Deletes the file `name` (Windows: DeleteFileA; POSIX: unlink); a
+// directory is not deleted.
+bool RemoveFile(const std::string& name, std::uint32_t& error);
+// Whether a failed call's error says that the file, or its folder, does not
+// exist.
+bool IsFileMissing(std::uint32_t error) noexcept;
+
 }  // namespace kv::platform

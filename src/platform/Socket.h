@@ -11,6 +11,7 @@
 #include <bit>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kv::platform {
 
@@ -154,6 +155,11 @@ class TSocketApi {
   // 11001 (not found), 11002 (try again), 11003 (no recovery), 11004 (no
   // IPv4 address for the name).
   virtual SocketResult ResolveName(const std::string& name, std::uint32_t& address) = 0;
+  // The same look-up giving every IPv4 address of the name, in the name
+  // service's order and without repeats (a name with several servers
+  // behind it). `addresses` is replaced; it is never empty on success.
+  virtual SocketResult ResolveAll(const std::string& name,
+                                  std::vector<std::uint32_t>& addresses) = 0;
 
   // A new IPv4 stream socket in blocking mode. POSIX sockets never raise
   // SIGPIPE (sends use MSG_NOSIGNAL) and are not inherited across exec.
@@ -218,6 +224,9 @@ class TSocketApiWrapper : public TSocketApi {
   }
   SocketResult ResolveName(const std::string& name, std::uint32_t& address) override {
     return target_.ResolveName(name, address);
+  }
+  SocketResult ResolveAll(const std::string& name, std::vector<std::uint32_t>& addresses) override {
+    return target_.ResolveAll(name, addresses);
   }
   SocketResult OpenTcp(SocketHandle& handle) override { return target_.OpenTcp(handle); }
   SocketResult Bind(SocketHandle s, const Ipv4Address& local) override {

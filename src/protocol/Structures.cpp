@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "protocol/Kavrel.h"
+#include "protocol/CommandCatalogue.h"
 #include "runtime/LittleEndian.h"
 
 namespace kv {

@@ -2,11 +2,24 @@
 // Locks for short critical sections that host threads and the worker share.
 //
 // TSpinParkLock: a waiter first spins for a few microseconds, re-checking
-// the lock, and only then sleeps until the holder wakes it. The channel
-// list's holds are bounded and short, so a waiter nearly always gets the
+// the lock, and only then sleeps until a release wakes it. The
+// holds it guards are bounded and short, so a waiter nearly always gets the
 // lock while it spins; sleeping would add the system's wake-up latency
 // (often tens of microseconds) to every wait, however short the hold.
 // Uncontended, lock and unlock are one atomic operation each.
+//
+// Fairness: sleepers queue in the order they went to sleep. A release that
+// finds them wakes the first, which then competes for the lock as a running
+// thread does, spinning; if it loses, it sleeps again, still first. Once it
+// has waited kHandOverAfter, a release hands the lock to it directly (the
+// lock stays held while it wakes), so a running thread that keeps taking
+// the lock again cannot starve it. Hand-overs come at most once per
+// kHandOverAfter: handing the lock over at every release would make a busy
+// lock move at the pace of wake-ups, and with more busy threads than
+// processors each hand-over waits for the sleeper to get a processor, while
+// every other thread queues behind it (measured: four threads sharing one
+// lock took 140 times as long, and host calls on four threads a thousand
+// times as long at the 99.9th percentile).
 //
 // TReentrantLock: the same, and the thread that holds it may take it again
 // (and must release it as often).
@@ -14,10 +27,11 @@
 // Both meet the standard Lockable requirements (std::lock_guard works) and
 // are capabilities for the thread-safety analysis (TLockGuard).
 //
-// Sleeping goes through a mutex and a condition variable, not the atomic
+// Sleeping goes through a mutex and condition variables, not the atomic
 // wait of the standard library: in the Windows builds (no futex there) a
 // wake-up through it was seen to be lost, leaving a waiter asleep for ever.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -45,22 +59,48 @@ class CAPABILITY("mutex") TSpinParkLock {
                                           std::memory_order_relaxed);
   }
   void unlock() noexcept RELEASE() {
-    if (state_.exchange(kFree, std::memory_order_release) == kHeldWithSleepers) WakeOne();
+    std::uint32_t expected = kHeld;
+    if (!state_.compare_exchange_strong(expected, kFree, std::memory_order_release,
+                                        std::memory_order_relaxed))
+      ReleaseToSleepers();
+  }
+  // Whether a waiter sleeps on the lock.
+  bool HasSleepers() const noexcept {
+    return (state_.load(std::memory_order_relaxed) & kSleepers) != 0;
   }
 
+  // A sleeper that has waited this long is handed the lock at the next
+  // release (if no hand-over came in that time).
+  static constexpr std::chrono::microseconds kHandOverAfter{1000};
+
  private:
+  // Bits of state_.
   static constexpr std::uint32_t kFree = 0;
   static constexpr std::uint32_t kHeld = 1;
-  static constexpr std::uint32_t kHeldWithSleepers = 2;
+  static constexpr std::uint32_t kSleepers = 2;
+
+  // One sleeping waiter, on its own stack.
+  struct TSleeper {
+    std::condition_variable wake;
+    std::chrono::steady_clock::time_point since;
+    std::atomic<bool> granted{false};  // the lock was handed over to it
+    TSleeper* next = nullptr;
+  };
 
   void LockContended() noexcept;
-  void WakeOne() noexcept;
+  // Spins for the lock a few microseconds: true when it got it, or, for a
+  // sleeper, when it was handed the lock meanwhile.
+  bool Spin(const TSleeper* sleeper) noexcept;
+  void ReleaseToSleepers() noexcept;
+  void PopFirst() noexcept;
 
+  // kSleepers is set exactly while the queue below is not empty (both change
+  // under sleepMutex_).
   std::atomic<std::uint32_t> state_{kFree};
-  // Where sleepers wait; the mutex is taken only by them and by a release
-  // that finds sleepers.
   std::mutex sleepMutex_;
-  std::condition_variable wake_;
+  TSleeper* first_ = nullptr;  // the queue of sleepers, oldest first
+  TSleeper* last_ = nullptr;
+  std::chrono::steady_clock::time_point handedOver_;  // the last hand-over
 };
 
 // The analysis takes it as a plain lock: code that holds it says so
@@ -87,6 +127,7 @@ class CAPABILITY("mutex") TReentrantLock {
     owner_.store(std::thread::id(), std::memory_order_relaxed);
     lock_.unlock();
   }
+  bool HasSleepers() const noexcept { return lock_.HasSleepers(); }
 
  private:
   TSpinParkLock lock_;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "runtime/Codepage.h"
@@ -65,69 +66,98 @@ std::string VarTypeName(std::uint16_t kind) {
 
 bool IsKnownScalarKind(std::uint16_t kind) noexcept { return ScalarName(kind) != nullptr; }
 
+static_assert(sizeof(Variant) == 16, "channels and attributes hold many of them");
+
 struct Variant::TArray {
+  TArray(std::int32_t lowBound, std::vector<Variant> items)
+      : low(lowBound), elements(std::move(items)) {}
+  TArray(const TArray& other) : low(other.low), elements(other.elements) {}
+  std::atomic<std::uint32_t> references{1};
   std::int32_t low = 0;
   std::vector<Variant> elements;
 };
 
 namespace {
 
-// A text block: the character count, then the characters.
+// A text block: its reference count, then the characters (1 or 2 bytes
+// each). The count of characters is the Variant's.
+using TTextHeader = std::atomic<std::uint32_t>;
+static_assert(sizeof(TTextHeader) == 4, "the characters follow at an aligned offset");
+
+TTextHeader& HeaderOf(const unsigned char* block) noexcept {
+  return *std::launder(reinterpret_cast<TTextHeader*>(const_cast<unsigned char*>(block)));
+}
+
 template <class Char>
 unsigned char* NewText(std::basic_string_view<Char> text) {
   if (text.empty()) return nullptr;
-  const auto count = static_cast<std::uint32_t>(text.size());
   auto* block =
-      static_cast<unsigned char*>(::operator new(sizeof count + text.size() * sizeof(Char)));
-  std::memcpy(block, &count, sizeof count);
-  std::memcpy(block + sizeof count, text.data(), text.size() * sizeof(Char));
+      static_cast<unsigned char*>(::operator new(sizeof(TTextHeader) + text.size() * sizeof(Char)));
+  new (block) TTextHeader{1};
+  std::memcpy(block + sizeof(TTextHeader), text.data(), text.size() * sizeof(Char));
   return block;
 }
 
 template <class Char>
-std::basic_string_view<Char> TextOf(const unsigned char* block) noexcept {
+std::basic_string_view<Char> TextOf(const unsigned char* block, std::uint32_t count) noexcept {
   if (block == nullptr) return {};
-  std::uint32_t count = 0;
-  std::memcpy(&count, block, sizeof count);
-  // The characters follow the count at an offset their alignment allows.
-  return {reinterpret_cast<const Char*>(block + sizeof count), count};
+  return {reinterpret_cast<const Char*>(block + sizeof(TTextHeader)), count};
 }
 
-template <class Char>
-unsigned char* CopyText(const unsigned char* block) {
-  return NewText(TextOf<Char>(block));
+// One more reference to a block: no order needed, whoever copies already
+// sees the block.
+void Share(std::atomic<std::uint32_t>& references) noexcept {
+  references.fetch_add(1, std::memory_order_relaxed);
+}
+
+// True when the last reference went: what other threads did with the block
+// is then visible to the one that frees it.
+bool Unshare(std::atomic<std::uint32_t>& references) noexcept {
+  return references.fetch_sub(1, std::memory_order_acq_rel) == 1;
 }
 
 bool IsTextKind(std::uint16_t kind) { return kind == varString || kind == varOleStr; }
 
 }  // namespace
 
-std::string_view Variant::AnsiView() const noexcept { return TextOf<char>(text_); }
-std::u16string_view Variant::WideView() const noexcept { return TextOf<char16_t>(text_); }
+std::string_view Variant::AnsiView() const noexcept { return TextOf<char>(text_, count_); }
+std::u16string_view Variant::WideView() const noexcept { return TextOf<char16_t>(text_, count_); }
 
 void Variant::Release() noexcept {
-  if (kind_ & varArray)
-    delete array_;
-  else if (IsTextKind(kind_))
-    ::operator delete(text_);
+  if (kind_ & varArray) {
+    if (Unshare(array_->references)) delete array_;
+  } else if (IsTextKind(kind_) && text_ != nullptr) {
+    TTextHeader& header = HeaderOf(text_);
+    if (Unshare(header)) {
+      header.~TTextHeader();
+      ::operator delete(text_);
+    }
+  }
 }
 
-void Variant::CopyFrom(const Variant& other) {
-  if (other.kind_ & varArray)
-    array_ = new TArray(*other.array_);
-  else if (other.kind_ == varString)
-    text_ = CopyText<char>(other.text_);
-  else if (other.kind_ == varOleStr)
-    text_ = CopyText<char16_t>(other.text_);
-  else
-    int_ = other.int_;
+void Variant::CopyFrom(const Variant& other) noexcept {
+  int_ = other.int_;
+  count_ = other.count_;
   kind_ = other.kind_;
+  if (kind_ & varArray)
+    Share(array_->references);
+  else if (IsTextKind(kind_) && text_ != nullptr)
+    Share(HeaderOf(text_));
+}
+
+void Variant::UnshareArray() {
+  if (array_->references.load(std::memory_order_acquire) == 1) return;
+  TArray* own = new TArray(*array_);
+  Release();
+  array_ = own;
 }
 
 Variant::Variant(const Variant& other) : int_(0) { CopyFrom(other); }
 
-Variant::Variant(Variant&& other) noexcept : kind_(other.kind_), int_(other.int_) {
+Variant::Variant(Variant&& other) noexcept
+    : kind_(other.kind_), count_(other.count_), int_(other.int_) {
   other.kind_ = varEmpty;
+  other.count_ = 0;
   other.int_ = 0;
 }
 
@@ -141,43 +171,46 @@ Variant& Variant::operator=(Variant&& other) noexcept {
   if (this == &other) return *this;
   Release();
   kind_ = other.kind_;
+  count_ = other.count_;
   int_ = other.int_;
   other.kind_ = varEmpty;
+  other.count_ = 0;
   other.int_ = 0;
   return *this;
 }
 
 Variant::~Variant() { Release(); }
 
-bool Variant::OwnsHeap() const noexcept { return (kind_ & varArray) != 0 || IsTextKind(kind_); }
+bool Variant::OwnsHeap() const noexcept {
+  return (kind_ & varArray) != 0 || (IsTextKind(kind_) && text_ != nullptr);
+}
 
 void Variant::SwapPublished(Variant& other) noexcept {
   const std::uint16_t kind = kind_;
+  const std::uint32_t count = count_;
   const std::int64_t payload = int_;
   std::atomic_ref<std::uint16_t>(kind_).store(other.kind_, std::memory_order_relaxed);
+  std::atomic_ref<std::uint32_t>(count_).store(other.count_, std::memory_order_relaxed);
   std::atomic_ref<std::int64_t>(int_).store(other.int_, std::memory_order_relaxed);
   other.kind_ = kind;
+  other.count_ = count;
   other.int_ = payload;
 }
 
 Variant::TBits Variant::LoadPublished() const noexcept {
   auto& self = const_cast<Variant&>(*this);
   return {std::atomic_ref<std::uint16_t>(self.kind_).load(std::memory_order_relaxed),
+          std::atomic_ref<std::uint32_t>(self.count_).load(std::memory_order_relaxed),
           std::atomic_ref<std::int64_t>(self.int_).load(std::memory_order_relaxed)};
 }
 
-Variant Variant::CopyOfBits(const TBits& bits) {
-  // A view that owns nothing: it is emptied before its destructor runs.
+Variant Variant::CopyOfBits(const TBits& bits) noexcept {
+  // A view that owns nothing: copying it counts one more reference.
   Variant view;
   view.kind_ = bits.kind;
+  view.count_ = bits.count;
   view.int_ = bits.payload;
-  Variant copy;
-  try {
-    copy.CopyFrom(view);
-  } catch (...) {
-    view.kind_ = varEmpty;
-    throw;
-  }
+  Variant copy(view);
   view.kind_ = varEmpty;
   return copy;
 }
@@ -199,7 +232,7 @@ Variant VariantAccess::MakeReal(std::uint16_t kind, double value) noexcept {
 Variant VariantAccess::MakeArray(std::uint16_t elementKind, std::int32_t low,
                                  std::vector<Variant> elements) {
   Variant v;
-  v.array_ = new Variant::TArray{low, std::move(elements)};
+  v.array_ = new Variant::TArray(low, std::move(elements));
   v.kind_ = static_cast<std::uint16_t>(elementKind | varArray);
   return v;
 }
@@ -249,6 +282,7 @@ Variant Variant::FromBooleanWord(std::uint16_t word) noexcept {
 Variant Variant::FromAnsi(std::string_view text) {
   Variant v;
   v.text_ = NewText(text);
+  v.count_ = static_cast<std::uint32_t>(text.size());
   v.kind_ = varString;
   return v;
 }
@@ -256,6 +290,7 @@ Variant Variant::FromAnsi(std::string_view text) {
 Variant Variant::FromWide(std::u16string_view text) {
   Variant v;
   v.text_ = NewText(text);
+  v.count_ = static_cast<std::uint32_t>(text.size());
   v.kind_ = varOleStr;
   return v;
 }
@@ -297,7 +332,9 @@ Variant Variant::GetElement(std::int32_t index) const {
 void Variant::SetElement(std::int32_t index, const Variant& value) {
   std::int64_t offset = std::int64_t{index} - ArrayLow();
   if (offset < 0 || offset >= ArrayCount()) throw Exception(kIndexOutOfBounds);
-  array_->elements[static_cast<std::size_t>(offset)] = value.ChangeType(ElementKind());
+  Variant element = value.ChangeType(ElementKind());
+  UnshareArray();
+  array_->elements[static_cast<std::size_t>(offset)] = std::move(element);
 }
 
 void Variant::ChangeTypeInPlace(std::uint16_t kind) { *this = ChangeType(kind); }
@@ -331,6 +368,16 @@ std::uint16_t Variant::ToBooleanWord() const {
 std::string Variant::ToAnsi() const {
   if (kind_ == varString) return std::string(AnsiView());
   return std::string(ChangeType(varString).AnsiView());
+}
+
+std::size_t Variant::HeapBytes() const noexcept {
+  if (kind_ & varArray) {
+    std::size_t bytes = sizeof(TArray) + array_->elements.capacity() * sizeof(Variant);
+    for (const Variant& element : array_->elements) bytes += element.HeapBytes();
+    return bytes;
+  }
+  if (!IsTextKind(kind_) || text_ == nullptr) return 0;
+  return sizeof(TTextHeader) + std::size_t{count_} * (kind_ == varOleStr ? 2 : 1);
 }
 
 std::size_t Variant::TextLength() const noexcept {
@@ -406,8 +453,10 @@ bool Variant::Equals(const Variant& other) const {
     case Family::Text:
       return SameText(*this, other);
     case Family::Array:
-      return kind_ == other.kind_ && array_->low == other.array_->low &&
-             array_->elements == other.array_->elements;
+      // Copies of one array share its block.
+      return kind_ == other.kind_ &&
+             (array_ == other.array_ ||
+              (array_->low == other.array_->low && array_->elements == other.array_->elements));
   }
   return false;
 }

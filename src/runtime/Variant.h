@@ -2,12 +2,21 @@
 // The runtime's typed value: a 16-bit kind word and the value, as the OLE
 // automation VARIANT holds it, limited to the kinds the library uses, plus
 // one-dimensional arrays of one fixed element kind with a lower and an upper
-// bound. A Variant is a plain value type: copies are deep (an array copy
-// copies its elements), and it is not shared between threads by itself.
+// bound. A Variant is a plain value type that behaves as if copies were
+// deep. A Variant object is not shared between threads by itself.
 //
 // Size: 16 bytes. Numbers live in the object; a text is one heap block of
 // its length and characters (none for an empty text), an array one block
 // with its bounds and elements. Channels and attributes hold many of them.
+//
+// Copies share the heap block of a text or an array: a copy counts one more
+// reference (one atomic increment, whatever the size), and the last copy
+// to go frees the block. Texts never change in place; SetElement first
+// gives its array a block of its own when the block is shared (copy on
+// write). So a value of any size is copied in constant time, which lets the
+// channel list hand values between threads under short holds of its locks,
+// and copies held by different threads may be made, read and destroyed at
+// the same time.
 //
 // Coercion (ChangeType and the To* helpers) follows the OLE automation rules
 // with the regional settings of CurrentFormatSettings(): floats round half to
@@ -135,6 +144,9 @@ class Variant {
   // Characters of a text (single-byte or OLE; each is one byte in
   // Windows-1251), without converting it; 0 for other kinds.
   std::size_t TextLength() const noexcept;
+  // Bytes of the heap blocks the value holds (a text's, an array's with its
+  // elements'), counted as if it held them alone; 0 for the other kinds.
+  std::size_t HeapBytes() const noexcept;
 
   // Value comparison used to tell whether a value changed. Empty equals only
   // Empty; numbers (dates included) compare by value across kinds; booleans
@@ -151,6 +163,7 @@ class Variant {
   // possible and must be thrown away by the caller's sequence check.
   struct TBits {
     std::uint16_t kind = varEmpty;
+    std::uint32_t count = 0;
     std::int64_t payload = 0;
   };
   // True when the value holds a heap block (a text or an array).
@@ -163,9 +176,9 @@ class Variant {
   void SwapPublished(Variant& other) noexcept;
   // The bits, read with atomic loads.
   TBits LoadPublished() const noexcept;
-  // A copy of the value that `bits` describe (its heap block, if any, is
-  // copied, never taken).
-  static Variant CopyOfBits(const TBits& bits);
+  // A copy of the value that `bits` describe, sharing its heap block (which
+  // must still be alive).
+  static Variant CopyOfBits(const TBits& bits) noexcept;
 
  private:
   struct TArray;
@@ -175,9 +188,15 @@ class Variant {
   std::string_view AnsiView() const noexcept;
   std::u16string_view WideView() const noexcept;
   void Release() noexcept;
-  void CopyFrom(const Variant& other);
+  void CopyFrom(const Variant& other) noexcept;
+  // Gives the array a block of its own before it is changed.
+  void UnshareArray();
 
   std::uint16_t kind_ = varEmpty;
+  // Characters of a text (its block holds its reference count and the
+  // characters only: a text of up to 20 characters then fits the heap's
+  // 32-byte blocks); 0 for other kinds.
+  std::uint32_t count_ = 0;
   // Eight-byte aligned on every target, so that it can be loaded and stored
   // as one atomic word.
   union alignas(8) {
@@ -186,7 +205,8 @@ class Variant {
     std::int64_t int_;
     // Float kinds and Date.
     double real_;
-    // varString and varOleStr.
+    // varString and varOleStr: a text block (see Variant.cpp), or null for
+    // the empty text.
     unsigned char* text_;
     // Arrays: bounds and elements in index order, all of the element kind.
     TArray* array_;

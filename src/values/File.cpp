@@ -25,6 +25,7 @@ bool TFile::Open(const std::string& name, std::uint32_t access, std::uint32_t sh
   if (IsOpen()) return false;
   lastError_ = 0;
   appending_ = false;
+  position_ = 0;
   handle_ = platform::OpenFile(name, access, share, creation, flags, lastError_);
   failed_ = !IsOpen();
   return Finish();
@@ -63,6 +64,7 @@ bool TFile::Seek(std::int64_t distance, std::uint32_t method) {
   appending_ = distance == 0 && method == platform::file::kFromEnd;
   std::int64_t pos = platform::SetFilePosition(handle_, distance, method, lastError_);
   failed_ = pos == platform::file::kInvalidPosition;
+  if (!failed_) position_ = pos;
   return Finish();
 }
 

@@ -40,6 +40,9 @@ class TFile {
   // Moves by a signed distance: method 0 from the start, 1 from the current
   // position, 2 from the end. Positions are 64-bit.
   bool Seek(std::int64_t distance, std::uint32_t method);
+  // Where the last successful Seek left the position (after
+  // Seek(0, kFromEnd): the file's size then); 0 before any.
+  std::int64_t Position() const { return position_; }
 
   bool IsOpen() const { return handle_ != platform::FileHandle::None; }
   platform::FileHandle Handle() const { return handle_; }
@@ -56,6 +59,7 @@ class TFile {
   bool throwOnError_;
   std::uint32_t lastError_ = 0;
   std::uint32_t bytesWritten_ = 0;
+  std::int64_t position_ = 0;
   bool appending_ = false;
 };
 

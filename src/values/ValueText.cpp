@@ -5,7 +5,7 @@
 #include "runtime/Codepage.h"
 #include "runtime/Format.h"
 #include "runtime/FormatSettings.h"
-#include "values/Channelutils.h"
+#include "values/DataTypes.h"
 
 namespace kv {
 namespace {
@@ -45,24 +45,6 @@ constexpr std::string_view kSignificationTexts[] = {
 constexpr std::string_view kTrueText = "да"_cp;
 constexpr std::string_view kFalseText = "нет"_cp;
 constexpr std::string_view kBadTypeText = "неверный тип "_cp;
-constexpr std::string_view kPlainDateFormat = "yyyy-mm-dd hh:nn:ss.z";
-
-// The format of the integer types, the same in both tables; nullptr for the
-// other types.
-const char* IntegerFormat(std::uint16_t type) {
-  switch (type) {
-    case dtInt1:
-    case dtInt2:
-    case dtInt4:
-      return "%d";
-    case dtUInt1:
-    case dtUInt2:
-    case dtUInt4:
-      return "%u";
-    default:
-      return nullptr;
-  }
-}
 
 }  // namespace
 
@@ -78,39 +60,21 @@ std::string SignificationToText(std::uint16_t signification) {
 }
 
 std::string DefaultValueFormat(std::uint16_t code) {
-  std::uint16_t type = code & dtTypeMask;
-  if (const char* f = IntegerFormat(type)) return f;
-  switch (type) {
-    case dtFloat4:
-      return "%.1f";
-    case dtFloat8:
-      return "%.2f";
-    case dtBoolean:
-      return "%d";
-    case dtDate: {
-      const FormatSettings& fs = CurrentFormatSettings();
-      return fs.ShortDateFormat + " " + fs.LongTimeFormat;
-    }
-    default:
-      return {};
+  const std::uint16_t element = code & dtTypeMask;
+  if (element == dtDate) {
+    const FormatSettings& fs = CurrentFormatSettings();
+    return fs.ShortDateFormat + " " + fs.LongTimeFormat;
   }
+  const TElementType* type = FindElementType(element);
+  return type == nullptr ? std::string() : std::string(type->DefaultFormat);
 }
 
 std::string PlainValueFormat(std::uint16_t code) {
-  std::uint16_t type = code & dtTypeMask;
-  if (const char* f = IntegerFormat(type)) return f;
-  switch (type) {
-    case dtFloat4:
-    case dtFloat8:
-      return "%g";
-    case dtDate:
-      return std::string(kPlainDateFormat);
-    default:
-      return {};
-  }
+  const TElementType* type = FindElementType(code & dtTypeMask);
+  return type == nullptr ? std::string() : std::string(type->PlainFormat);
 }
 
-std::string FormatValue(std::uint16_t code, std::string_view format, Variant value) {
+std::string FormatValue(std::uint16_t code, std::string_view format, const Variant& value) {
   switch (code & dtTypeMask) {
     case dtEmpty:
       return std::string(format);

@@ -34,6 +34,6 @@ std::string PlainValueFormat(std::uint16_t code);
 // "да" or "нет" and String the value as text, both ignoring the format. Any
 // other code gives "неверный тип " + the whole code in decimal.
 // Raises the value's conversion errors and the format errors.
-std::string FormatValue(std::uint16_t code, std::string_view format, Variant value);
+std::string FormatValue(std::uint16_t code, std::string_view format, const Variant& value);
 
 }  // namespace kv

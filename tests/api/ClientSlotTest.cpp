@@ -31,6 +31,12 @@ std::unique_ptr<TClientFacade> RaiseInFactory(const ClientSettings&) {
 
 std::unique_ptr<TClientFacade> NoClient(const ClientSettings&) { return nullptr; }
 
+std::unique_ptr<TClientFacade> NoThread(const ClientSettings&) {
+  auto client = std::make_unique<TFakeClient>();
+  client->StartFails = true;
+  return client;
+}
+
 ClientSettings Settings(std::string host) {
   ClientSettings settings;
   settings.Host = std::move(host);
@@ -63,7 +69,7 @@ TEST(ClientSlotLifecycle, CreateAfterDestroyMakesAFreshClient) {
   factoryCalls = 0;
   TClientSlot slot;
   ASSERT_TRUE(slot.Create(Settings("a"), MakeFake));
-  slot.WithClient([](TClientFacade& c) { return c.RegisterChannel({}); }, false);
+  slot.WithClient([](TClientFacade& c) { return c.RegisterChannel({}) == TCallResult::Ok; }, false);
   EXPECT_TRUE(slot.Destroy());
   EXPECT_FALSE(slot.Destroy());
   EXPECT_EQ(Connected(slot), -1);
@@ -74,6 +80,20 @@ TEST(ClientSlotLifecycle, CreateAfterDestroyMakesAFreshClient) {
       slot.WithClient([](TClientFacade& c) { return static_cast<TFakeClient&>(c).Channels.size(); },
                       std::size_t{99});
   EXPECT_EQ(channels, 0u);
+}
+
+TEST(ClientSlotLifecycle, StartsTheClientOnceReachableAndKeepsNoneThatCannotStart) {
+  TClientSlot slot;
+  TCallResult why = TCallResult::Ok;
+  EXPECT_FALSE(slot.Create(Settings("a"), NoThread, &why));
+  EXPECT_EQ(why, TCallResult::NoResources);
+  EXPECT_EQ(Connected(slot), -1);
+  ASSERT_TRUE(slot.Create(Settings("b"), MakeFake, &why));
+  EXPECT_EQ(why, TCallResult::Ok);
+  EXPECT_TRUE(slot.WithClient([](TClientFacade& c) { return static_cast<TFakeClient&>(c).Started; },
+                              false));
+  EXPECT_TRUE(slot.Create(Settings("c"), MakeFake, &why));
+  EXPECT_EQ(why, TCallResult::ClientExists);
 }
 
 TEST(ClientSlotFailures, NothingEscapes) {

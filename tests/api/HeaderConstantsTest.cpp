@@ -6,9 +6,11 @@
 #include <string_view>
 
 #include "channels/Channel.h"
+#include "client/CallResult.h"
+#include "client/LogControl.h"
 #include "kvopros2.h"
 #include "runtime/Codepage.h"
-#include "values/Channelutils.h"
+#include "values/DataTypes.h"
 #include "values/ValueText.h"
 
 namespace kv {
@@ -46,6 +48,31 @@ static_assert(KVOPROS2_ATTR_EU_TYPE == ChannelAttr::EUType &&
               KVOPROS2_ATTR_ALARM_ID == ChannelAttr::AlarmID &&
               KVOPROS2_ATTR_SIGNIFICATION == ChannelAttr::Signification &&
               KVOPROS2_ATTR_QUALITY_TEXT == ChannelAttr::QualityTextBase);
+
+constexpr int Code(TCallResult result) { return static_cast<int>(result); }
+static_assert(KVOPROS2_RESULT_OK == Code(TCallResult::Ok) &&
+              KVOPROS2_RESULT_UNCHANGED == Code(TCallResult::Unchanged) &&
+              KVOPROS2_RESULT_NO_CLIENT == Code(TCallResult::NoClient) &&
+              KVOPROS2_RESULT_UNKNOWN_CHANNEL == Code(TCallResult::UnknownChannel) &&
+              KVOPROS2_RESULT_EMPTY_ADDRESS == Code(TCallResult::EmptyAddress) &&
+              KVOPROS2_RESULT_BAD_TYPE == Code(TCallResult::BadType) &&
+              KVOPROS2_RESULT_TOO_LARGE == Code(TCallResult::TooLarge) &&
+              KVOPROS2_RESULT_NOT_CONVERTIBLE == Code(TCallResult::NotConvertible) &&
+              KVOPROS2_RESULT_REPLACED == Code(TCallResult::Replaced) &&
+              KVOPROS2_RESULT_QUEUE_EMPTY == Code(TCallResult::QueueEmpty) &&
+              KVOPROS2_RESULT_IN_CALLBACK == Code(TCallResult::InCallback) &&
+              KVOPROS2_RESULT_BAD_ID == Code(TCallResult::BadId) &&
+              KVOPROS2_RESULT_BAD_TIME == Code(TCallResult::BadTime) &&
+              KVOPROS2_RESULT_BAD_ARGUMENT == Code(TCallResult::BadArgument) &&
+              KVOPROS2_RESULT_UNKNOWN_OPTION == Code(TCallResult::UnknownOption) &&
+              KVOPROS2_RESULT_OUT_OF_RANGE == Code(TCallResult::OutOfRange) &&
+              KVOPROS2_RESULT_CLIENT_EXISTS == Code(TCallResult::ClientExists) &&
+              KVOPROS2_RESULT_NO_RESOURCES == Code(TCallResult::NoResources));
+
+static_assert(KVOPROS2_LOG_ERROR == TLogControl::kLevelError &&
+              KVOPROS2_LOG_INFO == TLogControl::kLevelInfo &&
+              KVOPROS2_LOG_DEBUG == TLogControl::kLevelDebug &&
+              KVOPROS2_LOG_WARNING == TLogControl::kLevelWarning);
 
 struct TNamedCode {
   unsigned code;

@@ -86,29 +86,44 @@ class TFakeClient : public TClientFacade {
  public:
   bool Connected = false;
   bool Result = true;
+  // What a registration answers when Result is false.
+  TCallResult Refusal = TCallResult::UnknownChannel;
   bool Raise = false;
+  int DebugSwitches = 0;
+  bool Debug = false;
   std::vector<ChannelDeclaration> Channels;
   std::vector<ValueCall> Values;
   std::vector<AttributeCall> Attributes;
   std::deque<ControlRequest> Controls;
 
+  bool Started = false;
+  bool StartFails = false;
+
+  void Start() override {
+    if (StartFails) throw std::runtime_error("no thread");
+    Started = true;
+  }
   bool IsConnected() override { return Check(), Connected; }
-  bool RegisterChannel(const ChannelDeclaration& channel) override {
+  TCallResult RegisterChannel(const ChannelDeclaration& channel) override {
     Check();
     Channels.push_back(channel);
-    return Result;
+    return Answer();
   }
-  bool RegisterValueByID(std::string_view addr, std::uint16_t quality, TDateTime dt,
-                         const Variant& value) override {
+  TCallResult RegisterValueByID(std::string_view addr, std::uint16_t quality, TDateTime dt,
+                                const Variant& value) override {
     Check();
     Values.push_back({std::string(addr), quality, dt, value});
-    return Result;
+    return Answer();
   }
-  bool RegisterAttribute(std::string_view addr, std::uint16_t id, std::uint16_t type,
-                         const Variant& value) override {
+  TCallResult RegisterAttribute(std::string_view addr, std::uint16_t id, std::uint16_t type,
+                                const Variant& value) override {
     Check();
     Attributes.push_back({std::string(addr), id, type, value});
-    return Result;
+    return Answer();
+  }
+  void SetDebug(bool on) noexcept override {
+    ++DebugSwitches;
+    Debug = on;
   }
   ClientStatistics Statistics() override { return Check(), ClientStatistics{}; }
   std::optional<ControlRequest> PopControl() override {
@@ -120,6 +135,7 @@ class TFakeClient : public TClientFacade {
   }
 
  private:
+  TCallResult Answer() const { return Result ? TCallResult::Ok : Refusal; }
   void Check() const {
     if (Raise) throw std::runtime_error("fake failure");
   }

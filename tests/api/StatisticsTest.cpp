@@ -18,6 +18,7 @@ struct TStatisticsFill : ::testing::Test {
     from.Logins = 2;
     from.Drops[static_cast<int>(TDropReason::LoginRefused)] = 6;
     from.LastErrorTimeMs = 99;
+    from.ServerSwitches = 4;
   }
   // Fills a buffer marked throughout, with the size field set to size.
   void Fill(kv_uint32 size) {
@@ -65,7 +66,16 @@ TEST_F(TStatisticsFill, ALongerLayoutGetsEveryKnownFieldAndKeepsTheRest) {
   EXPECT_EQ(stats()->dropsLoginRefused, 6u);
   EXPECT_EQ(stats()->dropsReset, 0u);
   EXPECT_EQ(stats()->lastErrorTime, 99u);
+  EXPECT_EQ(stats()->serverSwitches, 4u);
   EXPECT_TRUE(MarkedFrom(sizeof(kv_statistics)));
+}
+
+TEST_F(TStatisticsFill, AHostOfTheFirstLayoutGetsNothingBeyondIt) {
+  constexpr kv_uint32 kFirstLayoutSize = 176;
+  Fill(kFirstLayoutSize);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(stats()->lastErrorTime, 99u);
+  EXPECT_TRUE(MarkedFrom(kFirstLayoutSize));
 }
 
 }  // namespace

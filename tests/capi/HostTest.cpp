@@ -302,6 +302,13 @@ TEST_F(HostSession, ValuesArriveWithTheirKindsAndTimes) {
   EXPECT_EQ(vector.GetElement(vector.ArrayLow() + 2).ToInt32(), 30);
 }
 
+TEST_F(HostSession, AFaultWithNoValueOfATakenKindArrivesWithTheValueKept) {
+  sim::TSimChannel counter = ChannelSeen(KV_HOST_COUNTER);
+  EXPECT_EQ(counter.values, 2);
+  EXPECT_EQ(counter.quality, KV_HOST_FAULT_QUALITY);
+  EXPECT_EQ(counter.value.ToInt32(), 42);
+}
+
 TEST_F(HostSession, ClientAfterDestroyStartsEmpty) {
   sim::TSimChannel fresh = ChannelSeen(KV_HOST_FRESH);
   EXPECT_EQ(fresh.values, 1);

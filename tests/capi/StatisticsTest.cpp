@@ -158,5 +158,42 @@ TEST_F(HostStatistics, CountLoginValuesControlsAndAServerDrop) {
   EXPECT_EQ(api.statistics(&none), 0);
 }
 
+// The value history through the exports: its options' ranges, both read by
+// the next c_CreateOpros, and its figures.
+TEST_F(HostStatistics, HistoryKeepsTheValuesOfAnOutageAndCountsThem) {
+  ASSERT_NE(loaded_.library, nullptr) << (failures_.empty() ? "" : failures_.front());
+  const kv_host_exports& api = loaded_.api;
+  for (auto [option, value] : {std::pair{KVOPROS2_OPTION_HISTORY_BYTES, 65535},
+                               {KVOPROS2_OPTION_HISTORY_BYTES, 536870913},
+                               {KVOPROS2_OPTION_HISTORY_SECONDS, -1},
+                               {KVOPROS2_OPTION_HISTORY_SECONDS, 2073601}}) {
+    EXPECT_EQ(api.set_option(option, value), 0) << option << " " << value;
+    EXPECT_EQ(api.last_result(), KVOPROS2_RESULT_OUT_OF_RANGE);
+  }
+  ASSERT_EQ(api.set_option(KVOPROS2_OPTION_HISTORY_BYTES, 1 << 20), 1);
+  ASSERT_EQ(api.set_option(KVOPROS2_OPTION_HISTORY_SECONDS, 2073600), 1);
+  ASSERT_TRUE(server_.Start());
+  server_.SetReading(false);  // holds the login
+  ASSERT_EQ(api.create("127.0.0.1", server_.Port(), 30, "history", "", 0, 0, ""), 1);
+  // Kept for later clients too: back to none, which this client no longer reads.
+  api.set_option(KVOPROS2_OPTION_HISTORY_BYTES, 0);
+  api.set_option(KVOPROS2_OPTION_HISTORY_SECONDS, 0);
+  ASSERT_EQ(api.channel("Level", 5, 0, 0, "", "", "", "", "", 0, ""), 1);
+  for (int i = 1; i <= 50; ++i) ASSERT_EQ(api.value("Level", &kTime, 0, Number(i)), 1);
+  kv_statistics s = Read();
+  EXPECT_EQ(s.historyValues, 50u);
+  EXPECT_GE(s.historyBytes, 50 * 40u);
+  EXPECT_EQ(s.valuesCoalesced, 49u);  // the current value as ever
+
+  server_.SetReading(true);
+  ASSERT_TRUE(server_.WaitForValues("Level", 51, kLimit));
+  s = ReadUntil([](const kv_statistics& r) { return r.historySent == 50; });
+  EXPECT_EQ(s.historySent, 50u);
+  EXPECT_EQ(s.historyValues, 0u);
+  EXPECT_EQ(s.historyBytes, 0u);
+  EXPECT_EQ(s.historyDroppedBound + s.historyDroppedAge, 0u);
+  EXPECT_EQ(api.destroy(), 1);
+}
+
 }  // namespace
 }  // namespace kv::test

@@ -1,5 +1,5 @@
 /* A data-acquisition host in plain C: it loads the library at run time,
- * finds the seven exports under the names hosts look up, and drives a whole
+ * finds the exports under the names hosts look up, and drives a whole
  * session: calls without a client, create (and a second create that must
  * change nothing), channels, attributes and values before the login,
  * waiting for the login, controls taken with every shape of out-parameter,
@@ -42,6 +42,10 @@ struct host {
   kv_RegisterAttributeFn attribute;
   kv_ReceiveControlFn control;
   kv_GetStatisticsFn statistics;
+  kv_SetOptionFn set_option;
+  kv_SetLogCallbackFn set_log_callback;
+  kv_GetLastResultFn last_result;
+  kv_GetVersionFn version;
 #ifndef _WIN32
   /* The OLE helpers come from the library itself on Linux. */
   BSTR (*alloc_string)(const OLECHAR*);
@@ -139,6 +143,10 @@ static int load_library(struct host* h, const char* path) {
   ok &= FIND(h, EXPORT_NAME(c_RegisterAttribute), attribute);
   ok &= FIND(h, EXPORT_NAME(c_ReceiveControl), control);
   ok &= FIND(h, EXPORT_NAME(c_GetStatistics), statistics);
+  ok &= FIND(h, EXPORT_NAME(c_SetOption), set_option);
+  ok &= FIND(h, EXPORT_NAME(c_SetLogCallback), set_log_callback);
+  ok &= FIND(h, EXPORT_NAME(c_GetLastResult), last_result);
+  ok &= FIND(h, EXPORT_NAME(c_GetVersion), version);
   return ok;
 }
 
@@ -594,6 +602,12 @@ int kv_host_test_run(const char* library_path, int port, const struct kv_host_te
   /* A bad quality after the login: sent, with the value kept. */
   EXPECT_EQ(&h, h.value(KV_HOST_ANALOG, &kValueTime, 5, make_r8(99)), 1);
   wait_values(&h, KV_HOST_ANALOG, 2);
+  /* A kind the library does not take: refused with a good quality, but a
+   * bad one still travels, with the value kept. */
+  EXPECT_EQ(&h, h.value(KV_HOST_COUNTER, &kValueTime, 0, make_value(VT_NULL)), 0);
+  EXPECT_EQ(&h, h.value(KV_HOST_COUNTER, &kValueTime, KV_HOST_FAULT_QUALITY, make_value(VT_NULL)),
+            1);
+  wait_values(&h, KV_HOST_COUNTER, 2);
 
   take_whole_control(&h);
   take_into_short_buffers(&h);
@@ -621,6 +635,10 @@ void* kv_host_load(const char* library_path, const struct kv_host_test_hooks* ho
   exports->attribute = h.attribute;
   exports->control = h.control;
   exports->statistics = h.statistics;
+  exports->set_option = h.set_option;
+  exports->set_log_callback = h.set_log_callback;
+  exports->last_result = h.last_result;
+  exports->version = h.version;
   return (void*)h.library;
 }
 

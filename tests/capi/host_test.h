@@ -27,6 +27,9 @@ extern "C" {
 #define KV_HOST_VALVE                \
   "\xC7\xE0\xE4\xE2\xE8\xE6\xEA\xE0" \
   "01"
+/* The quality of the fault the host reports for KV_HOST_COUNTER with a
+ * VT_NULL value. */
+#define KV_HOST_FAULT_QUALITY 192
 /* Declared by the client that follows a destroyed one. */
 #define KV_HOST_FRESH "Fresh"
 
@@ -94,6 +97,10 @@ struct kv_host_exports {
   kv_RegisterAttributeFn attribute;
   kv_ReceiveControlFn control;
   kv_GetStatisticsFn statistics;
+  kv_SetOptionFn set_option;
+  kv_SetLogCallbackFn set_log_callback;
+  kv_GetLastResultFn last_result;
+  kv_GetVersionFn version;
 };
 
 /* Loads the library at library_path and fills *exports. Returns the library

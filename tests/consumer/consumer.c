@@ -3,7 +3,8 @@
  * It logs in, declares a measured channel and a writable switch, hands over
  * one value and prints "value handed over"; then it waits for a control of
  * the switch (the test server sends one once it has the value), checks it,
- * and ends the client. Exit status 0 when everything went as expected. */
+ * answers with a second value and ends the client. Exit status 0 when
+ * everything went as expected. consumer.kvs is the server's side of it. */
 #ifndef _WIN32
 #define _POSIX_C_SOURCE 200809L
 #endif
@@ -97,6 +98,10 @@ int main(int argc, char** argv) {
     check(control.vt == VT_BOOL && control.boolVal != 0, "the control switches the valve on");
     printf("consumer: control for %s, kind %u\n", addr, (unsigned)control.vt);
     consumer_variant_clear(&control);
+    value.dblVal = 2.5;
+    check(c_RegisterValueByID(LEVEL, &stamp, KVOPROS2_QUALITY_GOOD, value), "answer the control");
+    /* The answer goes out on the worker's next pass. */
+    for (step = 0; step < 50; ++step) consumer_sleep_ms(10);
   }
   check(c_DestroyOpros(), "c_DestroyOpros");
   printf("consumer: %s\n", failures == 0 ? "done" : "FAILED");

@@ -13,9 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "client/Servercon.h"
+#include "client/ClientThread.h"
 #include "kvsim/KavrelServer.h"
 #include "support/ManualClock.h"
+#include "support/WorkerProbe.h"
 #include "runtime/Codepage.h"
 
 namespace kv::test {
@@ -103,6 +104,8 @@ class ClientHarness : public ::testing::Test {
 
   // One pass of the worker loop, run by the test thread.
   void Pass() { client_->RunOnePass(); }
+  // The worker's single steps, for tests that check one of them.
+  TWorkerProbe Worker() { return TWorkerProbe(*client_); }
 
   // Runs passes until `done` holds (real-time bound of a few seconds).
   bool PumpUntil(const std::function<bool()>& done) {
@@ -115,10 +118,11 @@ class ClientHarness : public ::testing::Test {
     return done();
   }
 
+  // A pass that logs in, then marks every channel to be sent.
   void LogIn() {
-    ASSERT_TRUE(client_->KVConnect());
+    ASSERT_FALSE(client_->IsConnected());
+    Pass();
     ASSERT_TRUE(client_->IsConnected());
-    client_->NeedRegisterAllChannels();
   }
 
   // Registers a Float8 channel and runs passes until the server activated it.

@@ -7,14 +7,14 @@ using LinkTest = ClientHarness;
 
 TEST_F(LinkTest, SilentLinkGetsAStatusRequestAndTheAnswerClearsIt) {
   LogIn();
-  EXPECT_TRUE(client_->KVTest());
-  EXPECT_FALSE(client_->StatusRequestPending());
+  EXPECT_TRUE(Worker().KVTest());
+  EXPECT_FALSE(Worker().StatusRequestPending());
   clock_.Advance(60001);
-  EXPECT_TRUE(client_->KVTest());
-  EXPECT_TRUE(client_->StatusRequestPending());
+  EXPECT_TRUE(Worker().KVTest());
+  EXPECT_TRUE(Worker().StatusRequestPending());
   ASSERT_TRUE(server_.WaitForRecords(sim::TRecordKind::StatusRequest, 1, 5s));
-  ASSERT_TRUE(PumpUntil([&] { return !client_->StatusRequestPending(); }));
-  EXPECT_TRUE(client_->KVTest());
+  ASSERT_TRUE(PumpUntil([&] { return !Worker().StatusRequestPending(); }));
+  EXPECT_TRUE(Worker().KVTest());
 }
 
 TEST_F(LinkTest, NoAnswerFailsTimeoutPlus60SecondsAfterTheLastCommand) {
@@ -22,34 +22,34 @@ TEST_F(LinkTest, NoAnswerFailsTimeoutPlus60SecondsAfterTheLastCommand) {
   client_->Settings().DebugLog = true;
   LogIn();
   clock_.Advance(60001);
-  EXPECT_TRUE(client_->KVTest());
+  EXPECT_TRUE(Worker().KVTest());
   EXPECT_TRUE(log_.Has("DEBUG\tSend status: request"));
   clock_.Advance(2000 - 1);  // Timeout is 2 s: 62 000 ms after the last command
-  EXPECT_TRUE(client_->KVTest());
+  EXPECT_TRUE(Worker().KVTest());
   clock_.Advance(1);
-  EXPECT_FALSE(client_->KVTest());
+  EXPECT_FALSE(Worker().KVTest());
   EXPECT_TRUE(log_.Has("DEBUG\tSend status: no answer"));
-  EXPECT_FALSE(client_->StatusRequestPending());
+  EXPECT_FALSE(Worker().StatusRequestPending());
 }
 
 TEST_F(LinkTest, PendingRequestSurvivesAReconnect) {
   server_.SetAnswerStatus(false);
   LogIn();
   clock_.Advance(60001);
-  EXPECT_TRUE(client_->KVTest());
-  client_->DropConnection();
-  ASSERT_TRUE(client_->KVConnect());
-  EXPECT_TRUE(client_->StatusRequestPending());
+  EXPECT_TRUE(Worker().KVTest());
+  Worker().DropConnection();
+  ASSERT_TRUE(Worker().KVConnect());
+  EXPECT_TRUE(Worker().StatusRequestPending());
   clock_.Advance(62000);
-  EXPECT_TRUE(client_->KVTest());
+  EXPECT_TRUE(Worker().KVTest());
   clock_.Advance(1);
-  EXPECT_FALSE(client_->KVTest());
+  EXPECT_FALSE(Worker().KVTest());
   EXPECT_EQ(server_.Records(sim::TRecordKind::StatusRequest).size(), 1u);
 }
 
 TEST_F(LinkTest, NotLoggedInFailsAtOnce) {
   client_->Settings().DebugLog = true;
-  EXPECT_FALSE(client_->KVTest());
+  EXPECT_FALSE(Worker().KVTest());
   EXPECT_TRUE(log_.Has("DEBUG\tKVTest() no connection !"));
 }
 

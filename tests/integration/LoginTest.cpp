@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "kvsim/SimRecords.h"
-#include "protocol/Kavrel.h"
+#include "protocol/CommandCatalogue.h"
 
 namespace kv::test {
 namespace {
@@ -13,7 +13,7 @@ using LoginTest = ClientHarness;
 TEST_F(LoginTest, RequestCarriesCutLoginPasswordAndVersion) {
   client_->Settings().Login = std::string(45, 'L');
   client_->Settings().Password = std::string(25, 'p');
-  ASSERT_TRUE(client_->KVConnect());
+  ASSERT_TRUE(Worker().KVConnect());
   auto logins = server_.Records(sim::TRecordKind::Login);
   ASSERT_EQ(logins.size(), 1u);
   const std::string& bytes = logins[0].bytes;
@@ -32,13 +32,13 @@ TEST_F(LoginTest, RequestCarriesCutLoginPasswordAndVersion) {
 TEST_F(LoginTest, LargestTimeoutStillWaitsForTheReply) {
   // The reply wait counts polls of 10 ms: timeoutSec * 100 of them.
   client_->Settings().TimeoutSec = std::numeric_limits<std::int32_t>::max();
-  ASSERT_TRUE(client_->KVConnect());
+  ASSERT_TRUE(Worker().KVConnect());
   EXPECT_TRUE(client_->IsConnected());
 }
 
 TEST_F(LoginTest, SuccessLogsTheConnectionAndTheLogin) {
   client_->Settings().Password = "secret";
-  ASSERT_TRUE(client_->KVConnect());
+  ASSERT_TRUE(Worker().KVConnect());
   EXPECT_TRUE(client_->IsConnected());
   EXPECT_EQ(client_->ClientID(), 1);
   auto connected = log_.Starting("INFO\tПодключение к серверу ОК\t127.0.0.1:"_cp);
@@ -58,7 +58,7 @@ TEST_F(LoginTest, RefusalIsLoggedWithoutThePassword) {
   login.fields.resultCode = 1;
   server_.SetLoginBehaviour(login);
   client_->Settings().Password = "secret";
-  EXPECT_FALSE(client_->KVConnect());
+  EXPECT_FALSE(Worker().KVConnect());
   EXPECT_FALSE(client_->IsConnected());
   auto refused = log_.Starting("ERROR\tОтказано в регистрации на сервере Kavrel: "_cp);
   ASSERT_EQ(refused.size(), 1u);
@@ -72,7 +72,7 @@ TEST_F(LoginTest, OldServerIsRefusedAndRetriedAfterTheGate) {
   sim::TLoginBehaviour login;
   login.fields.versionMajor = 3;
   server_.SetLoginBehaviour(login);
-  EXPECT_FALSE(client_->KVConnect());
+  EXPECT_FALSE(Worker().KVConnect());
   EXPECT_TRUE(
       log_.Has("ERROR\tРегистрация невозможна ! Требуется сервер версии 4.0 или старше !"_cp));
   std::string line = Cp("ERROR\tПодключение к основному серверу 127.0.0.1:"_cp) +
@@ -80,12 +80,12 @@ TEST_F(LoginTest, OldServerIsRefusedAndRetriedAfterTheGate) {
                      Cp("\tТребуется сервер версии 4.0 или старше !"_cp);
   EXPECT_TRUE(log_.Has(line));
   // The 60-second gate counts from the sent request.
-  EXPECT_FALSE(client_->KVConnect());
+  EXPECT_FALSE(Worker().KVConnect());
   EXPECT_EQ(server_.Records(sim::TRecordKind::Login).size(), 1u);
   clock_.Advance(59999);
-  EXPECT_FALSE(client_->KVConnect());
+  EXPECT_FALSE(Worker().KVConnect());
   clock_.Advance(1);
-  EXPECT_FALSE(client_->KVConnect());
+  EXPECT_FALSE(Worker().KVConnect());
   EXPECT_TRUE(server_.WaitForLogins(2, 5s));
 }
 
@@ -93,11 +93,11 @@ TEST_F(LoginTest, ClientIdZeroIsAcceptedButNotLoggedIn) {
   sim::TLoginBehaviour login;
   login.fields.clientId = 0;
   server_.SetLoginBehaviour(login);
-  EXPECT_TRUE(client_->KVConnect());
+  EXPECT_TRUE(Worker().KVConnect());
   EXPECT_FALSE(client_->IsConnected());
   EXPECT_EQ(log_.Starting("INFO\tРегистрация на сервере версии 4.0 ОК\tID=0,"_cp).size(), 1u);
   clock_.Advance(60000);
-  EXPECT_TRUE(client_->KVConnect());
+  EXPECT_TRUE(Worker().KVConnect());
   EXPECT_TRUE(server_.WaitForLogins(2, 5s));
 }
 
@@ -106,7 +106,7 @@ TEST_F(LoginTest, ShortReplyGivesOneLineWithTheCount) {
   login.mode = sim::TLoginMode::Short;
   login.shortLength = 7;
   server_.SetLoginBehaviour(login);
-  EXPECT_FALSE(client_->KVConnect());
+  EXPECT_FALSE(Worker().KVConnect());
   auto messages = log_.Messages();
   ASSERT_EQ(messages.size(), 2u);  // the connection line and this one
   EXPECT_EQ(messages[1],
@@ -118,7 +118,7 @@ TEST_F(LoginTest, WrongStructureIdNamesItInTheConnectError) {
   login.mode = sim::TLoginMode::WrongId;
   login.wrongId = 44;
   server_.SetLoginBehaviour(login);
-  EXPECT_FALSE(client_->KVConnect());
+  EXPECT_FALSE(Worker().KVConnect());
   std::string line = Cp("ERROR\tПодключение к основному серверу 127.0.0.1:"_cp) +
                      std::to_string(server_.Port()) +
                      Cp("\tНеверный ответ сервера ! [structID=44 размер 25 байт]"_cp);
@@ -129,7 +129,7 @@ TEST_F(LoginTest, ServerClosingBeforeTheReplyFailsTheAttempt) {
   sim::TLoginBehaviour login;
   login.mode = sim::TLoginMode::Close;
   server_.SetLoginBehaviour(login);
-  EXPECT_FALSE(client_->KVConnect());
+  EXPECT_FALSE(Worker().KVConnect());
   auto errors = log_.Starting("ERROR\tПодключение к основному серверу"_cp);
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].find(Cp("регистрация невозможна, сервер отключен: "_cp)), std::string::npos);
@@ -140,8 +140,8 @@ TEST_F(LoginTest, UnreachableServerLogsOnlyFiveAttempts) {
   server_.Stop();
   client_->Settings().Port = port;
   for (int i = 0; i < 8; ++i) {
-    EXPECT_FALSE(client_->KVConnect());
-    EXPECT_FALSE(client_->KVConnect());  // paced: no second attempt within a second
+    EXPECT_FALSE(Worker().KVConnect());
+    EXPECT_FALSE(Worker().KVConnect());  // paced: no second attempt within a second
     clock_.Advance(1000);
   }
   auto errors = log_.Starting("ERROR\tПодключение к основному серверу 127.0.0.1:"_cp);

@@ -42,7 +42,7 @@ TEST_F(NumberingTest, ServerNumbersWinOverTheClientsOwnAndTheLaterOneWins) {
   // travel by number. B, behind it, shows the pass went out.
   ASSERT_TRUE(server_.Drop());
   ASSERT_TRUE(PumpUntil([&] { return !client_->IsConnected(); }));
-  client_->DropConnection();
+  Worker().DropConnection();
   LogIn();
   ASSERT_TRUE(PumpUntil([&] { return server_.Channel("B")->registrations == 2; }));
   // A value record by number 0 would be one the server cannot read.

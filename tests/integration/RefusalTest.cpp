@@ -1,6 +1,6 @@
 #include "ClientHarness.h"
 
-#include "values/Channelutils.h"
+#include "values/DataTypes.h"
 
 namespace kv::test {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "channels/OwnerId.h"
 #include "kvsim/SimRecords.h"
-#include "protocol/Kavrel.h"
+#include "protocol/CommandCatalogue.h"
 
 namespace kv::test {
 namespace {
@@ -117,7 +117,7 @@ TEST_F(SendTest, ARecordThatCannotBeEncodedHoldsBackNoOtherChannel) {
   ASSERT_TRUE(client_->Channels().Add(&bad, true, true, ChannelField::All, true));
   ASSERT_TRUE(client_->RegisterChannel({.Addr = "GOOD", .Type = 5}));
   LogIn();
-  client_->KVProcessSend();
+  Pass();
   EXPECT_TRUE(server_.WaitForRegistration("GOOD", 5s));
   EXPECT_EQ(log_.Starting("ERROR\tTOpros2Thread::KVProcessSend "_cp).size(), 1u);
 }
@@ -146,7 +146,7 @@ TEST_F(SendTest, ReconnectResendsEveryChannelAndItsValue) {
   ASSERT_TRUE(PumpUntil([&] { return server_.Channel("R1")->values == 1; }));
   ASSERT_TRUE(server_.Drop());
   ASSERT_TRUE(PumpUntil([&] { return !client_->IsConnected(); }));
-  client_->DropConnection();
+  Worker().DropConnection();
   LogIn();
   ASSERT_TRUE(PumpUntil([&] {
     return server_.Channel("R1")->registrations == 2 && server_.Channel("R2")->registrations == 2 &&
@@ -254,7 +254,7 @@ TEST_F(ReceiveTest, SplitCommandIsHandledOnceWhenComplete) {
                     static_cast<std::size_t>(packet.Size()));
   log_.Clear();
   ASSERT_TRUE(server_.SendRaw(bytes.substr(0, 5)));
-  ASSERT_TRUE(PumpUntil([&] { return client_->RecvBuffer().Size() == 5; }));
+  ASSERT_TRUE(PumpUntil([&] { return Worker().RecvBuffer().Size() == 5; }));
   EXPECT_EQ(client_->PendingControls(), 0u);
   ASSERT_TRUE(server_.SendRaw(bytes.substr(5)));
   ASSERT_TRUE(PumpUntil([&] { return client_->PendingControls() == 1; }));
@@ -266,7 +266,7 @@ TEST_F(ReceiveTest, IncompleteCommandDropsTheLinkAfter30Seconds) {
   ASSERT_TRUE(
       server_.SendRaw(std::string("\x64\x00\x00\x00\x00\x12\x00\x00\x00\x00\x00\x00\x00", 13) +
                       std::string("\x39\x40\x00\x01", 4)));
-  ASSERT_TRUE(PumpUntil([&] { return client_->RecvBuffer().Size() == 4; }));
+  ASSERT_TRUE(PumpUntil([&] { return Worker().RecvBuffer().Size() == 4; }));
   clock_.Advance(29999);
   Pass();
   EXPECT_TRUE(client_->IsConnected());
@@ -314,7 +314,8 @@ TEST_F(ReceiveTest, FixedStructuresAreReadAndLogged) {
 TEST_F(ReceiveTest, ServerClosingIsNoticed) {
   LogIn();
   ASSERT_TRUE(server_.Drop());
-  ASSERT_TRUE(PumpUntil([&] { return client_->ProcessReceive() == 0; }));
+  ASSERT_TRUE(PumpUntil(
+      [&] { return Worker().ProcessReceive() == TWorkerProbe::TReceiveResult::ServerGone; }));
   EXPECT_TRUE(log_.Has("WARNING\tСервер Kavrel отключен"_cp));
 }
 

@@ -80,7 +80,7 @@ class WriteTest : public ClientHarness {
     std::int32_t before = -1;
     for (int unchanged = 0, i = 0; unchanged < 5 && i < 1000 && client_->IsConnected(); ++i) {
       Pass();
-      std::int32_t now = client_->SendBuffer().Size();
+      std::int32_t now = Worker().SendBuffer().Size();
       unchanged = now == before ? unchanged + 1 : 0;
       before = now;
       std::this_thread::sleep_for(10ms);
@@ -102,8 +102,8 @@ TEST_F(WriteTest, WouldBlockIsNoErrorAndTheBytesGoOutWithTheNextPass) {
   ASSERT_TRUE(client_->RegisterValueByID("F", 0, 45000.0, Variant::FromDouble(1)));
   sockets_.Fail(10035);
   log_.Clear();
-  client_->KVProcessSend();
-  EXPECT_GT(client_->SendBuffer().Size(), 0);
+  Pass();
+  EXPECT_GT(Worker().SendBuffer().Size(), 0);
   EXPECT_TRUE(log_.Messages().empty());
   ASSERT_TRUE(PumpUntil([&] { return server_.Channel("F")->values == 1; }));
   EXPECT_TRUE(client_->IsConnected());
@@ -115,12 +115,12 @@ TEST_F(WriteTest, ResetDisconnectsWithThreeLines) {
   ASSERT_TRUE(client_->RegisterValueByID("G", 0, 45000.0, Variant::FromDouble(1)));
   sockets_.Fail(10054);
   log_.Clear();
-  client_->KVProcessSend();
+  Pass();
   auto messages = log_.Messages();
   ASSERT_EQ(messages.size(), 3u);
   EXPECT_EQ(messages[1], Cp("ERROR\tСервер прервал соединение."_cp));
   EXPECT_FALSE(client_->IsConnected());
-  EXPECT_EQ(client_->SendBuffer().Size(), 0);
+  EXPECT_EQ(Worker().SendBuffer().Size(), 0);
 }
 
 TEST_F(WriteTest, PartialWriteNeverSendsABytesTwice) {
@@ -143,7 +143,7 @@ TEST_F(WriteTest, WriteWithoutProgressForTimeoutDropsTheLinkAndTheNextLoginResen
   QueueMoreThanTheSocketsHold();
   ASSERT_TRUE(Bounded([&] { PassUntilStalled(); })) << "a write waited for the server";
   ASSERT_TRUE(client_->IsConnected());
-  const std::int32_t waiting = client_->SendBuffer().Size();
+  const std::int32_t waiting = Worker().SendBuffer().Size();
   ASSERT_GT(waiting, 0);
   log_.Clear();
   clock_.Advance(2000 - 1);  // Timeout is 2 s
@@ -169,8 +169,8 @@ TEST_F(WriteTest, OtherWriteErrorsAreLoggedOncePerEpisode) {
   ASSERT_TRUE(client_->RegisterValueByID("E", 0, 45000.0, Variant::FromDouble(1)));
   sockets_.Fail(10055, 3);
   log_.Clear();
-  client_->KVProcessSend();
-  const std::int32_t size = client_->SendBuffer().Size();
+  Pass();
+  const std::int32_t size = Worker().SendBuffer().Size();
   EXPECT_EQ(log_.Messages(), WriteErrorLines(size, 10055));
   ASSERT_TRUE(PumpUntil([&] { return server_.Channel("E")->values == 1; }));
   EXPECT_EQ(log_.Messages().size(), 2u);
@@ -194,14 +194,14 @@ TEST_F(WriteTest, StatusRequestFollowsTheTailOfACutRecord) {
 
 TEST_F(WriteTest, LoginRequestIsRetriedUntilTheTimeoutRunsOut) {
   sockets_.Fail(10035, 3);
-  ASSERT_TRUE(client_->KVConnect());
+  ASSERT_TRUE(Worker().KVConnect());
   EXPECT_EQ(server_.Records(sim::TRecordKind::Login).size(), 1u);
 
-  client_->DropConnection();
+  Worker().DropConnection();
   sockets_.Fail(10035, -1);
   log_.Clear();
   const std::uint64_t start = clock_.Elapsed();
-  EXPECT_FALSE(client_->KVConnect());
+  EXPECT_FALSE(Worker().KVConnect());
   EXPECT_GE(clock_.Elapsed() - start, 2000u);
   const std::string line = "ERROR\tПодключение к основному серверу 127.0.0.1:"_cp.data() +
                            std::to_string(client_->Settings().Port) +

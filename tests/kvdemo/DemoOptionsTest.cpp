@@ -52,6 +52,21 @@ TEST(DemoOptionsParse, PortIsAfterTheLastColonAndInRange) {
   }
 }
 
+TEST(DemoOptionsParse, AListOfServersSharesTheFirstPort) {
+  TDemoOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"--server", "main:3000;reserve:3001;;other"}, o, error)) << error;
+  EXPECT_EQ(o.host, "main;reserve:3001;other");
+  EXPECT_EQ(o.port, 3000);
+  EXPECT_EQ(o.servers, "main:3000;reserve:3001;;other");
+  for (const char* bad :
+       {"main;reserve:3001", "main:1;reserve:0", "main:1;:5", "a:1;b;c;d;e;f;g;h;i"}) {
+    error.clear();
+    EXPECT_FALSE(Parse({"--server", bad}, o, error)) << bad;
+    EXPECT_NE(error.find("HOST:PORT"), std::string::npos) << bad;
+  }
+}
+
 TEST(DemoOptionsParse, RefusesBadSecondsMissingValuesAndUnknownOptions) {
   TDemoOptions o;
   std::string error;

@@ -115,6 +115,13 @@ TEST_F(DemoRoundTrip, ControlComesBackAndTheAnswerReachesTheServer) {
   EXPECT_NE(pump->find(", last true quality 0 at "), std::string::npos) << *pump;
 }
 
+TEST_F(DemoRoundTrip, TheLibrarysLinesAreFollowedFromItsFirst) {
+  const std::vector<std::string> lines = client_.LogLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.front().find("\tINFO\t*** Начало работы с сервером Kavrel"), std::string::npos)
+      << lines.front();
+}
+
 TEST(DemoServerView, ChannelLineShowsNumberTypeCountsAndLastValue) {
   sim::TSimChannel channel;
   channel.addr = "\xCA\xEE\xF2\xB9";

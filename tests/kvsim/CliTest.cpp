@@ -3,13 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "TestClient.h"
 #include "kvsim/Describe.h"
+#include "kvsim/EventOutput.h"
 #include "runtime/Utf8.h"
-#include "values/Channelutils.h"
+#include "values/DataTypes.h"
 
 namespace {
 
@@ -82,6 +84,35 @@ TEST(CliOptions, BadInputIsRefused) {
     std::string error;
     EXPECT_FALSE(ParseOptions(args, options, error)) << args[0];
     EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(CliOptions, IntegratorOptionsAndImpossibleCombinations) {
+  TCliOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseOptions(
+      {"--json", "--quiet", "--channel", "Plant.*", "--channel", "X", "--login", "op", "--password",
+       "pw", "--refuse", "3", "--clients", "4", "--script", "s.kvs", "--port-file", "p.txt"},
+      options, error))
+      << error;
+  EXPECT_TRUE(options.output.json);
+  EXPECT_TRUE(options.output.quiet);
+  EXPECT_TRUE(options.output.tagClients);
+  EXPECT_EQ(options.output.channels, (std::vector<std::string>{"Plant.*", "X"}));
+  EXPECT_EQ(options.server.protocol.login.requiredLogin, "op");
+  EXPECT_EQ(options.server.protocol.login.requiredPassword, "pw");
+  EXPECT_EQ(options.server.protocol.login.refuseCode, 3);
+  EXPECT_EQ(options.fault.login.refuseCode, 3);
+  EXPECT_EQ(options.clients, 4);
+  EXPECT_EQ(options.scriptFile, "s.kvs");
+  EXPECT_EQ(options.portFile, "p.txt");
+  const std::vector<std::vector<std::string>> bad = {{"--refuse", "256"},
+                                                     {"--clients", "0"},
+                                                     {"--faults", "--clients", "2"},
+                                                     {"--replay", "r.rec", "--faults"}};
+  for (const auto& args : bad) {
+    TCliOptions refused;
+    EXPECT_FALSE(ParseOptions(args, refused, error)) << args[0];
   }
 }
 
@@ -161,6 +192,21 @@ TEST_F(CliWithClient, UnknownChannelGetsNumberOrText) {
             Bytes({0x00, 0x00, 0x01, 0x06, 0x00, 'o', 'n', ' ', 'o', 'f', 'f', 0x00, 0x00}));
 }
 
+TEST_F(CliWithClient, ControlOptionsAndTheDecimalPoint) {
+  EXPECT_EQ(RunCommand(*server_, "control ZZ 12,5").text,
+            "error: '12,5' is not a number (write the decimal point as '.', or give type String)");
+  EXPECT_EQ(RunCommand(*server_, "control ZZ 7 type Int2 quality 5 time 1900-01-01T12:00").text,
+            "sent");
+  // 3 + flags 1 + address 4 + double 8 + quality 1 + type 2 + Int2 2 + owner 2
+  const std::string got = client_.Read(23);
+  ASSERT_EQ(got.size(), 23u);
+  EXPECT_EQ(got.substr(8), Bytes({0, 0, 0, 0, 0, 0, 0x04, 0x40, 5, 0x02, 0x00, 7, 0, 0, 0}));
+  EXPECT_EQ(RunCommand(*server_, "control ZZ 1 quality 256").text,
+            "error: bad quality (0 to 255): 256");
+  // Quoted elements, the last one too, with blanks and commas inside.
+  EXPECT_EQ(RunCommand(*server_, "control ZZ [\"a, b\", \"c d\"] type String[]").text, "sent");
+}
+
 TEST_F(CliWithClient, RawNoticeAndDrop) {
   EXPECT_EQ(RunCommand(*server_, "raw 17 00 ff").text, "sent");
   EXPECT_EQ(client_.Read(3), Bytes({0x17, 0x00, 0xFF}));
@@ -190,6 +236,28 @@ TEST(TerminalText, Utf8BothWays) {
             "a?b")
       << "a cut sequence";
   EXPECT_EQ(AnsiFromUtf8("\xF0\x9F\x98\x80"), "?") << "outside the basic plane";
+}
+
+TEST(TerminalText, TimeStampedLinesFilteredByChannel) {
+  std::ostringstream out, err;
+  TOutputOptions options;
+  options.channels = {"plant.*"};
+  TEventOutput output(options, out, err);
+  output.SetClock([] { return 2.5 + 1.0 / 86400000; });
+  TReceivedRecord value;
+  value.kind = TRecordKind::Value;
+  value.value.flags = 1;
+  value.value.number = 3;
+  value.value.type = dtFloat8;
+  value.value.value = Variant::FromDouble(12.5);
+  value.channelNumber = 3;
+  output.Received(1, value, "Plant.Level");
+  output.Received(1, value, "Other.Level");
+  output.Error("no such file");
+  EXPECT_EQ(out.str(),
+            "12:00:00.001 value 0 #3 \"Plant.Level\" 1899-12-30 00:00:00.000 quality 0 Float8 = "
+            "12.5\n");
+  EXPECT_EQ(err.str(), "kvsim: no such file\n");
 }
 
 TEST(TerminalText, DatesAndValues) {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "protocol/Channelcmd.h"
-#include "protocol/Tcp.h"
+#include "protocol/ChannelRecords.h"
+#include "protocol/TcpClient.h"
 #include "TestClient.h"
-#include "values/Channelutils.h"
+#include "values/DataTypes.h"
 
 namespace {
 
@@ -21,15 +21,6 @@ using namespace kv::sim;
 using std::chrono::milliseconds;
 using namespace kvsim_test;
 
-// Registration 51 of channel A1, Float8, address as text, no attributes.
-const std::string kRegisterA1 =
-    Bytes({0x33, 0x0D, 0x00, 0x82, 0x00, 0x02, 0x00, 'A', '1', 0x05, 0x00, 0, 0});
-// The channel change that answers it: A1 is number 1 and active.
-const std::string kActivateA1 =
-    Bytes({0x3C, 0x0E, 0x00, 0x05, 0x02, 0x00, 'A', '1', 0x01, 0, 0, 0, 0x00, 0x00});
-// Value 55 of number 1: time 2.5, quality 0, Float8 12.5.
-const std::string kValueOf1 = Bytes({0x37, 0x1B, 0x00, 0x05, 0x01, 0, 0, 0, 0, 0, 0, 0,    0,   0,
-                                     0x04, 0x40, 0x00, 0x05, 0x00, 0, 0, 0, 0, 0, 0, 0x29, 0x40});
 const std::string kStatusRequest = Bytes({18});
 const std::string kStatusReply = Bytes({100, 0, 0, 0, 0, 18, 0, 0, 0, 0, 0, 0, 0});
 

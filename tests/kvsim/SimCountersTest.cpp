@@ -5,7 +5,7 @@
 
 #include "kvsim/SimCounters.h"
 #include "kvsim/SimRecords.h"
-#include "protocol/Kavrel.h"
+#include "protocol/CommandCatalogue.h"
 
 namespace kv::sim {
 namespace {

@@ -5,8 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
-#include "values/Channelutils.h"
+#include "values/DataTypes.h"
 
 namespace {
 
@@ -104,6 +105,24 @@ TEST_F(Dispatch, LoginFaultModes) {
   EXPECT_EQ(state_.Logins(), 4);
   EXPECT_EQ(Last().kind, TRecordKind::Login)
       << "nothing after the login is handled once the server closes";
+}
+
+TEST_F(Dispatch, CredentialsAndRefusalsAnswerWithTheirCode) {
+  auto answer = [this](const std::string& login) {
+    const TDispatchResult result = Feed(LoginRequest(login));
+    EXPECT_EQ(Last().loginAnswer, TLoginAnswer::Reply);
+    return std::make_pair(static_cast<int>(Last().loginReply.clientId),
+                          static_cast<int>(result.reply[20]));
+  };
+  options_.login.requiredLogin = "Cfg";
+  options_.login.requiredPassword = std::string();  // the request's password is empty
+  EXPECT_EQ(answer("CFG"), std::make_pair(1, 0)) << "the name without regard to case";
+  EXPECT_EQ(answer("other"), std::make_pair(-1, 4));
+  options_.login.requiredPassword = "secret";
+  EXPECT_EQ(answer("CFG"), std::make_pair(-1, 4)) << "a wrong password";
+  options_.login.refuseCode = 2;
+  options_.login.requiredPassword.reset();
+  EXPECT_EQ(answer("CFG"), std::make_pair(-1, 2)) << "refused whatever the credentials";
 }
 
 TEST_F(Dispatch, StatusRequestAnsweredOrIgnored) {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "runtime/Exception.h"
-#include "values/Channelutils.h"
+#include "values/DataTypes.h"
 
 namespace {
 

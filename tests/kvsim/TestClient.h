@@ -4,10 +4,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 
-#include "protocol/Tcp.h"
+#include "protocol/TcpClient.h"
 
 namespace kvsim_test {
 
@@ -33,6 +34,24 @@ inline std::string LoginRequest() {
   request[63] = 1;
   request[64] = 4;
   return request;
+}
+
+// Registration 51 of channel A1, Float8, address as text, no attributes.
+inline const std::string kRegisterA1 =
+    Bytes({0x33, 0x0D, 0x00, 0x82, 0x00, 0x02, 0x00, 'A', '1', 0x05, 0x00, 0, 0});
+// The channel change that answers it: A1 is number 1 and active.
+inline const std::string kActivateA1 =
+    Bytes({0x3C, 0x0E, 0x00, 0x05, 0x02, 0x00, 'A', '1', 0x01, 0, 0, 0, 0x00, 0x00});
+// Value 55 of number 1: time 2.5, quality 0, Float8 12.5.
+inline const std::string kValueOf1 =
+    Bytes({0x37, 0x1B, 0x00, 0x05, 0x01, 0, 0, 0, 0, 0, 0, 0,    0,   0,
+           0x04, 0x40, 0x00, 0x05, 0x00, 0, 0, 0, 0, 0, 0, 0x29, 0x40});
+
+// A fresh path in the temporary directory, unique to this run: suites of
+// several builds may run at once.
+inline std::filesystem::path TempPath(const std::string& name) {
+  static const auto run = std::chrono::steady_clock::now().time_since_epoch().count();
+  return std::filesystem::temp_directory_path() / ("kvsim-" + std::to_string(run) + "-" + name);
 }
 
 // The client side: a TTCPClient with reads bounded in time.

@@ -82,4 +82,27 @@ TEST_F(PlatformFile, AppendThenPositionedWrite) {
   EXPECT_EQ(Contents(), "X123456789ab");
 }
 
+TEST_F(PlatformFile, RenameReplacesAndRemoveLeavesDirectories) {
+  std::uint32_t error = 0;
+  std::uint32_t written = 0;
+  const std::string other = (dir_ / "g.bin").string();
+  std::ofstream(other) << "old";
+  pf::FileHandle h = Open(kCreateNew, error);
+  ASSERT_TRUE(pf::WriteFile(h, "new", 3, written, error));
+  ASSERT_TRUE(pf::CloseFile(h, error));
+  ASSERT_TRUE(pf::RenameFile(path_, other, error)) << error;
+  EXPECT_FALSE(fs::exists(path_));
+  path_ = other;
+  EXPECT_EQ(Contents(), "new");
+
+  EXPECT_FALSE(pf::RenameFile((dir_ / "none").string(), other, error));
+  EXPECT_TRUE(pf::IsFileMissing(error));
+  ASSERT_TRUE(pf::RemoveFile(other, error)) << error;
+  EXPECT_FALSE(pf::RemoveFile(other, error));
+  EXPECT_TRUE(pf::IsFileMissing(error));
+  EXPECT_FALSE(pf::RemoveFile(dir_.string(), error));
+  EXPECT_FALSE(pf::IsFileMissing(error));
+  EXPECT_TRUE(fs::is_directory(dir_));
+}
+
 }  // namespace

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/Kvbuffer.h"
+#include "protocol/PacketBuffer.h"
 #include "runtime/Exception.h"
 
 namespace kv::test {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/Kavrel.h"
+#include "protocol/CommandCatalogue.h"
 
 namespace kv {
 namespace {

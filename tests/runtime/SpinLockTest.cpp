@@ -45,6 +45,30 @@ TEST(SpinParkLock, ExcludesWhetherWaitersSpinOrSleep) {
   lock.unlock();
 }
 
+// A releaser that takes the lock again at once must not starve a waiter
+// that went to sleep: once it has slept a while, the release hands the lock
+// to the sleeper, held.
+TEST(SpinParkLock, ASleepingWaiterIsHandedTheLockAtTheRelease) {
+  TSpinParkLock lock;
+  lock.lock();
+  std::atomic<bool> tried{false};
+  std::thread waiter([&] {
+    std::lock_guard<TSpinParkLock> guard(lock);
+    while (!tried) std::this_thread::yield();  // holds it until the releaser tried
+  });
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!lock.HasSleepers() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+  const bool slept = lock.HasSleepers();
+  std::this_thread::sleep_for(2 * TSpinParkLock::kHandOverAfter);
+  lock.unlock();
+  const bool retaken = lock.try_lock();
+  tried = true;
+  if (retaken) lock.unlock();
+  waiter.join();
+  ASSERT_TRUE(slept);
+  EXPECT_FALSE(retaken);
+}
+
 TEST(ReentrantLock, ItsHolderEntersAgainOthersWaitForTheLastRelease) {
   TReentrantLock lock;
   EXPECT_EQ(CountUnderContention(lock), 4 * 20000);

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "values/Channelutils.h"
+#include "values/DataTypes.h"
 
 namespace {
 
@@ -23,34 +23,38 @@ constexpr double kMs = 1.0 / 86400000.0;
 
 class LedgerTest : public ::testing::Test {
  protected:
-  LedgerTest() : ledger_({{"A", dtFloat8, 0}, {"B", dtString, 8}}) {
+  // Two servers, as a client with a main server and a reserve has them;
+  // with one, the second just stays unused.
+  explicit LedgerTest(bool history = false)
+      : ledger_({{"A", dtFloat8, 0}, {"B", dtString, 8}}, 2, history) {
     targets_ = std::make_shared<const std::vector<sim::TControlTarget>>(
         std::vector<sim::TControlTarget>{{"A", 7, dtFloat8}});
   }
 
-  void Connect(std::uint32_t session) {
+  void Connect(std::uint32_t session, int server = 0) {
     TReceivedRecord r;
     r.kind = TRecordKind::Connected;
     r.session = session;
-    ledger_.Observe(r);
+    ledger_.Observe(r, server);
     TReceivedRecord registration;
     registration.kind = TRecordKind::Registration;
     registration.session = session;
     for (const char* addr : {"A", "B"}) {
       registration.registration.addr = addr;
       registration.channelNumber = addr[0] == 'A' ? 7 : 8;
-      ledger_.Observe(registration);
+      ledger_.Observe(registration, server);
     }
   }
-  void End(std::uint32_t session, TSessionEnd end) {
+  void End(std::uint32_t session, TSessionEnd end, int server = 0) {
     TReceivedRecord r;
     r.kind = TRecordKind::Disconnected;
     r.session = session;
     r.end = end;
-    ledger_.Observe(r);
+    ledger_.Observe(r, server);
   }
   // The server receives step k of channel A (number 7).
-  void Value(std::uint32_t session, std::int64_t k, double value = -1, int quality = -1) {
+  void Value(std::uint32_t session, std::int64_t k, double value = -1, int quality = -1,
+             int server = 0) {
     TReceivedRecord r;
     r.kind = TRecordKind::Value;
     r.session = session;
@@ -59,11 +63,11 @@ class LedgerTest : public ::testing::Test {
     r.value.type = dtFloat8;
     r.value.quality = static_cast<std::uint8_t>(quality < 0 ? QualityOf(k) & 0xFF : quality);
     r.value.value = Variant::FromDouble(value < 0 ? static_cast<double>(ValueOf(k)) : value);
-    ledger_.Observe(r);
+    ledger_.Observe(r, server);
   }
-  void Send(std::uint64_t first, std::uint32_t count, std::uint32_t session) {
-    ledger_.ControlsComing({first, count, targets_});
-    ledger_.ControlsSent(first, session);
+  void Send(std::uint64_t first, std::uint32_t count, std::uint32_t session, int server = 0) {
+    ledger_.ControlsComing({first, count, targets_}, server);
+    ledger_.ControlsSent(first, session, server);
   }
   // The host takes control n, as the fault mode made it.
   void Take(std::uint64_t n, const std::string& addr = "") {
@@ -178,6 +182,32 @@ TEST_F(LedgerTest, ControlsMissingAtAFaultAreExcusedOnlyThere) {
   EXPECT_EQ(f.controlsPhantom, 0u);
 }
 
+TEST_F(LedgerTest, TwoServersKeepTheirConnectionsValuesAndControlsApart) {
+  constexpr std::uint64_t k2 = kControlStream;  // before the reserve's first control
+  Connect(1, 0);
+  Value(1, 9, -1, -1, 0);
+  Send(1, 2, 1, 0);
+  End(1, TSessionEnd::ServerReset, 0);  // 2 in flight at the main server
+  Connect(1, 1);
+  Value(1, 5, -1, -1, 1);  // older than the main server's, but news to the reserve
+  Value(1, 4, -1, -1, 1);  // back at the reserve
+  Send(k2 + 1, 2, 1, 1);
+  Take(1);
+  Take(k2 + 2);  // k2 + 1 missing on a live connection
+  Take(k2 + 2);
+  End(1, TSessionEnd::ClientClosed, 1);
+  Connect(2, 0);
+  Send(3, 1, 2, 0);
+  Take(3);  // after the reserve's: its own stream's order holds
+  const TLedgerFigures f = ledger_.Close({});
+  EXPECT_EQ(f.valuesStale, 1u);
+  EXPECT_EQ(f.controlsSent, 5u);
+  EXPECT_EQ(f.controlsLostInTransit, 1u);  // 2
+  EXPECT_EQ(f.controlsLost, 1u);           // k2 + 1
+  EXPECT_EQ(f.controlsDuplicated, 1u);
+  EXPECT_EQ(f.controlsReordered + f.controlsPhantom + f.controlsCorrupt, 0u);
+}
+
 TEST_F(LedgerTest, ControlsAlteredOrNeverSentAreCaught) {
   Connect(1);
   Send(1, 2, 1);
@@ -188,6 +218,32 @@ TEST_F(LedgerTest, ControlsAlteredOrNeverSentAreCaught) {
   const TLedgerFigures f = ledger_.Figures();
   EXPECT_EQ(f.controlsCorrupt, 1u);
   EXPECT_EQ(f.controlsPhantom, 2u);
+}
+
+// With the client's value history: the values owed while it was logged out
+// must arrive; those in flight on a connection a fault ended are excused, a
+// gap on one connection is not; a connection may repeat the last value once.
+class HistoryLedgerTest : public LedgerTest {
+ protected:
+  HistoryLedgerTest() : LedgerTest(true) {}
+};
+
+TEST_F(HistoryLedgerTest, OwedValuesArriveOrWereInFlightAtAFault) {
+  for (int k = 1; k <= 10; ++k) {
+    ledger_.ValueAccepted(0, k);
+    ledger_.ValueOwed(0, k);
+  }
+  Connect(1);
+  for (int k = 1; k <= 3; ++k) Value(1, k);
+  End(1, TSessionEnd::ServerReset);  // 4 and 5 went down with it
+  Connect(2);
+  for (int k : {6, 8, 10, 10}) Value(2, k);
+  const TLedgerFigures f = ledger_.Close({});
+  EXPECT_EQ(f.historyOwed, 10u);
+  EXPECT_EQ(f.historyArrived, 6u);
+  EXPECT_EQ(f.historyInFlight, 2u);
+  EXPECT_EQ(f.historyMissing, 2u);  // 7 and 9
+  EXPECT_EQ(f.valuesStale, 0u);
 }
 
 }  // namespace

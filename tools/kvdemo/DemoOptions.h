@@ -1,11 +1,13 @@
 #pragma once
 // The sample host's command line:
-//   --server HOST:PORT   run against that server instead of the built-in one
+//   --server HOST:PORT   run against that server instead of the built-in one;
+//                        HOST:PORT;HOST[:PORT]... a main server and reserves
 //   --seconds N          stream values for N seconds (0..3600, default 3)
 //   --debug              switch on the library's debug lines in its log
 //   --login NAME, --password TEXT   credentials (default demo / demo)
-//   --log PATH           keep the library's log at PATH (default: a
-//                        temporary file, removed at the end)
+//   --log PATH           also keep the library's log at PATH (default: no
+//                        file; with a library that cannot hand its lines
+//                        over, a temporary one, removed at the end)
 //   --help
 #include <cstdint>
 #include <string>
@@ -14,9 +16,10 @@
 namespace kv::demo {
 
 struct TDemoOptions {
-  bool ownServer = true;  // false with --server
-  std::string host;
-  std::uint16_t port = 0;
+  bool ownServer = true;   // false with --server
+  std::string host;        // c_CreateOpros' host text: one server, or the list
+  std::uint16_t port = 0;  // and its port argument: the first server's port
+  std::string servers;     // --server as given
   int seconds = 3;
   bool debug = false;
   std::string login = "demo";

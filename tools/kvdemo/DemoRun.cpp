@@ -33,16 +33,6 @@ std::string TemporaryLogPath() {
   return (std::filesystem::temp_directory_path() / name).string();
 }
 
-template <typename Condition>
-bool PollFor(Condition condition, Clock::duration limit) {
-  const auto deadline = Clock::now() + limit;
-  for (;;) {
-    if (condition()) return true;
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(kPollInterval);
-  }
-}
-
 bool SameAddress(const std::string& a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -68,8 +58,26 @@ std::string Seconds(Clock::duration d) {
 }  // namespace
 
 TDemoRun::TDemoRun(TDemoOptions options) : options_(std::move(options)) {
-  temporaryLog_ = options_.logPath.empty();
+  // A library that hands its lines over needs no file to show them: it
+  // writes one only where --log asks for it.
+  liveLog_ = TDemoClient::LibraryFollowsLog();
+  temporaryLog_ = options_.logPath.empty() && !liveLog_;
   logPath_ = temporaryLog_ ? TemporaryLogPath() : options_.logPath;
+}
+
+template <typename Condition>
+bool TDemoRun::PollFor(Condition condition, Clock::duration limit) {
+  const auto deadline = Clock::now() + limit;
+  for (;;) {
+    ShowNewLogLines();
+    if (condition()) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kPollInterval);
+  }
+}
+
+void TDemoRun::ShowNewLogLines() {
+  for (const std::string& line : client_.LogLines()) Line("log | " + line);
 }
 
 TDemoRun::~TDemoRun() {
@@ -124,14 +132,17 @@ bool TDemoRun::CreateClient() {
   Line("c_CreateOpros(\"" + settings.host + "\", " + std::to_string(settings.port) + ", " +
        std::to_string(settings.timeoutSec) + ", \"" + settings.login + "\", ...) = true, debug " +
        (settings.debug ? "on" : "off"));
-  Line("log file: " + logPath_);
+  Line("log file: " + (logPath_.empty() ? std::string("none") : logPath_) +
+       (liveLog_ ? "; its lines are shown as the library writes them (c_SetLogCallback)" : ""));
+  ShowNewLogLines();
   return true;
 }
 
 void TDemoRun::DeclareChannels() {
   Section("Channels");
   for (const TDeclaration& d : client_.DeclareChannels())
-    Line(d.addr + ": " + d.summary + (d.accepted ? "" : "  -- REFUSED"));
+    Line(d.addr + ": " + d.summary +
+         (d.accepted ? "" : "  -- REFUSED (result " + std::to_string(d.result) + ")"));
   const int taken = client_.HandOver(ValuesForStep(0, pumpRunning_), LocalNowTicks());
   Line("first values handed over before the login: " + std::to_string(taken) + " of 4 taken");
 }
@@ -140,9 +151,8 @@ bool TDemoRun::WaitForLogin() {
   Section("Login");
   const auto start = Clock::now();
   if (!PollFor([&] { return client_.Connected(); }, kLoginLimit)) {
-    const std::string where = options_.ownServer
-                                  ? "127.0.0.1:" + std::to_string(server_.Port())
-                                  : options_.host + ":" + std::to_string(options_.port);
+    const std::string where =
+        options_.ownServer ? "127.0.0.1:" + std::to_string(server_.Port()) : options_.servers;
     Problem("no login within " + Seconds(kLoginLimit) + ": is the server at " + where +
             " reachable and the login accepted? The client's log below says more.");
     return false;
@@ -167,6 +177,7 @@ void TDemoRun::Stream() {
     taken += now;
     takenThisSecond += now;
     while (auto control = client_.TakeControl()) ShowControl(*control);
+    ShowNewLogLines();
     if (step % kStepsPerSecond == 0) {
       Line(StepText(step / kStepsPerSecond, values, takenThisSecond / kStepsPerSecond));
       takenThisSecond = 0;
@@ -242,6 +253,11 @@ void TDemoRun::Finish() {
 }
 
 void TDemoRun::ShowLog() {
+  if (liveLog_) {
+    ShowNewLogLines();  // the worker's last lines, written while it ended
+    if (!logPath_.empty()) Line("the log is kept in " + logPath_);
+    return;
+  }
   Section("Client log (" + logPath_ + ")");
   std::ifstream file(logPath_, std::ios::binary);
   if (!file) {

@@ -1,8 +1,10 @@
 #pragma once
 // One run of the sample host, step by step: start the built-in server (or
 // use the one given), create the client, declare channels, wait for the
-// login, stream values, answer a control, show both sides and the log.
+// login, stream values, answer a control, show both sides and the log (as
+// it is written, where the library can hand its lines over, else at the end).
 // Owns the client, the server and the log file; main thread only.
+#include <chrono>
 #include <string>
 
 #include "DemoOptions.h"
@@ -34,10 +36,17 @@ class TDemoRun {
   void ShowServerView();
   void Finish();
   void ShowLog();
+  // Prints the log lines the library handed over since the last call.
+  void ShowNewLogLines();
+  // Polls `condition` until it holds or `limit` passed, showing log lines
+  // as they come.
+  template <typename Condition>
+  bool PollFor(Condition condition, std::chrono::steady_clock::duration limit);
 
   const TDemoOptions options_;
   std::string logPath_;
   bool temporaryLog_ = false;
+  bool liveLog_ = false;  // the library hands each line over as it writes it
   bool pumpRunning_ = false;
   int controlsSeen_ = 0;
   TDemoServer server_;

@@ -3,11 +3,11 @@
 #include "channels/Channel.h"
 #include "kvsim/Describe.h"
 #include "kvsim/KavrelServer.h"
-#include "protocol/Tcp.h"
+#include "protocol/TcpClient.h"
 #include "runtime/Exception.h"
 #include "runtime/Utf8.h"
-#include "values/Channelutils.h"
-#include "values/Utils.h"
+#include "values/DataTypes.h"
+#include "values/DateTime.h"
 
 namespace kv::demo {
 namespace {

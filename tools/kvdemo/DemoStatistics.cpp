@@ -30,6 +30,9 @@ std::string UtcText(kv_uint64 ms) {
 std::vector<std::string> DescribeStatistics(const kv_statistics& s) {
   return {
       "connected since " + UtcText(s.connectedSince) + ", logins " + N(s.logins),
+      "server in use: " +
+          (s.serverIndex == 0 ? std::string("the main one") : "reserve " + N(s.serverIndex)) +
+          ", logins at another server than the one before " + N(s.serverSwitches),
       "connections lost: closed by server " + N(s.dropsClosedByServer) + ", reset " +
           N(s.dropsReset) + ", write time-out " + N(s.dropsWriteTimeout) + ", link test " +
           N(s.dropsLinkTest) + ", protocol error " + N(s.dropsProtocolError) + ", login refused " +

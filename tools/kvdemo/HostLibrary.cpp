@@ -42,7 +42,10 @@ bool Load(TKvExports& e, std::string& error) {
          Resolve(module, "_c_RegisterValueByID", e.RegisterValueByID, error) &&
          Resolve(module, "_c_RegisterAttribute", e.RegisterAttribute, error) &&
          Resolve(module, "_c_ReceiveControl", e.ReceiveControl, error) &&
-         ResolveOptional(module, "_c_GetStatistics", e.GetStatistics);
+         ResolveOptional(module, "_c_GetStatistics", e.GetStatistics) &&
+         ResolveOptional(module, "_c_SetOption", e.SetOption) &&
+         ResolveOptional(module, "_c_SetLogCallback", e.SetLogCallback) &&
+         ResolveOptional(module, "_c_GetLastResult", e.GetLastResult);
 }
 
 }  // namespace
@@ -61,7 +64,8 @@ const TKvExports* LoadExports(std::string& error) {
 const TKvExports* LoadExports(std::string&) {
   static const TKvExports exports{c_CreateOpros,     c_DestroyOpros,      c_IsServerConnected,
                                   c_RegisterChannel, c_RegisterValueByID, c_RegisterAttribute,
-                                  c_ReceiveControl,  c_GetStatistics};
+                                  c_ReceiveControl,  c_GetStatistics,     c_SetOption,
+                                  c_SetLogCallback,  c_GetLastResult};
   return &exports;
 }
 

@@ -20,8 +20,13 @@ struct TKvExports {
   decltype(&c_RegisterValueByID) RegisterValueByID;
   decltype(&c_RegisterAttribute) RegisterAttribute;
   decltype(&c_ReceiveControl) ReceiveControl;
-  // Null with a library that predates it: the demo then shows no statistics.
+  // Null with a library that predates them: the demo then shows no
+  // statistics, reads the log file at the end instead of following it, and
+  // gives no reasons for refusals.
   decltype(&c_GetStatistics) GetStatistics;
+  decltype(&c_SetOption) SetOption;
+  decltype(&c_SetLogCallback) SetLogCallback;
+  decltype(&c_GetLastResult) GetLastResult;
 };
 
 // The functions, resolved on the first call; null with `error` when the

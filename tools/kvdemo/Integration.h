@@ -9,6 +9,7 @@
 // The library keeps one client per process, so only one TDemoClient may be
 // created at a time; it is used from one thread.
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +44,20 @@ struct TDeclaration {
   std::string addr;
   std::string summary;
   bool accepted = false;
+  int result = 0;  // why it was refused: a KVOPROS2_RESULT_ code (-1: not known)
+};
+
+// The library's log lines as its callback hands them over on the library's
+// worker thread, kept until the host's own thread takes them.
+class TLogFeed {
+ public:
+  void Add(const char* line);
+  // The lines so far, as UTF-8, oldest first; the feed is empty afterwards.
+  std::vector<std::string> Take();
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;  // Windows-1251, as the library wrote them
 };
 
 class TDemoClient {
@@ -52,7 +67,12 @@ class TDemoClient {
   TDemoClient(const TDemoClient&) = delete;
   TDemoClient& operator=(const TDemoClient&) = delete;
 
-  // False with `error` when the library cannot be loaded or refuses.
+  // Whether the library hands its log lines to a callback (a library
+  // before c_SetLogCallback does not). False when it cannot be loaded.
+  static bool LibraryFollowsLog();
+
+  // False with `error` when the library cannot be loaded or refuses. With a
+  // library that can, the log lines are followed from the start (LogLines).
   bool Create(const TClientSettings& settings, std::string& error);
   // Waits for the library's worker thread to end. False when not created.
   bool Destroy();
@@ -69,10 +89,17 @@ class TDemoClient {
   // The library's counters as lines of text; nothing without a client or
   // from a library without c_GetStatistics.
   std::vector<std::string> StatisticsLines() const;
+  // The log lines written since the last call (UTF-8); none when the
+  // library is not followed.
+  std::vector<std::string> LogLines() { return feed_.Take(); }
 
  private:
+  int LastResult() const;
+
   const TKvExports* api_ = nullptr;  // the library's functions, once loaded
   bool created_ = false;
+  bool following_ = false;  // the log callback is set
+  TLogFeed feed_;
 };
 
 }  // namespace kv::demo

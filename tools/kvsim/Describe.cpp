@@ -1,10 +1,12 @@
 #include "kvsim/Describe.h"
 
+#include <charconv>
 #include <cstdio>
+#include <iterator>
 
 #include "runtime/Exception.h"
-#include "values/Channelutils.h"
-#include "values/Utils.h"
+#include "values/DataTypes.h"
+#include "values/DateTime.h"
 
 namespace kv::sim {
 namespace {
@@ -32,8 +34,15 @@ std::string ScalarText(const Variant& value, bool boolean) {
     case varOleStr:
       return Quoted(value.ToAnsi());
     default:
-      return value.ToAnsi();
+      return NumberText(value);
   }
+}
+
+template <class T>
+std::string Shortest(T number) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, number);
+  return std::string(text, result.ptr);
 }
 
 std::string AttributeText(const TSimAttribute& attribute) {
@@ -62,16 +71,71 @@ std::string RegistrationText(const TReceivedRecord& record) {
   return text;
 }
 
-std::string ValueRecordText(const TReceivedRecord& record) {
+std::string ValueRecordText(const TReceivedRecord& record, const std::string& addr) {
   const TValueRecord& v = record.value;
-  return "value " + std::to_string(record.id) + " " +
-         ChannelRef(v.number, v.addr, (v.flags & 1) != 0) + " (#" +
-         std::to_string(record.channelNumber) + ") " + DateTimeText(v.dt) + " quality " +
-         std::to_string(v.quality) + " " + DataTypeToText(v.type) + " = " +
-         ValueText(v.value, v.type);
+  const bool byNumber = (v.flags & 1) != 0;
+  const std::string known = byNumber && !addr.empty()
+                                ? " " + Quoted(addr)
+                                : " (#" + std::to_string(record.channelNumber) + ")";
+  return "value " + std::to_string(record.id) + " " + ChannelRef(v.number, v.addr, byNumber) +
+         known + " " + DateTimeText(v.dt) + " quality " + std::to_string(v.quality) + " " +
+         DataTypeToText(v.type) + " = " + ValueText(v.value, v.type);
 }
 
 }  // namespace
+
+std::string NumberText(const Variant& value) {
+  switch (value.Kind()) {
+    case varSingle:
+      return Shortest(value.ToSingle());
+    case varDouble:
+      return Shortest(value.ToDouble());
+    case varShortInt:
+    case varSmallint:
+    case varInteger:
+      return std::to_string(value.ToInt32());
+    case varByte:
+    case varWord:
+    case varLongWord:
+      return std::to_string(value.ToUInt32());
+    default:
+      return value.ToAnsi();
+  }
+}
+
+std::string RefusalReason(std::uint8_t code) {
+  static const char* const kReasons[] = {"OK",
+                                         "account type does not match",
+                                         "account already connected from another address",
+                                         "account resources busy",
+                                         "wrong login or password",
+                                         "wrong server version"};
+  if (code < std::size(kReasons)) return kReasons[code];
+  return "unknown code " + std::to_string(code);
+}
+
+std::string LoginAnswerText(const TReceivedRecord& record) {
+  const TLoginReply& reply = record.loginReply;
+  switch (record.loginAnswer) {
+    case TLoginAnswer::Unanswered:
+      return "not answered";
+    case TLoginAnswer::Broken:
+      return "answered with a broken reply";
+    case TLoginAnswer::Closed:
+      return "answered by closing the connection";
+    case TLoginAnswer::Reply:
+      break;
+  }
+  if (reply.clientId < 0)
+    return "refused: " + RefusalReason(reply.resultCode) + " (code " +
+           std::to_string(reply.resultCode) + ")";
+  if (reply.clientId == 0) return "answered with client id 0, which does not log in";
+  std::string text = "granted as client " + std::to_string(reply.clientId);
+  if (reply.versionMajor < 4)
+    text += " by server version " + std::to_string(reply.versionMajor) + "." +
+            std::to_string(reply.versionMinor) + ", too old for the client";
+  return text;
+}
 
 std::string DateTimeText(TDateTime value) {
   DateTimeParts p;
@@ -97,7 +161,7 @@ std::string ValueText(const Variant& value, std::uint16_t type) {
   }
 }
 
-std::string DescribeRecord(const TReceivedRecord& record) {
+std::string DescribeRecord(const TReceivedRecord& record, const std::string& addr) {
   std::string text;
   switch (record.kind) {
     case TRecordKind::Connected:
@@ -108,7 +172,7 @@ std::string DescribeRecord(const TReceivedRecord& record) {
       text = "login 42: login " + Quoted(record.login.login) + " password " +
              Quoted(record.login.password) + " library " +
              std::to_string(record.login.libraryMajor) + "." +
-             std::to_string(record.login.libraryMinor);
+             std::to_string(record.login.libraryMinor) + ": " + LoginAnswerText(record);
       break;
     case TRecordKind::StatusRequest:
       text = "status request 18";
@@ -117,7 +181,7 @@ std::string DescribeRecord(const TReceivedRecord& record) {
       text = RegistrationText(record);
       break;
     case TRecordKind::Value:
-      text = ValueRecordText(record);
+      text = ValueRecordText(record, addr);
       break;
     case TRecordKind::OtherStruct:
       text = "structure " + std::to_string(record.id) + ", " + std::to_string(record.bytes.size()) +

@@ -15,9 +15,17 @@ namespace kv::sim {
 std::string DateTimeText(TDateTime value);
 // Scalars as text, arrays as "[a, b]", Empty as "Empty". Booleans, and any
 // value of a Boolean data type (the wire carries them as words), show as
-// true or false.
+// true or false. Numbers read the same in every locale: '.' is the decimal
+// point, floats in the fewest digits that read back the same.
 std::string ValueText(const Variant& value, std::uint16_t type = 0);
-std::string DescribeRecord(const TReceivedRecord& record);
+// A number as ValueText shows it; other kinds as the runtime prints them.
+std::string NumberText(const Variant& value);
+// The reason a login refusal code gives: "wrong login or password" ...
+std::string RefusalReason(std::uint8_t code);
+// How a login was answered: "granted as client 1", "refused: ..." ...
+std::string LoginAnswerText(const TReceivedRecord& record);
+// `addr` names the channel of a value given by number, where known.
+std::string DescribeRecord(const TReceivedRecord& record, const std::string& addr = {});
 std::string DescribeChannel(const TSimChannel& channel);
 
 }  // namespace kv::sim

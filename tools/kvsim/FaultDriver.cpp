@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <memory>
 
-#include "protocol/Kavrel.h"
+#include "protocol/CommandCatalogue.h"
 #include "runtime/Calendar.h"
-#include "values/Channelutils.h"
-#include "values/Utils.h"
+#include "values/DataTypes.h"
+#include "values/DateTime.h"
 
 namespace kv::sim {
 namespace {
@@ -14,12 +14,12 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kSlice = 100ms;
-constexpr auto kFinishSlack = 5s;  // beyond the client's time-out, to close after a finish
-constexpr auto kStallSlack = 15s;  // beyond it, to give up a connection the server stopped reading
-constexpr auto kLoginGate = 60s;   // the client's pause after a failed login
+constexpr auto kFinishSlack = 5s;    // beyond the client's time-out, to close after a finish
+constexpr auto kLoginGate = 60s;     // the client's pause after a failed login
 constexpr auto kSilentMinute = 60s;  // silence before the client's link test
 constexpr auto kLongSlack = 20s;
 constexpr std::uint32_t kUnlistedNumber = 0x7FFFFFF0;  // a channel number no client has
+constexpr char kElsewhere[] = "the client logged in at another server";
 
 // Known structures the client only skips (22, 40 and 100 are handled apart).
 constexpr std::uint8_t kSkippedStructures[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
@@ -65,7 +65,8 @@ TFaultDriver::TFaultDriver(TKavrelServer& server, TFaultOptions options, IFaultL
       listener_(listener),
       timeout_(std::max(options_.plan.clientTimeoutMs, 0)),
       plan_(options_.seed, options_.plan),
-      random_(options_.seed ^ 0x5EEDC0DE5EEDC0DEull) {}
+      random_(options_.seed ^ 0x5EEDC0DE5EEDC0DEull),
+      nextControl_(options_.firstControl) {}
 
 TFaultDriver::~TFaultDriver() { Stop(); }
 
@@ -166,14 +167,28 @@ TSessionEnd TFaultDriver::AwaitEnd(std::uint32_t session, Duration limit) {
   return end;
 }
 
-bool TFaultDriver::AwaitGoodLogin(std::uint32_t after, Duration limit) {
-  return Await(
+bool TFaultDriver::AwaitGoodLogin(std::uint32_t after, Duration limit, bool& elsewhere) {
+  return AwaitLogin(
       [&](const TServerView& v) {
         const std::uint32_t replied = v.state.RepliedSession();
         return v.connected && replied > after &&
                replied == static_cast<std::uint32_t>(v.state.Sessions());
       },
-      limit);
+      limit, elsewhere);
+}
+
+bool TFaultDriver::AwaitLogin(const TCondition& here, Duration limit, bool& elsewhere) {
+  if (!options_.loggedInElsewhere) return Await(here, limit);
+  const auto end = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<Duration>(end - std::chrono::steady_clock::now());
+    if (Await(here, std::clamp(left, Duration{0}, Duration(kSlice)))) return true;
+    if (options_.loggedInElsewhere()) {
+      elsewhere = true;
+      return true;
+    }
+    if (Stopping() || left <= Duration{0}) return false;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -416,20 +431,26 @@ void TFaultDriver::DelayedLogin(const TFaultStep& step, TFaultEvent& event) {
   server_.SetLoginBehaviour(late);
   const bool ended = step.variant == 0 ? server_.Finish(timeout_ + kFinishSlack) : server_.Reset();
   const std::uint32_t before = event.session;
+  bool elsewhere = false;
   const bool login =
-      ended && Await([&](const TServerView& v) { return v.state.LoginSession() > before; },
-                     timeout_ + kFinishSlack + kFinishSlack);
+      ended && AwaitLogin([&](const TServerView& v) { return v.state.LoginSession() > before; },
+                          timeout_ + kFinishSlack + kFinishSlack, elsewhere);
   server_.SetLoginBehaviour(options_.login);
   if (!ended) {
     event.outcome = "no connection";
   } else if (!login) {
     if (!Stopping()) Fail(event, "no login after the reconnection");
-  } else if (AwaitGoodLogin(before, Duration(step.amount) + kFinishSlack)) {
+  } else if (AwaitGoodLogin(before, Duration(step.amount) + kFinishSlack, elsewhere) &&
+             !elsewhere) {
     event.outcome = "logged in after " + std::to_string(step.amount) + " ms";
-  } else if (AwaitGoodLogin(before, kLoginGate + timeout_ + kLongSlack)) {
+  } else if (elsewhere) {
+    event.outcome = kElsewhere;
+  } else if (AwaitGoodLogin(before, kLoginGate + timeout_ + kLongSlack, elsewhere)) {
     // A busy machine may deliver the reply after the client's time-out.
     event.outcome =
-        "the reply came too late for the client, which logged in again after its minute";
+        elsewhere
+            ? kElsewhere
+            : "the reply came too late for the client, which logged in again after its minute";
   } else if (!Stopping()) {
     Fail(event, "no login after the reconnection");
   }
@@ -466,13 +487,14 @@ void TFaultDriver::RefusedLogin(const TFaultStep& step, TFaultEvent& event) {
   server_.SetLoginBehaviour(bad);
   const std::uint32_t before = event.session;
   std::uint32_t refused = 0;
+  bool elsewhere = false;
   const bool ended = server_.Finish(timeout_ + kFinishSlack);
-  const bool login = ended && Await(
+  const bool login = ended && AwaitLogin(
                                   [&](const TServerView& v) {
                                     refused = v.state.LoginSession();
                                     return refused > before;
                                   },
-                                  timeout_ + kFinishSlack + kFinishSlack);
+                                  timeout_ + kFinishSlack + kFinishSlack, elsewhere);
   server_.SetLoginBehaviour(options_.login);
   if (!ended) {
     event.outcome = "no connection";
@@ -482,10 +504,15 @@ void TFaultDriver::RefusedLogin(const TFaultStep& step, TFaultEvent& event) {
     if (!Stopping()) Fail(event, "no login after the reconnection");
     return;
   }
+  if (elsewhere) {
+    event.outcome = kElsewhere;
+    return;
+  }
   badLoginSession_ = refused;
   const Duration limit = kLoginGate + timeout_ + kLongSlack;
-  if (AwaitGoodLogin(refused, limit))
-    event.outcome = "logged in again after its wait";
+  if (AwaitGoodLogin(refused, limit, elsewhere))
+    event.outcome =
+        elsewhere ? "refused, then " + std::string(kElsewhere) : "logged in again after its wait";
   else if (!Stopping())
     Fail(event, "no login within " + Seconds(limit) + " of the failed one");
 }

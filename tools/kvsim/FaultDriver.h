@@ -15,11 +15,14 @@
 //   refused-login   log in again after its minute's wait
 //   link-test       ask for the status after a silent minute; drop the link
 //                   when no answer comes, keep it when one does
+// A client that may fail over to another server (loggedInElsewhere) may
+// answer late-login and refused-login with a login there instead.
 //
 // Threads: Start, Stop and Figures from one controlling thread; the
 // listener is called on the driver's thread. The server must outlive the
 // driver; Stop (or the destructor) puts the server's behaviour back.
 #include <array>
+#include <chrono>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -41,6 +44,12 @@ namespace kv::sim {
 // n & 0xFF; it names its channel by number when n is odd and the channel
 // has one, otherwise by address.
 inline constexpr TDateTime kControlEpoch = 45809.0;  // 2025-06-01 00:00
+// How long beyond its time-out a client may still hold a connection whose
+// server stopped reading before the stall counts as failed. The client can
+// only tell once the socket takes no more, after the system's buffers
+// filled: how long that takes depends on how fast its hosts hand over
+// values, which a busy machine (or wine) slows down several seconds.
+inline constexpr std::chrono::seconds kStallSlack{15};
 struct TControlTarget {
   std::string addr;
   std::uint32_t number = 0;
@@ -59,6 +68,14 @@ struct TFaultOptions {
   TActivation activation = TActivation::Immediate;
   int trickleMax = 3;  // up to this many controls every trickle step
   std::chrono::milliseconds trickleEvery{50};
+  // The number of the first control: drivers of several servers that one
+  // client talks to number theirs apart.
+  std::uint64_t firstControl = 1;
+  // For a client that knows other servers too and may log in at one of
+  // them instead of coming back here: true while it is logged in at
+  // another. A fault that waits for a login here then also ends well with
+  // one there. Called on the driver's thread, outside this server's lock.
+  std::function<bool()> loggedInElsewhere;
 };
 
 struct TFaultEvent {
@@ -135,7 +152,9 @@ class TFaultDriver {
   // Waits for the end of the connection that had `session`; its end, or
   // None when it lasted past `limit` (or Stop came).
   TSessionEnd AwaitEnd(std::uint32_t session, Duration limit);
-  bool AwaitGoodLogin(std::uint32_t after, Duration limit);
+  bool AwaitGoodLogin(std::uint32_t after, Duration limit, bool& elsewhere);
+  // Await, ended also by a login at another server (`elsewhere` set then).
+  bool AwaitLogin(const TCondition& here, Duration limit, bool& elsewhere);
   void Fail(TFaultEvent& event, const std::string& why);
 
   // The channels to control; the same object while they stay the same.

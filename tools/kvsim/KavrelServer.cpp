@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "protocol/Kavrel.h"
+#include "protocol/CommandCatalogue.h"
 
 namespace kv::sim {
 namespace {
@@ -58,11 +58,13 @@ TKavrelServer::~TKavrelServer() {
 bool TKavrelServer::Start() {
   if (started_) return false;
   started_ = true;
-  const int error = listener_.Listen(options_.host, options_.port, options_.receiveBufferBytes);
+  const int error =
+      options_.listen ? listener_.Listen(options_.host, options_.port, options_.receiveBufferBytes)
+                      : 0;
   TLockGuard lock(mutex_);
   lastError_ = error;
   if (error != 0) return false;
-  port_ = listener_.LocalPort();
+  if (options_.listen) port_ = listener_.LocalPort();
   thread_ = std::thread([this] { Run(); });
   return true;
 }
@@ -87,6 +89,21 @@ int TKavrelServer::LastError() const {
 }
 
 void TKavrelServer::SetObserver(TObserver observer) { observer_ = std::move(observer); }
+
+bool TKavrelServer::Adopt(std::unique_ptr<TSimSocket> peer) {
+  {
+    TLockGuard lock(mutex_);
+    if (connected_ || adopted_ != nullptr || stopping_) return false;
+    adopted_ = std::move(peer);
+  }
+  changed_.notify_all();
+  return true;
+}
+
+bool TKavrelServer::Idle() const {
+  TLockGuard lock(mutex_);
+  return !connected_ && adopted_ == nullptr;
+}
 
 void TKavrelServer::SetLoginBehaviour(const TLoginBehaviour& login) {
   TLockGuard lock(mutex_);
@@ -329,11 +346,20 @@ void TKavrelServer::Run() {
   }
   if (peer_ != nullptr) EndSession(kStopped, TSessionEnd::Stopped);
   listener_.Close();
+  TLockGuard lock(mutex_);
+  adopted_.reset();
 }
 
 void TKavrelServer::AcceptOne() {
   int error = 0;
-  peer_ = listener_.Accept(kSliceMs, error);
+  if (options_.listen) {
+    peer_ = listener_.Accept(kSliceMs, error);
+  } else {
+    TUniqueLock lock(mutex_);
+    lock.WaitFor(changed_, std::chrono::milliseconds(kSliceMs),
+                 [&]() REQUIRES(mutex_) { return stopping_ || adopted_ != nullptr; });
+    peer_ = std::move(adopted_);
+  }
   if (peer_ == nullptr) {
     if (error != 0) std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
     return;
@@ -376,7 +402,7 @@ void TKavrelServer::ServeOnce() {
     return;
   }
   if (!reading) {
-    if (listener_.Pending())
+    if (options_.listen && listener_.Pending())
       EndSession(kAbandoned, TSessionEnd::ClientGone);
     else
       WaitSlice(std::chrono::milliseconds(kSliceMs));
@@ -495,6 +521,7 @@ void TKavrelServer::ReceiveOnce(std::size_t maxBytes) {
     case TSimSocket::TReceive::Data:
       break;
   }
+  if (options_.received) options_.received(session_, data);
   received_.Append(data.data(), static_cast<std::int32_t>(data.size()));
   TDispatchResult result;
   std::uint64_t addedBefore;

@@ -6,7 +6,9 @@
 // receives, and sends whatever a test asks for: controls, channel changes,
 // server time, notices, any structure or raw bytes, bytes in pieces, and
 // faults (closing, resetting, finishing, no longer reading, reading slowly,
-// answering the login late). FaultMode.h drives these at random.
+// answering the login late). FaultDriver.h drives these at random. Built
+// without a listener of its own, it serves the connections a TServerHub
+// hands it: one client of several, with its own view.
 //
 // Threads. The server thread alone touches the sockets and the receive
 // buffer. Every public call may come from any other thread: configuration
@@ -28,11 +30,11 @@
 #include <vector>
 
 #include "kvsim/SimDispatch.h"
-#include "runtime/ThreadSafety.h"
 #include "kvsim/SimRecords.h"
 #include "kvsim/SimSocket.h"
 #include "kvsim/SimState.h"
 #include "platform/Socket.h"
+#include "runtime/ThreadSafety.h"
 
 namespace kv::sim {
 
@@ -47,6 +49,10 @@ struct TServerOptions {
   // Called on the server thread with every byte string the server is about
   // to send and the connection it goes to (SessionRecorder.h keeps them).
   std::function<void(std::uint32_t session, const std::string& bytes)> transcript;
+  // The same for every piece of bytes received, as it arrived.
+  std::function<void(std::uint32_t session, const std::string& bytes)> received;
+  // false: no listener; connections come through Adopt (TServerHub).
+  bool listen = true;
 };
 
 // What a wait condition sees, under the server's lock. The condition must
@@ -79,6 +85,11 @@ class TKavrelServer {
   // lock. Set it before Start. It may inspect the server but must not
   // inject or wait: the server thread would wait for itself.
   void SetObserver(TObserver observer);
+  // A server without a listener: serves `peer` as its next connection.
+  // False (and `peer` is closed) while it has one or one is waiting.
+  bool Adopt(std::unique_ptr<TSimSocket> peer);
+  // Neither connected nor holding a connection to adopt.
+  bool Idle() const;
 
   // --- behaviour, changeable at any time ---
   void SetLoginBehaviour(const TLoginBehaviour& login);
@@ -199,6 +210,7 @@ class TKavrelServer {
   int lastError_ GUARDED_BY(mutex_) = 0;
   std::uint16_t port_ GUARDED_BY(mutex_) = 0;
   std::deque<std::shared_ptr<TAction>> actions_ GUARDED_BY(mutex_);
+  std::unique_ptr<TSimSocket> adopted_ GUARDED_BY(mutex_);
 };
 
 }  // namespace kv::sim

@@ -1,6 +1,6 @@
 #include "kvsim/SimCounters.h"
 
-#include "protocol/Kavrel.h"
+#include "protocol/CommandCatalogue.h"
 
 namespace kv::sim {
 
@@ -33,6 +33,18 @@ void TSimCounters::Sent(std::uint32_t session, const std::string& bytes) {
     at += static_cast<std::size_t>(frame.size);
   }
   pending_.erase(0, at);
+}
+
+TSimCounters& TSimCounters::operator+=(const TSimCounters& other) {
+  connections_ += other.connections_;
+  logins_ += other.logins_;
+  recordsReceived_ += other.recordsReceived_;
+  bytesReceived_ += other.bytesReceived_;
+  recordsSent_ += other.recordsSent_;
+  bytesSent_ += other.bytesSent_;
+  controlsSent_ += other.controlsSent_;
+  faults_ += other.faults_;
+  return *this;
 }
 
 std::string TSimCounters::Summary(bool faultMode) const {

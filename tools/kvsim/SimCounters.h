@@ -30,6 +30,9 @@ class TSimCounters {
   std::uint64_t RecordsSent() const { return recordsSent_; }
   std::uint64_t BytesSent() const { return bytesSent_; }
   std::uint64_t ControlsSent() const { return controlsSent_; }
+  std::uint64_t Faults() const { return faults_; }
+  // Adds another client's counts (several clients at once).
+  TSimCounters& operator+=(const TSimCounters& other);
 
  private:
   std::uint64_t connections_ = 0;

@@ -2,11 +2,12 @@
 
 #include <memory>
 
-#include "protocol/Channelcmd.h"
-#include "protocol/Kavrel.h"
+#include "protocol/ChannelRecords.h"
+#include "protocol/CommandCatalogue.h"
+#include "runtime/Codepage.h"
 #include "runtime/Exception.h"
 #include "runtime/LittleEndian.h"
-#include "values/Utils.h"
+#include "values/DateTime.h"
 
 namespace kv::sim {
 namespace {
@@ -16,6 +17,9 @@ constexpr const char* kBadLength = "command length below its header, connection 
 constexpr const char* kLeftOver = " bytes left over after the last field";
 constexpr const char* kUnknownChannel = "no such channel";
 constexpr const char* kNoMessage = "decoding failed";
+// What a request's text fields hold at most.
+constexpr std::size_t kLoginChars = 39;
+constexpr std::size_t kPasswordChars = 19;
 
 std::string Bytes(TKavrelCmdParser& buffer, std::int32_t size) {
   return std::string(reinterpret_cast<const char*>(buffer.Data()), static_cast<std::size_t>(size));
@@ -34,23 +38,55 @@ std::string LeftOverNote(TKavrelCmdParser& scratch) {
   return left > 0 ? std::to_string(left) + kLeftOver : std::string();
 }
 
-void AnswerLogin(const TLoginBehaviour& login, TDispatchResult& result) {
+// The library's own decoders raise texts of their own language; the server
+// tells where the fields stopped making sense instead.
+template <class TRead>
+auto DecodeFields(const std::string& bytes, TRead read) {
+  auto scratch = ScratchOf(bytes);
+  try {
+    return read(*scratch);
+  } catch (const Exception&) {
+    throw Exception("fields do not decode after byte " +
+                    std::to_string(bytes.size() - static_cast<std::size_t>(scratch->Size())) +
+                    " of " + std::to_string(bytes.size()));
+  }
+}
+
+bool CredentialsMatch(const TLoginBehaviour& login, const TLoginRequest& request) {
+  if (login.requiredLogin &&
+      AnsiUpper(request.login) != AnsiUpper(login.requiredLogin->substr(0, kLoginChars)))
+    return false;
+  return !login.requiredPassword ||
+         request.password == login.requiredPassword->substr(0, kPasswordChars);
+}
+
+void AnswerLogin(const TLoginBehaviour& login, TReceivedRecord& record, TDispatchResult& result) {
   TLoginReply fields = login.fields;
   if (login.serverTimeNow) fields.serverTime = Now();
   if (login.localBias) fields.bias = static_cast<std::int16_t>(GetTimeZoneBias());
+  if (login.refuseCode || !CredentialsMatch(login, record.login)) {
+    fields.clientId = -1;
+    fields.resultCode = login.refuseCode.value_or(kRefusedCredentials);
+  }
+  record.loginReply = fields;
+  record.loginAnswer = TLoginAnswer::Reply;
   std::string reply = BuildLoginReply(fields);
   switch (login.mode) {
     case TLoginMode::Reply:
       break;
     case TLoginMode::Short:
       reply.resize(static_cast<std::size_t>(login.shortLength < 0 ? 0 : login.shortLength));
+      record.loginAnswer = TLoginAnswer::Broken;
       break;
     case TLoginMode::WrongId:
       reply[0] = static_cast<char>(login.wrongId);
+      record.loginAnswer = TLoginAnswer::Broken;
       break;
     case TLoginMode::Silent:
+      record.loginAnswer = TLoginAnswer::Unanswered;
       return;
     case TLoginMode::Close:
+      record.loginAnswer = TLoginAnswer::Closed;
       result.close = true;
       return;
   }
@@ -93,9 +129,11 @@ TSimChannel* AnswerRegistration(const TRegistration& registration, const TProtoc
 
 void HandleRegistration(TReceivedRecord& record, const TProtocolOptions& options, TSimState& state,
                         TKavrelCmdParser& answers, TDispatchResult& result) {
-  auto scratch = ScratchOf(record.bytes);
-  record.registration = ReadRegistration(*scratch);
-  record.note = LeftOverNote(*scratch);
+  record.registration = DecodeFields(record.bytes, [&record](TKavrelCmdParser& scratch) {
+    TRegistration registration = ReadRegistration(scratch);
+    record.note = LeftOverNote(scratch);
+    return registration;
+  });
   if (const TSimChannel* channel =
           AnswerRegistration(record.registration, options, state, answers, result))
     record.channelNumber = channel->number;
@@ -104,8 +142,7 @@ void HandleRegistration(TReceivedRecord& record, const TProtocolOptions& options
 }
 
 void HandleValue(TReceivedRecord& record, TSimState& state) {
-  auto scratch = ScratchOf(record.bytes);
-  record.value = ReadValueRecord(*scratch);
+  record.value = DecodeFields(record.bytes, ReadValueRecord);
   if (const TSimChannel* channel = state.ApplyValue(record.value))
     record.channelNumber = channel->number;
   else
@@ -122,7 +159,7 @@ void HandleMessage(TReceivedRecord& record, const TProtocolOptions& options, TSi
         record.login =
             DecodeLoginRequest(reinterpret_cast<const std::uint8_t*>(record.bytes.data()));
         state.CountLogin();
-        AnswerLogin(options.login, result);
+        AnswerLogin(options.login, record, result);
         return;
       case kStructStatusRequest:
         record.kind = TRecordKind::StatusRequest;
@@ -213,6 +250,7 @@ void DispatchReceived(TKavrelCmdParser& buffer, const TProtocolOptions& options,
          (frame.id == kCmdChannelRegister && frame.size >= 11 &&
           AnswerPlainRegistration(buffer.Data(), frame.size, options, state, answers, result)))) {
       buffer.Skip(frame.size);
+      state.CountMessage();
       continue;
     }
     TReceivedRecord record;
@@ -228,6 +266,7 @@ void DispatchReceived(TKavrelCmdParser& buffer, const TProtocolOptions& options,
     }
     record.bytes = Bytes(buffer, frame.size);
     buffer.Skip(frame.size);
+    state.CountMessage();
     HandleMessage(record, options, state, answers, result);
     if (options.keepChannelRecords || !IsCleanChannelRecord(record)) state.Add(std::move(record));
   }

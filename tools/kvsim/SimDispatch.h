@@ -8,14 +8,22 @@
 // Runs on the server thread while the server's lock guards the state.
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "kvsim/SimRecords.h"
 #include "kvsim/SimState.h"
-#include "protocol/Kvbuffer.h"
+#include "protocol/PacketBuffer.h"
 
 namespace kv::sim {
+
+// Refusal codes of the login reply (its result code byte).
+inline constexpr std::uint8_t kRefusedAccountType = 1;
+inline constexpr std::uint8_t kRefusedConnectedElsewhere = 2;
+inline constexpr std::uint8_t kRefusedBusy = 3;
+inline constexpr std::uint8_t kRefusedCredentials = 4;
+inline constexpr std::uint8_t kRefusedServerVersion = 5;
 
 // How the login request is answered.
 enum class TLoginMode {
@@ -35,6 +43,14 @@ struct TLoginBehaviour {
   std::uint8_t wrongId = 44;
   // > 0: the reply goes out this much later, and nothing else before it.
   std::chrono::milliseconds replyDelay{0};
+  // The credentials a login must give, each as far as the request's field
+  // holds it (39 and 19 characters): the name without regard to case, the
+  // password exactly. Others are refused with kRefusedCredentials. Unset:
+  // anything goes.
+  std::optional<std::string> requiredLogin;
+  std::optional<std::string> requiredPassword;
+  // Set: every login is refused with this code (client id -1).
+  std::optional<std::uint8_t> refuseCode;
 };
 
 // What a registration is answered with.

@@ -4,10 +4,10 @@
 #include <iterator>
 
 #include "channels/Channel.h"
-#include "protocol/Channelcmd.h"
-#include "protocol/Kavrel.h"
+#include "protocol/ChannelRecords.h"
+#include "protocol/CommandCatalogue.h"
 #include "runtime/LittleEndian.h"
-#include "values/Channelutils.h"
+#include "values/DataTypes.h"
 
 namespace kv::sim {
 namespace {

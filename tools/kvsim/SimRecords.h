@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/Kvbuffer.h"
+#include "protocol/PacketBuffer.h"
 #include "protocol/Structures.h"
 #include "runtime/Calendar.h"
 #include "runtime/Variant.h"

@@ -29,6 +29,34 @@ std::string AddressText(const platform::Ipv4Address& address) {
   return text;
 }
 
+std::string SocketErrorName(int error) {
+  constexpr int kAccessDenied = 10013;
+  switch (error) {
+    case kAccessDenied:
+      return "permission denied (a port below 1024 needs the right to it)";
+    case wsa::kAddressInUse:
+      return "address or port already in use";
+    case wsa::kAddressNotAvailable:
+      return "no such address on this computer";
+    case wsa::kAddressFamily:
+    case wsa::kInvalidArgument:
+      return "invalid address";
+    case wsa::kNetworkDown:
+    case wsa::kNetworkUnreachable:
+      return "network unreachable";
+    case wsa::kTooManySockets:
+    case wsa::kNoBufferSpace:
+      return "out of sockets";
+    case wsa::kHostNotFound:
+    case wsa::kNoData:
+      return "host name not found";
+    case wsa::kTryAgain:
+      return "host name not found for now";
+    default:
+      return "socket error " + std::to_string(error);
+  }
+}
+
 int TSimSocket::Listen(const std::string& host, std::uint16_t port, int receiveBytes) {
   Close();
   platform::Ipv4Address local;

@@ -67,5 +67,8 @@ class TSimSocket {
 
 // "a.b.c.d:port" of an address in network order.
 std::string AddressText(const platform::Ipv4Address& address);
+// An English text for a WinSock error number: "address or port already in
+// use"; "socket error N" for one without a text.
+std::string SocketErrorName(int error);
 
 }  // namespace kv::sim

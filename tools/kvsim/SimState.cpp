@@ -1,6 +1,6 @@
 #include "kvsim/SimState.h"
 
-#include "protocol/Channelcmd.h"
+#include "protocol/ChannelRecords.h"
 #include "runtime/Codepage.h"
 
 namespace kv::sim {

@@ -42,6 +42,14 @@ enum class TSessionEnd {
 // "closed by the client" ...; "still open" for None.
 const char* SessionEndText(TSessionEnd end);
 
+// How the server answered a login (Login records).
+enum class TLoginAnswer {
+  Unanswered,  // nothing was sent back
+  Reply,       // the 25-byte reply, `loginReply` (a negative client id refuses)
+  Broken,      // a short reply or one with a wrong id
+  Closed,      // the connection was closed instead
+};
+
 struct TReceivedRecord {
   TRecordKind kind = TRecordKind::ProtocolError;
   std::uint8_t id = 0;        // first byte of the message
@@ -50,6 +58,8 @@ struct TReceivedRecord {
   std::uint32_t session = 0;  // the connection it belongs to, counted from 1
   TSessionEnd end = TSessionEnd::None;
   TLoginRequest login;
+  TLoginAnswer loginAnswer = TLoginAnswer::Unanswered;
+  TLoginReply loginReply;  // as composed, also for a broken reply
   TRegistration registration;
   TValueRecord value;
   // Registration and Value: the number of the channel in the view, 0 when
@@ -100,7 +110,13 @@ class TSimState {
 
   // Connection count so far and logins received so far.
   int Sessions() const noexcept { return sessions_; }
-  void CountSession() noexcept { ++sessions_; }
+  void CountSession() noexcept {
+    ++sessions_;
+    sessionMessages_ = 0;
+  }
+  // Complete messages received on the current connection.
+  std::uint64_t SessionMessages() const noexcept { return sessionMessages_; }
+  void CountMessage() noexcept { ++sessionMessages_; }
   int Logins() const noexcept { return logins_; }
   // Registrations and values applied to channels so far, over all channels.
   std::uint64_t Registrations() const noexcept { return registrations_; }
@@ -137,6 +153,7 @@ class TSimState {
   int logins_ = 0;
   std::uint64_t registrations_ = 0;
   std::uint64_t values_ = 0;
+  std::uint64_t sessionMessages_ = 0;
   std::uint32_t loginSession_ = 0;
   std::uint32_t repliedSession_ = 0;
   std::uint32_t statusSession_ = 0;

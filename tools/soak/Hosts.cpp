@@ -146,14 +146,37 @@ class THosts::TValueThread {
                                 : k % 2 == 0 && channel.type != 256
                                     ? TOwnedVariant::Double(static_cast<double>(k))
                                     : TOwnedVariant::Int32(static_cast<std::int32_t>(k));
+    // Logged out before and after the call, and no login between: the
+    // library could not send the value, so it must keep it.
+    const bool history = hosts_.options_.history;
+    const bool outBefore = history && !Connected();
+    const std::uint64_t loginsBefore = outBefore ? Logins() : 0;
     hosts_.watchdog_.Arm(slot_, "c_RegisterValueByID", kCallLimit);
     const bool ok =
         hosts_.api_.RegisterValueByID(channel.addr.c_str(), &time, QualityOf(k), value.Get());
     hosts_.watchdog_.Disarm(slot_);
-    if (ok)
-      hosts_.ledger_.ValueAccepted(index, k);
-    else
+    if (!ok) {
       hosts_.ledger_.ValueRefused(index, k);
+      return;
+    }
+    hosts_.ledger_.ValueAccepted(index, k);
+    if (outBefore && !Connected() && Logins() == loginsBefore) hosts_.ledger_.ValueOwed(index, k);
+  }
+
+  bool Connected() {
+    hosts_.watchdog_.Arm(slot_, "c_IsServerConnected", kCallLimit);
+    const bool connected = hosts_.api_.IsServerConnected() == 1;
+    hosts_.watchdog_.Disarm(slot_);
+    return connected;
+  }
+
+  std::uint64_t Logins() {
+    kv_statistics statistics{};
+    statistics.size = sizeof statistics;
+    hosts_.watchdog_.Arm(slot_, "c_GetStatistics", kCallLimit);
+    hosts_.api_.GetStatistics(&statistics);
+    hosts_.watchdog_.Disarm(slot_);
+    return statistics.logins;
   }
 
   // The library answers true when the attribute is new to the channel and
@@ -170,12 +193,6 @@ class THosts::TValueThread {
                                  Declared(index).addr + (added ? ": added twice" : ": not added"));
     attributed_[index] = true;
     hosts_.ledger_.AttributeAccepted(index, attribute_);
-  }
-
-  void Connected() {
-    hosts_.watchdog_.Arm(slot_, "c_IsServerConnected", kCallLimit);
-    hosts_.api_.IsServerConnected();
-    hosts_.watchdog_.Disarm(slot_);
   }
 
   THosts& hosts_;

@@ -31,6 +31,9 @@ struct THostOptions {
   int updatesPerPass = 8;  // values per pass of a value thread
   int passPauseMs = 2;
   std::size_t bulkBytes = 1500;  // the length of each thread's bulk text channel's values
+  // The client keeps values through outages: a value accepted while it was
+  // surely logged out is owed to the server (TLedger::ValueOwed).
+  bool history = false;
 };
 
 // Every channel the hosts may declare, in ledger order: for each thread

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 namespace kv::platform {
@@ -143,5 +144,21 @@ std::int64_t SetFilePosition(FileHandle handle, std::int64_t distance, std::uint
   }
   return static_cast<std::int64_t>(pos);
 }
+
+bool RenameFile(const std::string& from, const std::string& to, std::uint32_t& error) {
+  error = 0;
+  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+  error = LastError();
+  return false;
+}
+
+bool RemoveFile(const std::string& name, std::uint32_t& error) {
+  error = 0;
+  if (::unlink(name.c_str()) == 0) return true;
+  error = LastError();
+  return false;
+}
+
+bool IsFileMissing(std::uint32_t error) noexcept { return error == ENOENT; }
 
 }  // namespace kv::platform

@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace kv::platform {
@@ -103,12 +104,11 @@ int ResolverToWinSock(int eai, int savedErrno) {
       return wsa::kTryAgain;
 #ifdef EAI_NODATA
     case EAI_NODATA:
-      return wsa::kNoData;
 #endif
 #ifdef EAI_ADDRFAMILY
     case EAI_ADDRFAMILY:
-      return wsa::kNoData;
 #endif
+      return wsa::kNoData;
     case EAI_MEMORY:
       return wsa::kNoBufferSpace;
     case EAI_SYSTEM:
@@ -155,23 +155,31 @@ class TPosixSockets final : public TSocketApi {
   std::uint32_t ParseAddress(const std::string& text) override { return inet_addr(text.c_str()); }
 
   SocketResult ResolveName(const std::string& name, std::uint32_t& address) override {
+    std::vector<std::uint32_t> addresses;
+    SocketResult r = ResolveAll(name, addresses);
+    if (!r.Failed()) address = addresses.front();
+    return r;
+  }
+
+  SocketResult ResolveAll(const std::string& name, std::vector<std::uint32_t>& addresses) override {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
     int rc = getaddrinfo(name.c_str(), nullptr, &hints, &list);
     if (rc != 0) return {-1, ResolverToWinSock(rc, errno)};
-    SocketResult result{-1, wsa::kNoData};
+    addresses.clear();
     for (addrinfo* p = list; p != nullptr; p = p->ai_next) {
       if (p->ai_family != AF_INET || p->ai_addrlen < sizeof(sockaddr_in)) continue;
       sockaddr_in sa{};
       std::memcpy(&sa, p->ai_addr, sizeof sa);
-      address = sa.sin_addr.s_addr;
-      result = {0, 0};
-      break;
+      const std::uint32_t address = sa.sin_addr.s_addr;
+      if (std::find(addresses.begin(), addresses.end(), address) == addresses.end())
+        addresses.push_back(address);
     }
     freeaddrinfo(list);
-    return result;
+    if (addresses.empty()) return {-1, wsa::kNoData};
+    return {0, 0};
   }
 
   SocketResult OpenTcp(SocketHandle& handle) override {

@@ -75,4 +75,22 @@ std::int64_t SetFilePosition(FileHandle handle, std::int64_t distance, std::uint
   return pos.QuadPart;
 }
 
+bool RenameFile(const std::string& from, const std::string& to, std::uint32_t& error) {
+  error = 0;
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  error = LastError();
+  return false;
+}
+
+bool RemoveFile(const std::string& name, std::uint32_t& error) {
+  error = 0;
+  if (DeleteFileA(name.c_str())) return true;
+  error = LastError();
+  return false;
+}
+
+bool IsFileMissing(std::uint32_t error) noexcept {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 }  // namespace kv::platform

@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace kv::platform {
@@ -57,12 +58,25 @@ class TWinSockets final : public TSocketApi {
   std::uint32_t ParseAddress(const std::string& text) override { return inet_addr(text.c_str()); }
 
   SocketResult ResolveName(const std::string& name, std::uint32_t& address) override {
+    std::vector<std::uint32_t> addresses;
+    SocketResult r = ResolveAll(name, addresses);
+    if (!r.Failed()) address = addresses.front();
+    return r;
+  }
+
+  SocketResult ResolveAll(const std::string& name, std::vector<std::uint32_t>& addresses) override {
     // gethostbyname keeps its answer per thread, so this is thread-safe.
     hostent* host = gethostbyname(name.c_str());
     if (host == nullptr) return Fail();
     if (host->h_addrtype != AF_INET || host->h_length != 4 || host->h_addr_list[0] == nullptr)
       return {-1, wsa::kNoData};
-    std::memcpy(&address, host->h_addr_list[0], 4);
+    addresses.clear();
+    for (char** entry = host->h_addr_list; *entry != nullptr; ++entry) {
+      std::uint32_t address = 0;
+      std::memcpy(&address, *entry, 4);
+      if (std::find(addresses.begin(), addresses.end(), address) == addresses.end())
+        addresses.push_back(address);
+    }
     return {0, 0};
   }
 
