@@ -249,7 +249,9 @@ TEST_F(ValueHistoryTest, HostsKeepAndDropWhileTheWorkerTakesWritesAndReverts) {
   const TValueHistory::TFigures figures = list_.HistoryFigures();
   EXPECT_EQ(figures.values, 0u);
   EXPECT_EQ(figures.bytes, 0u);
-  EXPECT_GT(figures.droppedBound, 0u);
+  // Whether the bound was reached depends on how the threads ran; that each
+  // value kept was either sent or dropped, once, does not.
+  EXPECT_EQ(figures.sent + figures.droppedBound, std::uint64_t{kChannels} * kValues);
 }
 
 }  // namespace
