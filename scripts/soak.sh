@@ -45,8 +45,8 @@ case $preset in
   win32 | win64) bash scripts/deps.sh ;;
   *) bash scripts/deps.sh --no-wine ;;
 esac
-if [ "$preset" = win32 ] && ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-  echo "soak.sh: this machine cannot execute 32-bit programs; use --preset win64" >&2
+if [ "$preset" = win32 ] && ! { /lib/ld-linux.so.2 --version && [ -x /usr/lib/wine/wine ]; } >/dev/null 2>&1; then
+  echo "soak.sh: this machine cannot run 32-bit programs under wine; use --preset win64" >&2
   exit 2
 fi
 
