@@ -254,6 +254,8 @@ class TChannelList2 {
   // The worker: frees what kept values that went left.
   void ReclaimHistory();
   TValueHistory::TFigures HistoryFigures() const { return values_.History().Figures(); }
+  // How many value calls replaced a value that had not gone out yet.
+  std::uint64_t ValuesReplaced() const noexcept { return values_.Replaced(); }
   // Installs the pending hook (nullptr: none); context is handed to it.
   using TPendingHook = TValuePath::TPendingHook;
   void SetPendingHook(TPendingHook hook, void* context);

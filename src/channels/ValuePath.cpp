@@ -129,7 +129,16 @@ TStoreResult TValuePath::Publish(std::size_t stripe, TChannel2& master, std::uin
   if (kept) kept = history_.Keep(stripe, master, position);
   const std::uint16_t before = master.AddFlags(NeedSendValue);
   if (pending_.InsertReserved(position)) wake = {hook_, hookContext_};
-  return (before & NeedSendValue) != 0 ? TStoreResult::Replaced : TStoreResult::Stored;
+  if ((before & NeedSendValue) == 0) return TStoreResult::Stored;
+  std::atomic<std::uint64_t>& replaced = stripes_[stripe].replaced;
+  replaced.store(replaced.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  return TStoreResult::Replaced;
+}
+
+std::uint64_t TValuePath::Replaced() const noexcept {
+  std::uint64_t sum = 0;
+  for (const TStripe& stripe : stripes_) sum += stripe.replaced.load(std::memory_order_relaxed);
+  return sum;
 }
 
 std::optional<TValueSnapshot> TValuePath::Read(std::string_view addr) const {

@@ -122,6 +122,9 @@ class TValuePath {
   // The state of the channel listed under addr; nothing when not listed.
   std::optional<TValueSnapshot> Read(std::string_view addr) const;
 
+  // How many value calls replaced a state that had not gone out yet.
+  std::uint64_t Replaced() const noexcept;
+
   // --- the channel list, holding its lock ---
 
   // The position of the channel listed under addr, or kNoEntry.
@@ -202,6 +205,10 @@ class TValuePath {
   struct alignas(64) TStripe {
     mutable TSpinParkLock lock;
     TAddressIndex index;  // the stripe's addresses
+    // Written under the lock, read by anyone: a count shared by all host
+    // threads would move its cache line between their processors on
+    // nearly every call.
+    std::atomic<std::uint64_t> replaced{0};
   };
   using TGuard = TLockGuard<TSpinParkLock>;
   // The pending hook's call, made after a value call's hold.

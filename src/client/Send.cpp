@@ -157,10 +157,7 @@ bool TOpros2Thread::RegisterValueByID(std::string_view addr, std::uint16_t quali
   try {
     const TChannelList2::TValueCheck fits = value.IsArray() ? &ValueFits : nullptr;
     switch (channels_.StoreValue(addr, quality, dt, value, fits)) {
-      case TStoreResult::Replaced:
-        // The value still waiting to go out is replaced, never sent.
-        TClientCounters::Add(counters_.valuesCoalesced);
-        return Report(why, TCallResult::Ok);
+      case TStoreResult::Replaced:  // counted by the list
       case TStoreResult::Stored:
         return Report(why, TCallResult::Ok);
       case TStoreResult::NotListed:

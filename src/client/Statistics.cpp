@@ -33,7 +33,6 @@ ClientStatistics TClientCounters::Read() const noexcept {
   s.BytesReceived = bytesReceived.load(kRelaxed);
   s.RecordsSent = recordsSent.load(kRelaxed);
   s.RecordsReceived = recordsReceived.load(kRelaxed);
-  s.ValuesCoalesced = valuesCoalesced.load(kRelaxed);
   s.ControlsReceived = controlsReceived.load(kRelaxed);
   s.ControlsRefused = controlsRefused.load(kRelaxed);
   s.LastError = lastError.load(kRelaxed);
@@ -48,6 +47,7 @@ ClientStatistics TClientCounters::Read() const noexcept {
 // why the counting happens only here and never on the value path.
 ClientStatistics TOpros2Thread::Statistics() {
   ClientStatistics s = counters_.Read();
+  s.ValuesCoalesced = channels_.ValuesReplaced();
   const TValueHistory::TFigures history = channels_.HistoryFigures();
   s.HistoryValues = history.values;
   s.HistoryBytes = history.bytes;

@@ -68,7 +68,6 @@ class TClientCounters {
   std::atomic<std::uint64_t> bytesReceived{0};
   std::atomic<std::uint64_t> recordsSent{0};
   std::atomic<std::uint64_t> recordsReceived{0};
-  std::atomic<std::uint64_t> valuesCoalesced{0};
   std::atomic<std::uint64_t> controlsReceived{0};
   std::atomic<std::uint64_t> controlsRefused{0};
   std::atomic<std::uint64_t> lastError{0};
