@@ -31,11 +31,11 @@ struct TPhaseThread {
   std::uint64_t longestKept = 0;  // ticks; watched phases only
 };
 
-// Hands over a new value for the channels first, first + step... in turn
-// until told to stop. Timed phases keep every call's time; watched ones
+// Hands over a new value for the channels first..end - 1 in turn until told
+// to stop. Timed phases keep every call's time; watched ones
 // read the thread's involuntary switches after each call and keep the
 // longest call the system did not preempt.
-void CallChannels(TSession& session, std::size_t first, std::size_t step, double base, bool watch,
+void CallChannels(TSession& session, std::size_t first, std::size_t end, double base, bool watch,
                   const std::atomic<bool>& stop, TPhaseThread& out) {
   const THostApi& api = session.Api();
   std::size_t channel = first;
@@ -59,8 +59,7 @@ void CallChannels(TSession& session, std::size_t first, std::size_t step, double
     else
       ++out.refused;
     ++out.calls;
-    channel += step;
-    if (channel >= session.Channels()) channel = first;
+    if (++channel == end) channel = first;
   }
 }
 
@@ -71,9 +70,11 @@ struct TPhase {
   std::uint64_t refused = 0;
 };
 
-// `threads` threads on channels of their own for `seconds`. Every phase
-// hands over values of its own range, so that each call changes its
-// channel.
+// `threads` threads on channels of their own for `seconds`, each on a block
+// of neighbouring channels, as a host with one thread per field bus calls
+// (and so that the bench's own ledger entries of two threads do not share
+// cache lines). Every phase hands over values of its own range, so that
+// each call changes its channel.
 TPhase RunPhase(TSession& session, int threads, int phase, double seconds, bool watch) {
   std::vector<TPhaseThread> results(static_cast<std::size_t>(threads));
   if (!watch)
@@ -82,10 +83,13 @@ TPhase RunPhase(TSession& session, int threads, int phase, double seconds, bool 
   std::atomic<bool> stop{false};
   std::vector<std::thread> pool;
   const std::int64_t start = SteadyNs();
+  const std::size_t block = session.Channels() / static_cast<std::size_t>(threads);
   for (int t = 0; t < threads; ++t)
     pool.emplace_back([&, t] {
-      CallChannels(session, static_cast<std::size_t>(t), static_cast<std::size_t>(threads),
-                   phase * 1e12 + t * 1e10, watch, stop, results[static_cast<std::size_t>(t)]);
+      const std::size_t first = block * static_cast<std::size_t>(t);
+      const std::size_t end = t + 1 == threads ? session.Channels() : first + block;
+      CallChannels(session, first, end, phase * 1e12 + t * 1e10, watch, stop,
+                   results[static_cast<std::size_t>(t)]);
     });
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   stop.store(true);
