@@ -6,10 +6,10 @@
 
 namespace kv::bench {
 
-long InvoluntarySwitches() {
+TSwitches Switches() {
   rusage usage{};
   getrusage(RUSAGE_THREAD, &usage);
-  return usage.ru_nivcsw;
+  return {usage.ru_nvcsw, usage.ru_nivcsw};
 }
 
 namespace {
@@ -41,7 +41,7 @@ void TCallingHost::Run() {
   const std::size_t channels = session_.Channels();
   std::size_t channel = 0;
   std::uint64_t calls = 0;
-  long switches = 0;
+  TSwitches switches;
   bool wasRecording = false;
   while (!stop_.load(std::memory_order_relaxed)) {
     const double value = session_.NextValue();
@@ -49,7 +49,7 @@ void TCallingHost::Run() {
     const bool recording = recording_.load(std::memory_order_relaxed);
     // The count of switches is read only while recording: from the round
     // before, or here when recording begins.
-    if (watchMachine_ && recording && !wasRecording) switches = InvoluntarySwitches();
+    if (watchMachine_ && recording && !wasRecording) switches = Switches();
     wasRecording = recording;
     const std::uint64_t start = TTicks::Now();
     const bool accepted = api.value(addr, session_.Stamp(), 0, DoubleValue(value)) != 0;
@@ -61,12 +61,16 @@ void TCallingHost::Run() {
         const std::uint64_t workStart = TTicks::Now();
         OwnWork();
         const std::uint64_t pause = TTicks::Now() - workStart;
-        const long now = InvoluntarySwitches();
-        if (now != switches) {
+        const TSwitches now = Switches();
+        if (now.preempted != switches.preempted) {
           ++preempted_;
         } else {
           longestKept_ = std::max(longestKept_, end - start);
           longestPause_ = std::max(longestPause_, pause);
+          if (now.slept != switches.slept)
+            ++slept_;
+          else
+            longestAwake_ = std::max(longestAwake_, end - start);
         }
         switches = now;
       }

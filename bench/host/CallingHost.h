@@ -9,8 +9,9 @@
 // and the virtual machine take from any thread), and the thread's
 // involuntary context switches are read after each round: a call during
 // which the system gave the processor to another thread is counted as
-// preempted. A call that waits for a lock sleeps (a voluntary switch) and
-// is not excluded.
+// preempted. A call that waits for a lock sleeps (a voluntary switch): it
+// is not excluded, but counted, and the longest call that neither was
+// preempted nor slept is kept beside it.
 #include <atomic>
 #include <cstdint>
 #include <thread>
@@ -20,9 +21,15 @@
 
 namespace kv::bench {
 
-// The calling thread's involuntary context switches so far: the system gave
-// its processor to another thread this often.
-long InvoluntarySwitches();
+// The calling thread's context switches so far: `slept` when it waited
+// (for a lock, say), `preempted` when the system gave its processor to
+// another thread.
+struct TSwitches {
+  long slept = 0;
+  long preempted = 0;
+};
+TSwitches Switches();
+inline long InvoluntarySwitches() { return Switches().preempted; }
 
 class TCallingHost {
  public:
@@ -45,6 +52,9 @@ class TCallingHost {
   std::uint64_t LongestKept() const { return longestKept_; }
   std::uint64_t LongestMachinePause() const { return longestPause_; }
   std::uint64_t Preempted() const { return preempted_; }
+  // Of those, the calls that slept, and the longest call that did not.
+  std::uint64_t Slept() const { return slept_; }
+  std::uint64_t LongestAwake() const { return longestAwake_; }
 
  private:
   void Run();
@@ -55,6 +65,8 @@ class TCallingHost {
   std::uint64_t longestKept_ = 0;
   std::uint64_t longestPause_ = 0;
   std::uint64_t preempted_ = 0;
+  std::uint64_t slept_ = 0;
+  std::uint64_t longestAwake_ = 0;
   std::uint64_t refused_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<bool> recording_{false};

@@ -200,6 +200,8 @@ int RunArrays(const TScenarioContext& context) {
   Report("arrays_scalar_max_us", TTicks::ToNs(host.LongestKept()) / 1000);
   Report("arrays_scalar_raw_max_us", host.Samples().MaxNs() / 1000);
   Report("arrays_machine_max_us", TTicks::ToNs(host.LongestMachinePause()) / 1000);
+  Report("arrays_scalar_slept", static_cast<double>(host.Slept()));
+  Report("arrays_scalar_awake_max_us", TTicks::ToNs(host.LongestAwake()) / 1000);
   Report("arrays_per_s", static_cast<double>(arrayCalls) / elapsed);
   return CheckDelivery(server, session.Ledger(), TCountRule::AtMost, kDeliveryLimit, "arrays")
              ? 0
