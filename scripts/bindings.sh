@@ -38,6 +38,8 @@ export TZ=Asia/Yekaterinburg
 quiet() { "$@" >"$work/output.txt" 2>&1 || { cat "$work/output.txt" >&2; return 1; }; }
 
 server_pid=""
+# shellcheck source=scripts/kvsim-run.sh
+source "$root/scripts/kvsim-run.sh"
 cleanup() {
   if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; fi
 }
@@ -49,21 +51,8 @@ run_host() {
   local name=$1 dir=$work/run-$1
   shift
   mkdir -p "$dir"
-  "$kvsim" --port 0 --port-file "$dir/port" --script tests/bindings/bindings.kvs \
-    </dev/null >"$dir/server.txt" 2>&1 &
-  server_pid=$!
-  local port=""
-  for _ in $(seq 600); do
-    port=$(cat "$dir/port" 2>/dev/null || true)
-    [ -n "$port" ] && break
-    kill -0 "$server_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if [ -z "$port" ]; then
-    echo "$name: kvsim did not start" >&2
-    sed 's/^/  kvsim| /' "$dir/server.txt" >&2
-    return 1
-  fi
+  local port
+  start_kvsim "$kvsim" tests/bindings/bindings.kvs "$dir" || return 1
   (cd "$dir" && exec "$@" 127.0.0.1 "$port" client.log) >"$dir/host.txt" 2>&1 &
   local host_pid=$! status=0 server_status=0
   wait "$host_pid" || status=$?

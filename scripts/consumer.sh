@@ -59,6 +59,8 @@ kvsim=$root/build/tools/kvsim/kvsim
 [ -x "$kvsim" ] || { echo "consumer: $kvsim is not built (default preset)" >&2; exit 1; }
 
 server_pid=""
+# shellcheck source=scripts/kvsim-run.sh
+source "$root/scripts/kvsim-run.sh"
 cleanup() {
   if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; fi
 }
@@ -67,17 +69,8 @@ trap cleanup EXIT
 run_one() {
   local name=$1 program=$2 dir=$work/run-$1
   mkdir -p "$dir"
-  "$kvsim" --port 0 --port-file "$dir/port" --script tests/consumer/consumer.kvs \
-    </dev/null >"$dir/server.txt" 2>&1 &
-  server_pid=$!
-  local port=""
-  for _ in $(seq 600); do
-    port=$(cat "$dir/port" 2>/dev/null || true)
-    [ -n "$port" ] && break
-    kill -0 "$server_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  [ -n "$port" ] || { echo "$name: kvsim did not start" >&2; sed 's/^/  kvsim| /' "$dir/server.txt" >&2; return 1; }
+  local port
+  start_kvsim "$kvsim" tests/consumer/consumer.kvs "$dir" || return 1
   # shellcheck disable=SC2086
   (cd "$dir" && exec $program 127.0.0.1 "$port" client.log) >"$dir/consumer.txt" 2>&1 &
   local client_pid=$! status=0 server_status=0
