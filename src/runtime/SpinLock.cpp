@@ -41,16 +41,25 @@ void TSpinParkLock::LockContended() noexcept {
   // release between the mark and the sleep finds this sleeper queued, and
   // its wake-up is never lost.
   std::unique_lock<std::mutex> sleeping(sleepMutex_);
+  // The mark goes on only while the lock is held, in one step: a holder
+  // that released between a look and a separate mark would not have seen
+  // the mark, and woken nobody.
   std::uint32_t state = state_.load(std::memory_order_relaxed);
-  while ((state & kHeld) == 0)
-    if (state_.compare_exchange_weak(state, state | kHeld, std::memory_order_acquire,
-                                     std::memory_order_relaxed))
-      return;
+  for (;;) {
+    if ((state & kHeld) == 0) {
+      if (state_.compare_exchange_weak(state, state | kHeld, std::memory_order_acquire,
+                                       std::memory_order_relaxed))
+        return;
+    } else if ((state & kSleepers) != 0 ||
+               state_.compare_exchange_weak(state, state | kSleepers, std::memory_order_relaxed,
+                                            std::memory_order_relaxed)) {
+      break;
+    }
+  }
   TSleeper self;
   self.since = std::chrono::steady_clock::now();
   (last_ != nullptr ? last_->next : first_) = &self;
   last_ = &self;
-  state_.fetch_or(kSleepers, std::memory_order_relaxed);
   for (;;) {
     self.wake.wait(sleeping);
     // Handed over: the releaser took this sleeper off the queue.
@@ -60,14 +69,27 @@ void TSpinParkLock::LockContended() noexcept {
     // and stays first in the queue meanwhile (a release may still hand the
     // lock over to it).
     sleeping.unlock();
-    const bool taken = Spin(&self);
+    bool taken = Spin(&self);
     sleeping.lock();
     if (self.granted.load(std::memory_order_acquire)) return;
+    // A release after the spinning's last look found this sleeper awake
+    // and its wake-up went nowhere: look again before sleeping. Later
+    // releases wait for sleepMutex_, held from here into the wait.
+    if (!taken) taken = TakeIfFree();
     if (taken) {
       PopFirst();
       return;
     }
   }
+}
+
+bool TSpinParkLock::TakeIfFree() noexcept {
+  std::uint32_t state = state_.load(std::memory_order_relaxed);
+  while ((state & kHeld) == 0)
+    if (state_.compare_exchange_weak(state, state | kHeld, std::memory_order_acquire,
+                                     std::memory_order_relaxed))
+      return true;
+  return false;
 }
 
 void TSpinParkLock::PopFirst() noexcept {
@@ -93,6 +115,44 @@ void TSpinParkLock::ReleaseToSleepers() noexcept {
     state_.fetch_and(~kHeld, std::memory_order_release);
   }
   if (first != nullptr) first->wake.notify_one();
+}
+
+void TSharedSpinParkLock::LockSharedContended() noexcept {
+  for (;;) {
+    // Not counted while an exclusive holder works or waits.
+    word_.fetch_sub(1, std::memory_order_relaxed);
+    exclusive_.lock();  // waits for it, sleeping if it lasts
+    exclusive_.unlock();
+    if ((word_.fetch_add(1, std::memory_order_acquire) & kExclusive) == 0) return;
+  }
+}
+
+void TSharedSpinParkLock::lock() noexcept {
+  exclusive_.lock();
+  // Acquires what the shared holders that left released.
+  std::uint32_t word = word_.fetch_or(kExclusive, std::memory_order_acq_rel);
+  for (int checks = 0; (word & ~kExclusive) != 0; ++checks) {
+    if (checks < 256)
+      CpuRelax();
+    else
+      std::this_thread::yield();  // a shared holder lost its processor
+    word = word_.load(std::memory_order_acquire);
+  }
+}
+
+bool TSharedSpinParkLock::try_lock() noexcept {
+  if (!exclusive_.try_lock()) return false;
+  std::uint32_t expected = 0;
+  if (word_.compare_exchange_strong(expected, kExclusive, std::memory_order_acquire,
+                                    std::memory_order_relaxed))
+    return true;
+  exclusive_.unlock();
+  return false;
+}
+
+void TSharedSpinParkLock::unlock() noexcept {
+  word_.fetch_and(~kExclusive, std::memory_order_release);
+  exclusive_.unlock();
 }
 
 }  // namespace kv

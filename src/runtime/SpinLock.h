@@ -21,7 +21,12 @@
 // lock took 140 times as long, and host calls on four threads a thousand
 // times as long at the 99.9th percentile).
 //
-// TReentrantLock: the same, and the thread that holds it may take it again
+// TSharedSpinParkLock: held shared by any number of threads at once, or by
+// one exclusively. Threads that each work on something of their own under a
+// common guard hold it shared, and so never wait for each other, not even
+// for one that lost its processor while it held the lock.
+//
+// TReentrantLock: the same as TSpinParkLock, and the thread that holds it may take it again
 // (and must release it as often).
 //
 // Both meet the standard Lockable requirements (std::lock_guard works) and
@@ -91,6 +96,8 @@ class CAPABILITY("mutex") TSpinParkLock {
   // Spins for the lock a few microseconds: true when it got it, or, for a
   // sleeper, when it was handed the lock meanwhile.
   bool Spin(const TSleeper* sleeper) noexcept;
+  // Takes the lock if nobody holds it.
+  bool TakeIfFree() noexcept;
   void ReleaseToSleepers() noexcept;
   void PopFirst() noexcept;
 
@@ -101,6 +108,37 @@ class CAPABILITY("mutex") TSpinParkLock {
   TSleeper* first_ = nullptr;  // the queue of sleepers, oldest first
   TSleeper* last_ = nullptr;
   std::chrono::steady_clock::time_point handedOver_;  // the last hand-over
+};
+
+// Shared holders count themselves in one word; an exclusive holder first
+// takes a TSpinParkLock (so exclusive holders queue fairly among
+// themselves), then marks the word, which turns newcomers away, and waits
+// for the shared holders to leave. A newcomer turned away waits on that
+// TSpinParkLock, sleeping if the exclusive hold lasts. Shared holds must be
+// short: an exclusive holder waits for them spinning, and then yielding its
+// processor.
+class CAPABILITY("mutex") TSharedSpinParkLock {
+ public:
+  TSharedSpinParkLock() = default;
+  TSharedSpinParkLock(const TSharedSpinParkLock&) = delete;
+  TSharedSpinParkLock& operator=(const TSharedSpinParkLock&) = delete;
+
+  void lock_shared() noexcept ACQUIRE_SHARED() {
+    if ((word_.fetch_add(1, std::memory_order_acquire) & kExclusive) != 0) LockSharedContended();
+  }
+  void unlock_shared() noexcept RELEASE_SHARED() { word_.fetch_sub(1, std::memory_order_release); }
+  // The analysis cannot follow the inner lock held across these calls.
+  void lock() noexcept ACQUIRE() NO_THREAD_SAFETY_ANALYSIS;
+  bool try_lock() noexcept TRY_ACQUIRE(true) NO_THREAD_SAFETY_ANALYSIS;
+  void unlock() noexcept RELEASE() NO_THREAD_SAFETY_ANALYSIS;
+
+ private:
+  static constexpr std::uint32_t kExclusive = 0x80000000u;  // below it: shared holders
+
+  void LockSharedContended() noexcept;
+
+  std::atomic<std::uint32_t> word_{0};
+  TSpinParkLock exclusive_;
 };
 
 // The analysis takes it as a plain lock: code that holds it says so

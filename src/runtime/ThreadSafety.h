@@ -24,6 +24,9 @@
 #define REQUIRES(...) KV_THREAD_ATTRIBUTE(requires_capability(__VA_ARGS__))
 #define ACQUIRE(...) KV_THREAD_ATTRIBUTE(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) KV_THREAD_ATTRIBUTE(release_capability(__VA_ARGS__))
+#define ACQUIRE_SHARED(...) KV_THREAD_ATTRIBUTE(acquire_shared_capability(__VA_ARGS__))
+#define RELEASE_SHARED(...) KV_THREAD_ATTRIBUTE(release_shared_capability(__VA_ARGS__))
+#define RELEASE_GENERIC(...) KV_THREAD_ATTRIBUTE(release_generic_capability(__VA_ARGS__))
 #define TRY_ACQUIRE(...) KV_THREAD_ATTRIBUTE(try_acquire_capability(__VA_ARGS__))
 #define EXCLUDES(...) KV_THREAD_ATTRIBUTE(locks_excluded(__VA_ARGS__))
 #define ACQUIRED_AFTER(...) KV_THREAD_ATTRIBUTE(acquired_after(__VA_ARGS__))
@@ -62,6 +65,21 @@ class SCOPED_CAPABILITY TLockGuard {
 };
 template <class Lock>
 TLockGuard(Lock&) -> TLockGuard<Lock>;
+
+// std::shared_lock for any lock with capability attributes.
+template <class Lock>
+class SCOPED_CAPABILITY TSharedGuard {
+ public:
+  explicit TSharedGuard(Lock& lock) ACQUIRE_SHARED(lock) : lock_(lock) { lock_.lock_shared(); }
+  ~TSharedGuard() RELEASE_GENERIC() { lock_.unlock_shared(); }
+  TSharedGuard(const TSharedGuard&) = delete;
+  TSharedGuard& operator=(const TSharedGuard&) = delete;
+
+ private:
+  Lock& lock_;
+};
+template <class Lock>
+TSharedGuard(Lock&) -> TSharedGuard<Lock>;
 
 // Holds a TMutex for its lifetime and lets a condition variable wait on it
 // (the wait releases and retakes the mutex, so the hold counts as unbroken).

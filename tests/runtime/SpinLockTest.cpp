@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -42,6 +43,82 @@ TEST(SpinParkLock, ExcludesWhetherWaitersSpinOrSleep) {
   EXPECT_EQ(CountUnderContention(lock), 4 * 20000);
   ASSERT_TRUE(lock.try_lock());
   EXPECT_FALSE(lock.try_lock());
+  lock.unlock();
+}
+
+// A waiter that goes to sleep just as the holder releases must not sleep on
+// a free lock (until some other thread happens to take it): holds end at
+// every moment around the end of the waiter's spinning.
+TEST(SpinParkLock, AWaiterGoingToSleepAsTheHolderReleasesIsNotLeftAsleep) {
+  TSpinParkLock lock;
+  int stranded = 0;
+  for (int round = 0; round < 3000; ++round) {
+    lock.lock();
+    std::atomic<bool> waiting{false};
+    std::atomic<bool> got{false};
+    std::thread waiter([&] {
+      waiting.store(true);
+      lock.lock();
+      got.store(true);
+      lock.unlock();
+    });
+    while (!waiting.load()) std::this_thread::yield();
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::nanoseconds(12000 + round % 64 * 100);
+    while (std::chrono::steady_clock::now() < until) {
+    }
+    lock.unlock();
+    // A stranded waiter sleeps until the next release: give it one.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (!got.load() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    if (!got.load()) {
+      ++stranded;
+      lock.lock();
+      lock.unlock();
+    }
+    waiter.join();
+  }
+  EXPECT_EQ(stranded, 0);
+}
+
+// Exclusive holders exclude each other and every shared holder (shared
+// readers check that nobody writes while they read), while shared holders
+// keep coming; and a shared holder never waits for another one.
+TEST(SharedSpinParkLock, ExclusiveHoldersExcludeAllSharedOnesShareFreely) {
+  TSharedSpinParkLock lock;
+  EXPECT_EQ(CountUnderContention(lock), 4 * 20000);
+  std::atomic<bool> writing{false};
+  std::atomic<bool> stop{false};
+  std::atomic<int> overlaps{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 2; ++t)
+    readers.emplace_back([&] {
+      while (!stop.load()) {
+        lock.lock_shared();
+        if (writing.load()) ++overlaps;
+        lock.unlock_shared();
+      }
+    });
+  for (int i = 0; i < 2000; ++i) {
+    std::lock_guard<TSharedSpinParkLock> guard(lock);
+    writing.store(true);
+    std::this_thread::yield();
+    writing.store(false);
+  }
+  lock.lock_shared();
+  auto other = std::async(std::launch::async, [&] {
+    lock.lock_shared();
+    lock.unlock_shared();
+    return !lock.try_lock();
+  });
+  EXPECT_EQ(other.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_TRUE(other.get());  // not while this thread holds it shared
+  lock.unlock_shared();
+  stop.store(true);
+  for (auto& thread : readers) thread.join();
+  EXPECT_EQ(overlaps.load(), 0);
+  ASSERT_TRUE(lock.try_lock());
   lock.unlock();
 }
 
