@@ -8,6 +8,8 @@
 #include <atomic>
 #include <deque>
 #include <map>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -205,11 +207,17 @@ TEST_F(ValueHistoryTest, HostsKeepAndDropWhileTheWorkerTakesWritesAndReverts) {
   constexpr int kValues = 3000;
   Make(65536, 0, kChannels, kChannels);
   std::atomic<int> running{2};
+  // A value handed over while the link is up is not kept: hosts wait while
+  // the test logs in and out.
+  std::shared_mutex login;
   std::vector<std::thread> hosts;
   for (int host = 0; host < 2; ++host)
     hosts.emplace_back([&, host] {
       for (int k = 1; k <= kValues; ++k)
-        for (int i = host; i < kChannels; i += 2) Put(i, k);
+        for (int i = host; i < kChannels; i += 2) {
+          std::shared_lock<std::shared_mutex> down(login);
+          Put(i, k);
+        }
       --running;
     });
   std::map<std::uint32_t, int> last;  // the last value written, by channel number
@@ -239,8 +247,11 @@ TEST_F(ValueHistoryTest, HostsKeepAndDropWhileTheWorkerTakesWritesAndReverts) {
       written(inFlight.size() / 2);
       list_.RevertKept(inFlight, [](const auto& item) { return item.first; });
       inFlight.clear();
-      list_.SetHistoryLinkUp(true);
-      list_.SetHistoryLinkUp(false);
+      {
+        std::lock_guard<std::shared_mutex> up(login);
+        list_.SetHistoryLinkUp(true);
+        list_.SetHistoryLinkUp(false);
+      }
       std::this_thread::yield();
     }
   }
