@@ -7,8 +7,9 @@
 // Ownership: a channel owns its attributes (held by value). A channel object
 // is either private to one thread or a master copy owned by the channel list;
 // master copies are read and written only under the list's locks: time
-// stamp, quality and value under the lock of the channel's stripe (see
-// TValuePath), everything else under the list's lock (see TChannelList2).
+// stamp, quality and value under the lock of the channel's stripe and its
+// own state lock (see TValuePath), everything else under the list's lock
+// (see TChannelList2).
 // The channel itself takes no lock and never sets or clears a send flag on
 // its own.
 //
@@ -292,7 +293,7 @@ class TChannel2 : public TChannelProperties, public TChannelText {
   std::uint32_t listPosition_ = kNoPosition;
   // Kept by the value path only, never copied (see TValuePath): rises by 2
   // with every change of time stamp, quality or value on a master channel,
-  // and is odd while a host's call writes them.
+  // and is odd while a host's call holds the channel's state lock.
   std::atomic<std::uint32_t> valueSequence_ = 0;
   // The sequence number of the value state the send pass last sent: a value
   // marked again after it was copied out is not sent twice. kNothingSent:

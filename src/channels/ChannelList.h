@@ -166,7 +166,8 @@ class TChannelList2 {
   R ChangeByAddress(std::string_view addr, R notListed, Change change);
 
   // The host's value call (see TValuePath::Store); takes only the value
-  // path's lock of the channel's stripe, twice, for a few stores each.
+  // path's lock of the channel's stripe (shared) and the channel's state
+  // lock, twice, for a few stores each.
   using TValueCheck = TValuePath::TValueCheck;
   TStoreResult StoreValue(std::string_view addr, std::uint16_t quality, TDateTime dt,
                           const Variant& value, TValueCheck check) {

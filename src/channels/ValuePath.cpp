@@ -46,7 +46,7 @@ TStoreResult TValuePath::Store(std::string_view addr, std::uint16_t quality, TDa
   TStoreResult result = TStoreResult::Stored;
   bool kept = false;
   {
-    TGuard guard(stripe.lock);
+    THold hold(stripe.lock, history_.On());
     const std::uint32_t position = stripe.index.Find(addr, hash, store_);
     if (position == kNoEntry) return TStoreResult::NotListed;
     TChannel2& master = store_[position];
@@ -55,9 +55,13 @@ TStoreResult TValuePath::Store(std::string_view addr, std::uint16_t quality, TDa
     } else {
       // A few instructions whatever the value: all in this hold.
       if (!Prepare(value, quality, master.type_, check, next, stored)) return TStoreResult::Refused;
-      if (master.dt_ == dt && master.quality_ == quality && master.value_ == value)
+      const std::uint32_t sequence = LockState(master);
+      if (master.dt_ == dt && master.quality_ == quality && master.value_ == value) {
+        UnlockState(master, sequence);
         return TStoreResult::Unchanged;
-      result = Publish(StripeOf(hash), master, position, dt, quality, stored, next, wake, kept);
+      }
+      result = Publish(StripeOf(hash), master, position, sequence, dt, quality, stored, next, wake,
+                       kept);
     }
   }
   if (large) return StoreLarge(stripe, hash, addr, quality, dt, value, check, *large);
@@ -74,8 +78,10 @@ TStoreResult TValuePath::Store(std::string_view addr, std::uint16_t quality, TDa
 void TValuePath::Look(const TChannel2& master, std::uint16_t quality, TDateTime dt,
                       TLarge& large) noexcept {
   large.type = master.type_;
+  const std::uint32_t sequence = LockState(master);
   large.sameState = master.dt_ == dt && master.quality_ == quality;
   large.held = large.sameState ? master.value_ : Variant();
+  UnlockState(master, sequence);
 }
 
 TStoreResult TValuePath::StoreLarge(TStripe& stripe, std::uint32_t hash, std::string_view addr,
@@ -91,7 +97,7 @@ TStoreResult TValuePath::StoreLarge(TStripe& stripe, std::uint32_t hash, std::st
     TStoreResult result;
     bool kept = false;
     {
-      TGuard guard(stripe.lock);
+      THold hold(stripe.lock, history_.On());
       const std::uint32_t position = stripe.index.Find(addr, hash, store_);
       if (position == kNoEntry) return TStoreResult::NotListed;
       TChannel2& master = store_[position];
@@ -100,7 +106,8 @@ TStoreResult TValuePath::StoreLarge(TStripe& stripe, std::uint32_t hash, std::st
         Look(master, quality, dt, large);
         continue;
       }
-      result = Publish(StripeOf(hash), master, position, dt, quality, stored, next, wake, kept);
+      result = Publish(StripeOf(hash), master, position, LockState(master), dt, quality, stored,
+                       next, wake, kept);
     }
     if (stored) Retire(next);
     if (kept && history_.OverBound()) DropToBound();
@@ -110,16 +117,14 @@ TStoreResult TValuePath::StoreLarge(TStripe& stripe, std::uint32_t hash, std::st
 }
 
 TStoreResult TValuePath::Publish(std::size_t stripe, TChannel2& master, std::uint32_t position,
-                                 TDateTime dt, std::uint16_t quality, bool stored, Variant& next,
-                                 TWake& wake, bool& kept) noexcept {
+                                 std::uint32_t sequence, TDateTime dt, std::uint16_t quality,
+                                 bool stored, Variant& next, TWake& wake, bool& kept) noexcept {
   // Counted before the state is published: a send pass that copies this
   // state also sees that the channel's kept values come first.
   kept = history_.On() && history_.MustKeep(master);
   if (kept) TValueHistory::Announce(master);
-  // The send pass reads these without this lock: it reads again while the
-  // sequence is odd or has moved.
-  const std::uint32_t sequence = master.valueSequence_.load(std::memory_order_relaxed);
-  master.valueSequence_.store(sequence + 1, std::memory_order_relaxed);
+  // The send pass reads these without a lock: it reads again while the
+  // sequence is odd (as the state lock leaves it) or has moved.
   std::atomic_thread_fence(std::memory_order_release);
   std::atomic_ref<TDateTime>(master.dt_).store(dt, std::memory_order_relaxed);
   std::atomic_ref<std::uint8_t>(master.quality_)
@@ -130,9 +135,22 @@ TStoreResult TValuePath::Publish(std::size_t stripe, TChannel2& master, std::uin
   const std::uint16_t before = master.AddFlags(NeedSendValue);
   if (pending_.InsertReserved(position)) wake = {hook_, hookContext_};
   if ((before & NeedSendValue) == 0) return TStoreResult::Stored;
-  std::atomic<std::uint64_t>& replaced = stripes_[stripe].replaced;
-  replaced.store(replaced.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  stripes_[stripe].replaced.fetch_add(1, std::memory_order_relaxed);
   return TStoreResult::Replaced;
+}
+
+std::uint32_t TValuePath::LockState(const TChannel2& master) noexcept {
+  std::atomic<std::uint32_t>& lock = const_cast<TChannel2&>(master).valueSequence_;
+  for (int tries = 0;; ++tries) {
+    std::uint32_t sequence = lock.load(std::memory_order_relaxed);
+    if ((sequence & 1) == 0 &&
+        lock.compare_exchange_weak(sequence, sequence + 1, std::memory_order_acquire,
+                                   std::memory_order_relaxed))
+      return sequence;
+    // Another thread's call on this channel, a few instructions long,
+    // unless its thread lost its processor: then let it finish.
+    if (tries >= 64) std::this_thread::yield();
+  }
 }
 
 std::uint64_t TValuePath::Replaced() const noexcept {
@@ -144,11 +162,14 @@ std::uint64_t TValuePath::Replaced() const noexcept {
 std::optional<TValueSnapshot> TValuePath::Read(std::string_view addr) const {
   const std::uint32_t hash = TAddressIndex::Hash(addr);
   const TStripe& stripe = stripes_[StripeOf(hash)];
-  TGuard guard(stripe.lock);
+  TSharedGuard guard(stripe.lock);
   const std::uint32_t position = stripe.index.Find(addr, hash, store_);
   if (position == kNoEntry) return std::nullopt;
   const TChannel2& master = store_[position];
-  return TValueSnapshot{master.dt_, master.quality_, master.value_};
+  const std::uint32_t sequence = LockState(master);
+  TValueSnapshot snapshot{master.dt_, master.quality_, master.value_};
+  UnlockState(master, sequence);
+  return snapshot;
 }
 
 std::uint32_t TValuePath::Find(std::string_view addr) const noexcept {
@@ -192,10 +213,12 @@ void TValuePath::Enter(TChannel2& master, std::uint32_t position) {
 
 void TValuePath::CopyValue(const TChannel2& master, TChannel2& target) const noexcept {
   Variant previous = std::move(target.value_);  // freed after the hold
-  TGuard guard(stripes_[StripeOf(master.Addr())].lock);
+  TSharedGuard guard(stripes_[StripeOf(master.Addr())].lock);
+  const std::uint32_t sequence = LockState(master);
   target.dt_ = master.dt_;
   target.quality_ = master.quality_;
   target.value_ = master.value_;
+  UnlockState(master, sequence);
 }
 
 TValuePath::TCopying::TCopying(TValuePath& path) noexcept : path_(path) {
@@ -230,8 +253,9 @@ std::uint32_t TValuePath::CopyForSend(const TChannel2& master, TChannel2& copy) 
 bool TValuePath::Sent(TChannel2& master, std::uint32_t sequence) noexcept {
   master.RemoveFlags(NeedSendValue);
   // A host that published after the copy may have set its mark before the
-  // line above took it away.
-  if (master.valueSequence_.load(std::memory_order_acquire) != sequence) {
+  // line above took it away. One that holds the state lock now sets its
+  // mark after this (it publishes before it marks), or changes nothing.
+  if ((master.valueSequence_.load(std::memory_order_acquire) & ~1u) != sequence) {
     master.AddFlags(NeedSendValue);
     Record(master.listPosition_);
   }

@@ -17,19 +17,24 @@
 // Who may touch the state, and how:
 // - Every master belongs to one of kStripes stripes, picked by the
 //   case-blind hash of its address; each stripe has a lock, which guards its
-//   share of the address index and the state of its channels. Host threads
-//   (value calls, readers) write and read under it. Calls on channels of
-//   different stripes never wait for each other.
+//   share of the address index, and the addresses and types of its
+//   channels. Host threads (value calls, readers) hold it shared, so that
+//   calls on different channels never wait for each other, not even for a
+//   thread that lost its processor in the middle of a call.
+// - Each master's state has a lock of its own, taken under the stripe's:
+//   its sequence number, odd while held (LockState). Value calls write,
+//   and readers read, the state under it.
 // - The list's own updates (re-registration, updates from the server) hold
-//   the list's lock and the stripe's lock together; so do changes of an
-//   address or a type, which decide stripes and conversions. Holding either
-//   lock reads addresses and types. Lock order: the list's lock, then
-//   stripes in increasing order.
+//   the list's lock and the stripe's lock exclusively together; so do
+//   changes of an address or a type, which decide stripes and conversions.
+//   Holding either lock reads addresses and types. Lock order: the list's
+//   lock, then stripes in increasing order, then a state lock.
+// - With the history on, value calls hold their stripe exclusively: the
+//   history's records are kept per stripe.
 // - The send pass holds the list's lock and copies the state without the
-//   stripe's: a host's call publishes it through the channel's sequence
-//   number (odd while it writes), and the pass reads again until it saw no
-//   write. So the worker never makes a host wait, which matters because the
-//   worker may lose its processor at any moment, for a whole time slice.
+//   stripe's or the state's lock: it reads the channel's sequence number,
+//   and reads again while the number was odd or moved. So the worker never makes a host wait, which
+//   matters because the worker may lose its processor at any moment, for a whole time slice.
 //   (Copying under the stripe's lock instead was measured: a host call then
 //   waited 5 ms behind a preempted worker, where 50 us are allowed.)
 //
@@ -41,7 +46,9 @@
 // second hold it finds the channel again and, if it still has the type
 // converted for, publishes the new state (otherwise it starts over). A
 // number for a channel that holds numbers takes one hold: a few
-// instructions.
+// instructions. (With one lock per stripe held exclusively, a scalar call
+// slept, a few times a second, for a whole time slice behind an array call
+// on another channel of its stripe whose thread had lost its processor.)
 //
 // Heap blocks the send pass reads. The pass counts its reference to a block
 // it read without a lock; so a host that replaces a value while a send pass
@@ -203,14 +210,44 @@ class TValuePath {
 
  private:
   struct alignas(64) TStripe {
-    mutable TSpinParkLock lock;
+    mutable TSharedSpinParkLock lock;
     TAddressIndex index;  // the stripe's addresses
-    // Written under the lock, read by anyone: a count shared by all host
-    // threads would move its cache line between their processors on
-    // nearly every call.
+    // One count per stripe: a count shared by all host threads would move
+    // its cache line between their processors on nearly every call.
     std::atomic<std::uint64_t> replaced{0};
   };
-  using TGuard = TLockGuard<TSpinParkLock>;
+  using TGuard = TLockGuard<TSharedSpinParkLock>;
+  // A value call's hold of its stripe: shared, or exclusive while the
+  // history is on.
+  class SCOPED_CAPABILITY THold {
+   public:
+    THold(TSharedSpinParkLock& lock, bool exclusive) ACQUIRE_SHARED(lock) NO_THREAD_SAFETY_ANALYSIS
+        : lock_(lock),
+          exclusive_(exclusive) {
+      if (exclusive_)
+        lock_.lock();
+      else
+        lock_.lock_shared();
+    }
+    ~THold() RELEASE_GENERIC() NO_THREAD_SAFETY_ANALYSIS {
+      if (exclusive_)
+        lock_.unlock();
+      else
+        lock_.unlock_shared();
+    }
+    THold(const THold&) = delete;
+    THold& operator=(const THold&) = delete;
+
+   private:
+    TSharedSpinParkLock& lock_;
+    const bool exclusive_;
+  };
+  // A master's state lock, under its stripe's lock: returns the (even)
+  // sequence the state had. Unlock gives it back; Publish moves it on.
+  static std::uint32_t LockState(const TChannel2& master) noexcept;
+  static void UnlockState(const TChannel2& master, std::uint32_t sequence) noexcept {
+    const_cast<TChannel2&>(master).valueSequence_.store(sequence, std::memory_order_release);
+  }
   // The pending hook's call, made after a value call's hold.
   struct TWake {
     TPendingHook hook = nullptr;
@@ -254,13 +291,14 @@ class TValuePath {
                           TValueCheck check, TLarge& large);
   // Room for one more address in the stripe's index.
   void MakeIndexRoom(TStripe& stripe);
-  // Under the stripe's lock: the new state in (and kept in the history
-  // when the channel cannot send it at once: `kept`), NeedSendValue set, the
+  // Under the stripe's lock and master's state lock, taken at `sequence`:
+  // the new state in (and kept in the history when the channel cannot send
+  // it at once: `kept`), the state lock released, NeedSendValue set, the
   // channel recorded (the hook's call left in `wake`). With `stored`, the
   // value is exchanged with `next`.
-  TStoreResult Publish(std::size_t stripe, TChannel2& master, std::uint32_t position, TDateTime dt,
-                       std::uint16_t quality, bool stored, Variant& next, TWake& wake,
-                       bool& kept) noexcept;
+  TStoreResult Publish(std::size_t stripe, TChannel2& master, std::uint32_t position,
+                       std::uint32_t sequence, TDateTime dt, std::uint16_t quality, bool stored,
+                       Variant& next, TWake& wake, bool& kept) noexcept;
   // After a hold that kept a value: drops the oldest kept values until the
   // history is within its bound again.
   void DropToBound() noexcept;

@@ -182,6 +182,40 @@ TEST_F(ValuePathTest, NoValueCallWaitsForAnotherOnesConversion) {
   gate = nullptr;
 }
 
+// A number's call, converted and checked in its one hold, holds up no call
+// on any other channel, wherever the list keeps it.
+TEST_F(ValuePathTest, NoValueCallWaitsForOneOnAnotherChannel) {
+  constexpr int kChannels = 1000;
+  TChannelList2 list;
+  AddValueChannels(list, kChannels);
+  TGate held;
+  gate = &held;
+  auto first = std::async(std::launch::async, [&] {
+    return list.StoreValue("V0", 0, kKnownNow, Counted(0, 1), &HeldUpCheck);
+  });
+  {
+    std::unique_lock<std::mutex> lock(held.mutex);
+    ASSERT_TRUE(held.changed.wait_for(lock, 30s, [&] { return held.inside; }));
+  }
+  auto others = std::async(std::launch::async, [&] {
+    int stored = 0;
+    for (int i = 1; i < kChannels; ++i)
+      stored += list.StoreValue("V" + std::to_string(i), 0, kKnownNow, Counted(i, 1), nullptr) ==
+                TStoreResult::Stored;
+    return stored;
+  });
+  const bool passed = others.wait_for(30s) == std::future_status::ready;
+  {
+    std::lock_guard<std::mutex> lock(held.mutex);
+    held.open = true;
+  }
+  held.changed.notify_all();
+  EXPECT_EQ(first.get(), TStoreResult::Stored);
+  ASSERT_TRUE(passed);
+  EXPECT_EQ(others.get(), kChannels - 1);
+  gate = nullptr;
+}
+
 // Readers take time stamp, quality and value together while host threads
 // store them: every state read is one a host stored whole (value k with
 // time stamp k), texts included, whose old blocks the stores free.
