@@ -55,6 +55,8 @@ if ! works; then
 fi
 if runs32; then
   echo "wine: prefix ready (64-bit and 32-bit programs)"
+elif /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  echo "wine: prefix ready (64-bit programs; the 32-bit wine is not installed)"
 else
   echo "wine: prefix ready (64-bit programs; this machine cannot execute 32-bit ones)"
 fi
