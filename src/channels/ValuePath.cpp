@@ -227,7 +227,12 @@ TValuePath::TCopying::TCopying(TValuePath& path) noexcept : path_(path) {
   std::atomic_thread_fence(std::memory_order_seq_cst);
 }
 
-TValuePath::TCopying::~TCopying() { path_.copying_.store(false, std::memory_order_release); }
+// The send pass is the only thread that copies (under the list's lock): once
+// it stopped, nothing reaches what was retired meanwhile.
+TValuePath::TCopying::~TCopying() {
+  path_.copying_.store(false, std::memory_order_release);
+  path_.FreeRetired();
+}
 
 std::uint32_t TValuePath::CopyForSend(const TChannel2& master, TChannel2& copy) const noexcept {
   auto& from = const_cast<TChannel2&>(master);
@@ -303,14 +308,13 @@ void TValuePath::Clear() noexcept {
 
 // Called after the publication. The send pass may be copying the old value
 // right now; if it is not, no later copy can reach it (fences on both sides
-// order the publication against the pass's mark).
+// order the publication against the pass's mark). Values others retired are
+// the pass's to free: a host that saw it not copying cannot tell that it has
+// not begun since, and may be holding one of them.
 void TValuePath::Retire(Variant& old) noexcept {
   if (!old.OwnsHeap()) return;
   std::atomic_thread_fence(std::memory_order_seq_cst);
-  if (!copying_.load()) {
-    FreeRetired();
-    return;  // the caller drops `old`
-  }
+  if (!copying_.load()) return;  // the caller drops `old`
   TRetired* node = new (std::nothrow) TRetired;
   if (node == nullptr) {
     // No memory for the record: wait for the copying to end instead.
@@ -324,8 +328,8 @@ void TValuePath::Retire(Variant& old) noexcept {
   }
 }
 
-// Only while the send pass is not copying: by the worker before a batch, or
-// by a host's call that saw it was not.
+// Only while the send pass is not copying, so only by the pass itself (its
+// copies begin and end under the list's lock), and at the end.
 void TValuePath::FreeRetired() noexcept {
   TRetired* node = retired_.exchange(nullptr, std::memory_order_acquire);
   while (node != nullptr) {

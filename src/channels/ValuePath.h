@@ -53,8 +53,10 @@
 // Heap blocks the send pass reads. The pass counts its reference to a block
 // it read without a lock; so a host that replaces a value while a send pass
 // copies keeps the old value's reference in a retire list instead of
-// dropping it, and the pass empties that list once it is not copying (fences
-// on both sides order the host's publication against the pass's mark).
+// dropping it, and the pass empties that list when it stops copying (fences
+// on both sides order the host's publication against the pass's mark). Only
+// the pass empties it: a host that saw the pass not copying cannot tell that
+// it has not begun since.
 //
 // Storage. Value calls read the store of channels and the pending record
 // while the list appends to them under its lock; their storage moves (when
