@@ -60,6 +60,9 @@ inline constexpr std::uint16_t Flags = 0x2000;
 inline constexpr std::uint16_t SaveValue = 0x4000;
 inline constexpr std::uint16_t Groups = 0x8000;
 inline constexpr std::uint16_t All = 0xFFFF;
+// Time stamp, quality and value: on a master channel only the value path
+// reads them safely while host threads store (TChannelList2::CopyOut).
+inline constexpr std::uint16_t ValueState = DT | Quality | Value;
 }  // namespace ChannelField
 
 // Attribute identifiers behind the channel's properties.

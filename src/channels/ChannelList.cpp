@@ -32,8 +32,6 @@ constexpr std::size_t kKeptVisits = 512;
 constexpr std::uint16_t kValuePathFields = ChannelField::Addr | ChannelField::Type |
                                            ChannelField::DT | ChannelField::Quality |
                                            ChannelField::Value | ChannelField::Flags;
-constexpr std::uint16_t kValueState =
-    ChannelField::DT | ChannelField::Quality | ChannelField::Value;
 
 std::string Join(std::initializer_list<std::string_view> parts) {
   std::string text;
@@ -155,7 +153,7 @@ TNumberLoss TChannelList2::UpdateExisting(TChannel2& existing, const TChannel2& 
     std::optional<std::string_view> readdress;
     if ((mask & ChannelField::Addr) && existing.Addr() != channel.Addr())
       readdress = channel.Addr();
-    values_.Change(existing, readdress, (mask & kValueState) != 0,
+    values_.Change(existing, readdress, (mask & ChannelField::ValueState) != 0,
                    [&] { existing.Assign(&channel, mask & kValuePathFields); });
   }
   if (mask & (ChannelField::Active | ChannelField::Number)) values_.SyncSendable(existing);
@@ -261,7 +259,8 @@ bool TChannelList2::GetFound(std::string_view addr, std::uint32_t number, TChann
 }
 
 void TChannelList2::CopyOut(const TChannel2& existing, TChannel2& target) {
-  target.Assign(&existing, static_cast<std::uint16_t>(ChannelField::All & ~kValueState));
+  target.Assign(&existing,
+                static_cast<std::uint16_t>(ChannelField::All & ~ChannelField::ValueState));
   values_.CopyValue(existing, target);
 }
 

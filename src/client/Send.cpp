@@ -129,7 +129,10 @@ bool TOpros2Thread::RegisterAttribute(std::string_view addr, std::uint16_t id, s
     return Report(
         why, channels_.ChangeByAddress(addr, TCallResult::UnknownChannel, [&](TChannel2& channel) {
           if (channels_.RegistrationChanges() != seen) {
-            TChannel2 again(&channel);
+            // Without the value, which host threads may be replacing.
+            TChannel2 again;
+            again.Assign(&channel,
+                         static_cast<std::uint16_t>(ChannelField::All & ~ChannelField::ValueState));
             again.SetAttribute(id, type, value, owner, now);
             encodes = RegistrationEncodes(again);
           }
